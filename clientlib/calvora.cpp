@@ -1,0 +1,53 @@
+#include "clientlib/calvora.h"
+
+#include <dlfcn.h>
+
+#include <map>
+
+#include "clientlib/client_ini.h"
+#include "platform/errors.h"
+
+namespace Calvora {
+namespace {
+
+jov::ClientIni Settings() {
+  const std::string dir = jov::ProgramDirectory();
+  return jov::ReadClientIni(dir + "/clientlib.ini", dir);
+}
+
+std::map<std::string, void*>& LoadedModules() {
+  static std::map<std::string, void*> modules;
+  return modules;
+}
+
+}  // namespace
+
+std::string WorkingDirectory() { return Settings().working_directory; }
+std::string WebURL() { return Settings().host; }
+int WebPort() { return Settings().port; }
+
+void LoadBPL_JOVINI(const std::string& code, bool flag) {
+  const std::string path = jov::ProgramDirectory() + "/" + code + ".bpl";
+  void* handle = LoadedModules().count(code) ? LoadedModules()[code] : nullptr;
+  if (handle == nullptr) {
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* reason = ::dlerror();
+      throw jov::Error("Cannot load package " + path + ": " + (reason ? reason : "unknown"));
+    }
+    LoadedModules()[code] = handle;
+  }
+  using Entry = void (*)(int);
+  auto entry = reinterpret_cast<Entry>(::dlsym(handle, "ExecutaModulo"));
+  if (entry == nullptr) throw jov::Error("Package " + path + " has no entry ExecutaModulo");
+  entry(flag ? 1 : 0);
+}
+
+void UnLoadBPL(const std::string& code) {
+  auto it = LoadedModules().find(code);
+  if (it == LoadedModules().end()) return;
+  ::dlclose(it->second);
+  LoadedModules().erase(it);
+}
+
+}  // namespace Calvora

@@ -1,0 +1,23 @@
+// clientlib.ini: the client library's settings file in the program directory.
+#pragma once
+
+#include <string>
+
+namespace jov {
+
+struct ClientIni {
+  std::string host = "127.0.0.1";
+  int port = 8211;
+  std::string working_directory = "/var/lib/jov/work/";  // always ends with "/"
+  std::string drive_c = "/";
+  std::string connection_string = "Provider=QSQLITE;Data Source=/var/lib/jov/caixa.db";
+};
+
+// Reads the file; a missing file or key keeps the default, a relative path is taken from
+// program_dir. Never throws.
+ClientIni ReadClientIni(const std::string& path, const std::string& program_dir);
+
+// The program directory of the running process (the host executable's folder).
+std::string ProgramDirectory();
+
+}  // namespace jov

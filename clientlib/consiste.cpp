@@ -1,0 +1,19 @@
+#include "clientlib/consiste.h"
+
+#include "platform/errors.h"
+
+namespace Consiste {
+
+std::string Ajusta(const std::string& code, int width) {
+  if (width <= 0 || code.size() >= static_cast<std::size_t>(width)) return code;
+  return std::string(static_cast<std::size_t>(width) - code.size(), '0') + code;
+}
+
+std::string CheckResultServ(const std::string& result, bool /*raise*/, int /*flags*/) {
+  if (result.compare(0, 6, "EXCEPT") == 0) {
+    throw jov::Error(result.size() > 7 ? result.substr(7) : std::string());
+  }
+  return result;
+}
+
+}  // namespace Consiste

@@ -1,0 +1,38 @@
+// The client library's real operations behind the launcher's seams.
+#pragma once
+
+#include "clientlib/console_runner.h"
+#include "clientlib/downloader.h"
+#include "clientlib/library_settings.h"
+#include "clientlib/module_loader.h"
+
+namespace jov {
+
+class LibrarySettingsReal : public LibrarySettings {
+ public:
+  std::string WorkingDirectory() override;
+  std::string WebURL() override;
+  int WebPort() override;
+  std::string DriveC() override;
+  std::string ConnectionString() override;
+};
+
+class ModuleLoaderReal : public ModuleLoader {
+ public:
+  void Load(const std::string& code, bool flag) override;
+  void Unload(const std::string& code) override;
+};
+
+class ConsoleRunnerReal : public ConsoleRunner {
+ public:
+  std::string GetDosOutput(const std::string& command_line, const std::string& drive) override;
+};
+
+class DownloaderReal : public Downloader {
+ public:
+  void GetExeFile(const std::vector<std::string>& local_paths,
+                  const std::vector<std::string>& server_lines, const std::string& source,
+                  bool& flag) override;
+};
+
+}  // namespace jov

@@ -1,0 +1,22 @@
+// What the client library is configured with: working folder, server address, database.
+#pragma once
+
+#include <string>
+
+namespace jov {
+
+class LibrarySettings {
+ public:
+  virtual ~LibrarySettings() = default;
+  // The working folder, ending with "/"; downloads land there.
+  virtual std::string WorkingDirectory() = 0;
+  // The application server's host name or address, as configured (not checked).
+  virtual std::string WebURL() = 0;
+  virtual int WebPort() = 0;
+  // The root under which the "C:\\..." folders are taken, ending with "/".
+  virtual std::string DriveC() = 0;
+  // The database connection string (Qt SQL provider and data source).
+  virtual std::string ConnectionString() = 0;
+};
+
+}  // namespace jov

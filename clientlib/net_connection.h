@@ -1,0 +1,34 @@
+// TNetConnection: the form's connection component to the application server.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "clientlib/app_server_channel.h"
+
+namespace jov {
+
+class TNetConnection {
+ public:
+  explicit TNetConnection(AppServerChannel& channel) : channel_(channel) {}
+  ~TNetConnection();
+
+  std::string ServerName;
+  bool ThrowException = false;
+  std::string Host;
+  int Port = 0;
+  // Runs at every connect, before the channel opens; may set Host and Port.
+  std::function<void(TNetConnection&)> BeforeConnect;
+
+  bool Connected() const { return connected_; }
+  // Connecting runs BeforeConnect and opens the channel; failures raise. Disconnecting closes.
+  void SetConnected(bool value);
+  // The late-bound call on the server object; raises when not connected or the call fails.
+  std::string AppServer(const std::string& method, const std::string& argument);
+
+ private:
+  AppServerChannel& channel_;
+  bool connected_ = false;
+};
+
+}  // namespace jov
