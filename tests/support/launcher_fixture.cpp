@@ -1,0 +1,30 @@
+#include "tests/support/launcher_fixture.h"
+
+#include "Cli_jov00000/startup/update_log.h"
+
+namespace jov::testing {
+
+void LauncherTest::ResetUnit() {
+  using namespace Cli_jov00000;
+  frmEscolheSistema = nullptr;
+  boCriaPriVez = false;
+  boAtuExe = false;
+  boServerAtivo = false;
+  dtJovTab = {};
+  dtJovexp = {};
+  InicializaUnidade(fake.host);
+}
+
+void LauncherTest::TearDown() { Cli_jov00000::FinalizaUnidade(); }
+
+std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> LauncherTest::NewForm() {
+  return std::make_unique<Cli_jov00000::TfrmEscolheSistema>(fake.services);
+}
+
+std::string LauncherTest::LogText() {
+  const std::string name = Cli_jov00000::LogFileName(Cli_jov00000::DirCadJovBpl, fake.clock.now);
+  auto it = fake.files.files.find(name);
+  return it == fake.files.files.end() ? std::string() : it->second;
+}
+
+}  // namespace jov::testing
