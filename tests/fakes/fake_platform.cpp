@@ -197,6 +197,11 @@ bool FakeRegistry::DeleteValue(const std::string& key, const std::string& name) 
   return k != keys.end() && k->second.erase(cp1252::UpperAscii(name)) > 0;
 }
 
+void FakeTaskbar::Hide() {
+  log_.Add("taskbar.Hide");
+  if (fail) throw Error("Cannot hide the taskbar: window gone");
+}
+
 void FakeClock::Sleep(int milliseconds) {
   log_.Add("clock.Sleep " + std::to_string(milliseconds));
   slept_ms += milliseconds;

@@ -177,7 +177,8 @@ class FakeDatasetFiles : public DatasetFiles {
 class FakeTaskbar : public Taskbar {
  public:
   explicit FakeTaskbar(CallLog& log) : log_(log) {}
-  void Hide() override { log_.Add("taskbar.Hide"); }
+  bool fail = false;  // Hide throws
+  void Hide() override;
 
  private:
   CallLog& log_;

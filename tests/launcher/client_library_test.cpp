@@ -1,0 +1,134 @@
+// The client library's own operations: settings file, helpers, messages, module loading.
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <cstdlib>
+
+#include "clientlib/client_ini.h"
+#include "clientlib/consiste.h"
+#include "clientlib/library_services.h"
+#include "clientlib/mensagemjov.h"
+#include "clientlib/messages.h"
+#include "platform/cp1252.h"
+#include "platform/errors.h"
+#include "tests/fakes/fake_platform.h"
+#include "tests/support/temp_dir.h"
+
+namespace jov::testing {
+namespace {
+
+TEST(ClientIni, MissingFileGivesTheDefaults) {
+  const ClientIni ini = ReadClientIni("/nonexistent/clientlib.ini", "/opt/caixa");
+  EXPECT_EQ(ini.host, "127.0.0.1");
+  EXPECT_EQ(ini.port, 8211);
+  EXPECT_EQ(ini.working_directory, "/var/lib/jov/work/");
+  EXPECT_EQ(ini.drive_c, "/");
+}
+
+TEST(ClientIni, ValuesKeepSeparatorsAndRelativePathsComeFromTheProgramFolder) {
+  TempDir dir;
+  const std::string path =
+      dir.Write("clientlib.ini",
+                "; comment\r\n"
+                "[SERVER]\r\n"
+                "host = srv;01 , x \r\n"
+                "PORT=9000\r\n"
+                "# another comment\r\n"
+                "[Paths]\r\n"
+                "WorkingDirectory=work\r\n"
+                "[Database]\r\n"
+                "ConnectionString=Provider=QPSQL;Data Source=db:5433/caixa\r\n");
+  const ClientIni ini = ReadClientIni(path, "/opt/caixa");
+  EXPECT_EQ(ini.host, "srv;01 , x");
+  EXPECT_EQ(ini.port, 9000);
+  EXPECT_EQ(ini.working_directory, "/opt/caixa/work/");
+  EXPECT_EQ(ini.connection_string, "Provider=QPSQL;Data Source=db:5433/caixa");
+}
+
+TEST(ClientIni, AnUnreadablePortKeepsTheDefault) {
+  TempDir dir;
+  const std::string path = dir.Write("clientlib.ini", "[Server]\nPort=abc\n");
+  EXPECT_EQ(ReadClientIni(path, "/x").port, 8211);
+}
+
+TEST(Consiste, AjustaPadsShortCodesWithZerosAndLeavesLongOnes) {
+  EXPECT_EQ(Consiste::Ajusta("1", 4), "0001");
+  EXPECT_EQ(Consiste::Ajusta("A1", 3), "0A1");
+  EXPECT_EQ(Consiste::Ajusta("1234", 4), "1234");
+  EXPECT_EQ(Consiste::Ajusta("12345", 4), "12345");
+  EXPECT_EQ(Consiste::Ajusta("", 3), "000");
+  EXPECT_EQ(Consiste::iif(true, std::string("a"), std::string("b")), "a");
+}
+
+TEST(Messages, MsgReturnsTheTextOfTheExactKeyOnly) {
+  TMessages messages;
+  messages.Messages = {"Reiniciar|texto um", "ReiniciarX|texto dois", "Vazio|", "sem barra"};
+  EXPECT_EQ(messages.Msg("Reiniciar"), "texto um");
+  EXPECT_EQ(messages.Msg("ReiniciarX"), "texto dois");
+  EXPECT_EQ(messages.Msg("Vazio"), "");
+  EXPECT_EQ(messages.Msg("reiniciar"), "");
+  EXPECT_EQ(messages.Msg("Outra"), "");
+}
+
+TEST(Mensagem, AQuestionAsksAndEveryOtherKindIsANotice) {
+  CallLog log;
+  FakeDialogs dialogs(log);
+  dialogs.answers = {true, false};
+  using Mensagemjov::Mensagem;
+  EXPECT_TRUE(Mensagem(dialogs, "q1", "", "N", "S", Mensagemjov::tmPergunta, "", "", 0, nullptr));
+  EXPECT_FALSE(Mensagem(dialogs, "q2", "", "N", "S", Mensagemjov::tmPergunta, "", "", 0, nullptr));
+  EXPECT_TRUE(Mensagem(dialogs, "n", "", "N", "N", Mensagemjov::tmAviso, "", "", 0, nullptr));
+  EXPECT_TRUE(Mensagem(dialogs, "r", "", "N", "N", Mensagemjov::tmRecusa, "", "", 0, nullptr));
+  EXPECT_EQ(dialogs.shown,
+            (std::vector<std::string>{"Confirm: q1", "Confirm: q2", "Notify3: n", "Notify0: r"}));
+}
+
+TEST(Mensagem, TheFooterCarriesTheScreenCodeAndTheVersion) {
+  const std::string footer = Mensagemjov::MontaRodapeGeral(false, "JOV00000", "N");
+  EXPECT_EQ(footer.rfind("JOV00000", 0), 0u);
+  EXPECT_NE(footer.find(JOV_VERSION_FOR_TESTS), std::string::npos);
+}
+
+TEST(Cp1252, ConvertsBothWaysAndCasesOnlyAsciiLetters) {
+  EXPECT_EQ("ação Ç €"_w, "a\xE7\xE3o \xC7 \x80");
+  EXPECT_EQ(cp1252::ToUtf8("a\xE7\xE3o \xC7 \x80"), "ação Ç €");
+  EXPECT_EQ(cp1252::FromUtf8("日本"), "??");
+  EXPECT_EQ(cp1252::UpperAscii("jovbpl.exe ç"_w), "JOVBPL.EXE ç"_w);
+  EXPECT_EQ(cp1252::LowerAscii("INACESSÍVEL"_w), "inacessÍvel"_w);
+  EXPECT_EQ(cp1252::FromQString(cp1252::ToQString("Não\x81"_w)), "Não\x81"_w);
+}
+
+class ModuleLoading : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("JOV_TEST_MODULE_LOG", (dir.path() + "/calls").c_str(), 1); }
+  TempDir dir;
+  ModuleLoaderReal loader;
+};
+
+TEST_F(ModuleLoading, RunsTheModuleEntryWithItsFlagEachTime) {
+  loader.Load("TESTMOD", false);
+  loader.Unload("TESTMOD");
+  loader.Load("TESTMOD", true);
+  loader.Unload("TESTMOD");
+  loader.Unload("TESTMOD");  // not loaded: nothing happens
+  EXPECT_EQ(TempDir::Read(dir.path() + "/calls"), "flag=0\nflag=1\n");
+}
+
+TEST_F(ModuleLoading, AMissingPackageOrEntryRaisesNamingThePackage) {
+  try {
+    loader.Load("NOSUCH", false);
+    FAIL() << "expected an error";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("NOSUCH.bpl"), std::string::npos);
+  }
+  try {
+    loader.Load("NOENTRY", false);
+    FAIL() << "expected an error";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("ExecutaModulo"), std::string::npos);
+  }
+  loader.Unload("NOENTRY");
+}
+
+}  // namespace
+}  // namespace jov::testing
