@@ -1,11 +1,53 @@
 #include "clientlib/jov_requisicaohttp.h"
 
+#include <unistd.h>
+
+#include <chrono>
+
+#include "clientlib/client_ini.h"
+#include "platform/child_process_linux.h"
 #include "platform/errors.h"
 
 namespace Jov_requisicaohttp {
 
-std::string GetDosOutput(const std::string& command_line, const std::string& /*drive*/) {
-  throw jov::Error("Cannot run " + command_line + ": console capture is not available");
+namespace {
+
+// The batch file's path: the command line without its enclosing double quotes.
+std::string BatchPath(const std::string& command_line) {
+  const std::size_t first = command_line.find_first_not_of(" \t");
+  const std::size_t last = command_line.find_last_not_of(" \t");
+  if (first == std::string::npos) return {};
+  std::string path = command_line.substr(first, last - first + 1);
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+    path = path.substr(1, path.size() - 2);
+  }
+  return path;
+}
+
+}  // namespace
+
+// The same, with the time limit given; a hung tool is ended with its whole process group.
+std::string GetDosOutput(const std::string& command_line, const std::string& /*drive*/,
+                         std::chrono::milliseconds limit) {
+  const std::string path = BatchPath(command_line);
+  if (path.empty() || path.find('"') != std::string::npos) {
+    throw jov::Error("Cannot run " + command_line + ": not a quoted batch-file path");
+  }
+  if (::access(path.c_str(), R_OK) != 0) {
+    throw jov::Error("Cannot run " + command_line + ": the batch file cannot be read");
+  }
+  jov::ChildOptions options;
+  options.capture_output = true;
+  options.environment = jov::EnvironmentWithPathFirst(jov::ProgramDirectory() + "/bin");
+  options.timeout_ms = static_cast<int>(limit.count());
+  // The path is one argument of the shell, never parsed by it.
+  jov::ChildResult result = jov::RunChild({"/bin/sh", path}, options);
+  if (!result.started) throw jov::Error("Cannot run " + command_line + ": " + result.error);
+  return result.output;
+}
+
+std::string GetDosOutput(const std::string& command_line, const std::string& drive) {
+  return GetDosOutput(command_line, drive, std::chrono::seconds(30));
 }
 
 }  // namespace Jov_requisicaohttp
