@@ -1,9 +1,47 @@
 #include "platform/program_launcher_linux.h"
 
+#include "platform/child_process_linux.h"
+
 namespace jov {
 
-void ProgramLauncherLinux::ShellExecute(const std::string&, const std::string&) {}
-void ProgramLauncherLinux::WinExec(const std::string&) {}
-bool ProgramLauncherLinux::WinExecAndWait(const std::string&, int) { return true; }
+std::vector<std::string> ProgramLauncherLinux::Argv(const std::string& program,
+                                                    const std::string& parameters) const {
+  const std::string path = FindProgram(program, {program_dir_ + "/bin"});
+  if (path.empty()) return {};
+  std::vector<std::string> argv{path};
+  for (std::string& word : SplitOnBlanks(parameters)) argv.push_back(std::move(word));
+  return argv;
+}
+
+std::vector<std::string> ProgramLauncherLinux::CommandArgv(const std::string& command_line) const {
+  const std::size_t start = command_line.find_first_not_of(" \t");
+  if (start == std::string::npos) return {};
+  if (command_line[start] == '"') {
+    const std::size_t close = command_line.find('"', start + 1);
+    if (close == std::string::npos) return {};
+    return Argv(command_line.substr(start + 1, close - start - 1), command_line.substr(close + 1));
+  }
+  std::size_t end = command_line.find_first_of(" \t", start);
+  if (end == std::string::npos) end = command_line.size();
+  return Argv(command_line.substr(start, end - start), command_line.substr(end));
+}
+
+void ProgramLauncherLinux::ShellExecute(const std::string& program, const std::string& parameters) {
+  const std::vector<std::string> argv = Argv(program, parameters);
+  if (!argv.empty()) SpawnDetached(argv);
+}
+
+void ProgramLauncherLinux::WinExec(const std::string& command_line) {
+  const std::vector<std::string> argv = CommandArgv(command_line);
+  if (!argv.empty()) SpawnDetached(argv);
+}
+
+bool ProgramLauncherLinux::WinExecAndWait(const std::string& command_line, int timeout_ms) {
+  const std::vector<std::string> argv = CommandArgv(command_line);
+  if (argv.empty()) return false;
+  ChildOptions options;
+  options.timeout_ms = timeout_ms < 0 ? 0 : timeout_ms;
+  return RunChild(argv, options).ended;
+}
 
 }  // namespace jov

@@ -2,20 +2,29 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/program_launcher.h"
 
 namespace jov {
 
+// Programs run from an argv vector, never through a shell. A program named without a folder is
+// looked up in program_dir + "/bin/", then in PATH; a missing one is silently not started.
 class ProgramLauncherLinux : public ProgramLauncher {
  public:
-  // program_dir: its bin/ is searched first for a program named without a folder.
   explicit ProgramLauncherLinux(std::string program_dir) : program_dir_(std::move(program_dir)) {}
   void ShellExecute(const std::string& program, const std::string& parameters) override;
+  // The command line's first word (or a leading double-quoted path) is the program.
   void WinExec(const std::string& command_line) override;
+  // Output goes to /dev/null; a program still running at the limit is killed with its process
+  // group. False also when the program could not be started.
   bool WinExecAndWait(const std::string& command_line, int timeout_ms) override;
 
  private:
+  // argv for the command line, argv[0] the program's path; empty when the program is missing.
+  std::vector<std::string> Argv(const std::string& program, const std::string& parameters) const;
+  std::vector<std::string> CommandArgv(const std::string& command_line) const;
+
   std::string program_dir_;
 };
 
