@@ -1,30 +1,533 @@
 #include "platform/registry_hive.h"
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 
 namespace jov {
+namespace {
+
+constexpr std::size_t kMaxHiveBytes = 16u << 20;
+constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && cp1252::UpperAscii(a) == cp1252::UpperAscii(b);
+}
+
+std::string Describe(const std::string& key, const std::string& name) {
+  return "'" + (name.empty() ? std::string("(Padrão)") : name) + "' in HKEY_LOCAL_MACHINE\\" + key;
+}
+
+// "Software\\X\\" and "\\Software\\X" name the same key; empty components are refused.
+std::string NormalKey(const std::string& key) {
+  std::size_t begin = 0;
+  std::size_t end = key.size();
+  while (begin < end && key[begin] == '\\') ++begin;
+  while (end > begin && key[end - 1] == '\\') --end;
+  std::string out = key.substr(begin, end - begin);
+  if (out.empty()) throw Error("Registry key '" + key + "' is not valid: empty name");
+  if (out.find("\\\\") != std::string::npos || out.find_first_of("\r\n", 0) != std::string::npos ||
+      out.find('\0') != std::string::npos) {
+    throw Error("Registry key '" + key + "' is not valid");
+  }
+  return out;
+}
+
+hive::Key* FindKey(hive::Hive& h, std::string_view path) {
+  for (hive::Key& k : h.keys) {
+    if (SameText(k.path, path)) return &k;
+  }
+  return nullptr;
+}
+
+hive::Value* FindValue(hive::Key& k, std::string_view name) {
+  for (hive::Value& v : k.values) {
+    if (SameText(v.name, name)) return &v;
+  }
+  return nullptr;
+}
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  out += '"';
+}
+
+void CheckStorable(std::string_view text, const char* what) {
+  if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    throw Error(std::string("Cannot store a registry ") + what +
+                " holding a line break or NUL: " + std::string(text));
+  }
+}
+
+class Parser {
+ public:
+  Parser(std::string_view text, const std::string& path) : text_(text), path_(path) {}
+
+  hive::Hive Run() {
+    if (text_.size() > kMaxHiveBytes) {
+      throw Error("Registry hive " + path_ + " is corrupt: larger than " +
+                  std::to_string(kMaxHiveBytes) + " bytes");
+    }
+    hive::Hive h;
+    if (text_.find_first_not_of(" \t\r\n") == std::string_view::npos) return h;
+    std::string_view line;
+    if (!NextLine(line) || line != "REGEDIT4") Fail("it does not begin with REGEDIT4");
+    hive::Key* current = nullptr;
+    while (NextLine(line)) {
+      const std::size_t first = line.find_first_not_of(" \t");
+      if (first == std::string_view::npos || line[first] == ';') continue;
+      line.remove_prefix(first);
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+      if (line.front() == '[') {
+        current = Section(h, line);
+      } else {
+        if (current == nullptr) Fail("a value before the first key");
+        ValueLine(*current, line);
+      }
+    }
+    return h;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw Error("Registry hive " + path_ + " is corrupt: line " + std::to_string(line_no_) + ": " +
+                what);
+  }
+
+  bool NextLine(std::string_view& line) {
+    if (pos_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', pos_);
+    if (end == std::string_view::npos) end = text_.size();
+    line = text_.substr(pos_, end - pos_);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    pos_ = end + 1;
+    ++line_no_;
+    if (line.find('\0') != std::string_view::npos) Fail("a NUL character");
+    return true;
+  }
+
+  hive::Key* Section(hive::Hive& h, std::string_view line) {
+    if (line.back() != ']') Fail("a key line without \"]\"");
+    std::string_view name = line.substr(1, line.size() - 2);
+    if (!name.empty() && name.front() == '-') Fail("key deletions are not supported");
+    if (!SameText(name.substr(0, kRoot.size()), kRoot)) Fail("a key outside HKEY_LOCAL_MACHINE");
+    name.remove_prefix(kRoot.size());
+    std::string path;
+    if (!name.empty()) {
+      if (name.front() != '\\' || name.size() == 1) Fail("a key outside HKEY_LOCAL_MACHINE");
+      name.remove_prefix(1);
+      if (name.back() == '\\' || name.find("\\\\") != std::string_view::npos) {
+        Fail("a key with an empty name");
+      }
+      path = std::string(name);
+    }
+    if (hive::Key* existing = FindKey(h, path)) return existing;
+    h.keys.push_back({path, {}});
+    return &h.keys.back();
+  }
+
+  // A quoted text starting at pos in line; returns the text and moves pos past it.
+  std::string Quoted(std::string_view line, std::size_t& pos) {
+    std::string out;
+    ++pos;
+    while (true) {
+      if (pos >= line.size()) Fail("an unterminated quoted text");
+      const char c = line[pos++];
+      if (c == '"') return out;
+      if (c == '\\') {
+        if (pos >= line.size() || (line[pos] != '\\' && line[pos] != '"')) {
+          Fail("an unknown escape in a quoted text");
+        }
+        out += line[pos++];
+      } else {
+        out += c;
+      }
+    }
+  }
+
+  void ValueLine(hive::Key& key, std::string_view line) {
+    hive::Value value;
+    std::size_t pos = 0;
+    if (line.front() == '@') {
+      pos = 1;
+    } else if (line.front() == '"') {
+      value.name = Quoted(line, pos);
+    } else {
+      Fail("expected a quoted value name");
+    }
+    if (pos >= line.size() || line[pos] != '=') Fail("expected \"=\" after the value name");
+    std::string_view data = line.substr(pos + 1);
+    if (!data.empty() && data.front() == '"') {
+      std::size_t at = 0;
+      value.kind = hive::Kind::kString;
+      value.text = Quoted(data, at);
+      if (at != data.size()) Fail("text after a quoted value");
+    } else if (SameText(data.substr(0, 6), "dword:")) {
+      const std::string_view digits = data.substr(6);
+      if (digits.empty() || digits.size() > 8 ||
+          digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
+        Fail("a dword that is not 1 to 8 hex digits");
+      }
+      value.kind = hive::Kind::kDword;
+      value.number =
+          static_cast<std::uint32_t>(std::strtoul(std::string(digits).c_str(), nullptr, 16));
+    } else if (SameText(data.substr(0, 3), "hex")) {
+      value.kind = hive::Kind::kOther;
+      value.text = OtherData(data);
+    } else if (data == "-") {
+      Fail("value deletions are not supported");
+    } else {
+      Fail("a value of unknown type");
+    }
+    if (hive::Value* existing = FindValue(key, value.name)) {
+      *existing = std::move(value);
+    } else {
+      key.values.push_back(std::move(value));
+    }
+  }
+
+  // "hex:..." or "hex(N):...", continued on the next line after a trailing "\".
+  std::string OtherData(std::string_view data) {
+    const std::size_t colon = data.find(':');
+    if (colon == std::string_view::npos) Fail("a hex value without \":\"");
+    const std::string_view type = data.substr(3, colon - 3);
+    if (!type.empty() &&
+        (type.size() < 3 || type.front() != '(' || type.back() != ')' ||
+         type.substr(1, type.size() - 2).find_first_not_of("0123456789abcdefABCDEF") !=
+             std::string_view::npos)) {
+      Fail("a hex value of unknown type");
+    }
+    std::string out(data.substr(0, colon + 1));
+    std::string_view bytes = data.substr(colon + 1);
+    while (true) {
+      const bool more = !bytes.empty() && bytes.back() == '\\';
+      if (more) bytes.remove_suffix(1);
+      if (bytes.find_first_not_of("0123456789abcdefABCDEF, \t") != std::string_view::npos) {
+        Fail("a hex value with a bad byte list");
+      }
+      for (char c : bytes) {
+        if (c != ' ' && c != '\t') out += c;
+      }
+      if (!more) return out;
+      std::string_view next;
+      if (!NextLine(next)) Fail("a hex value continued past the end");
+      const std::size_t first = next.find_first_not_of(" \t");
+      bytes = first == std::string_view::npos ? std::string_view() : next.substr(first);
+      while (!bytes.empty() && (bytes.back() == ' ' || bytes.back() == '\t'))
+        bytes.remove_suffix(1);
+    }
+  }
+
+  std::string_view text_;
+  const std::string& path_;
+  std::size_t pos_ = 0;
+  int line_no_ = 0;
+};
+
+std::string ReadHiveText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return {};
+    throw Error("Cannot read registry hive " + path + ": " + SystemText(errno));
+  }
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw Error("Cannot read registry hive " + path + ": " + SystemText(error));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxHiveBytes) break;  // the parser reports it
+  }
+  ::close(fd);
+  return text;
+}
+
+hive::Hive Load(const std::string& path) { return hive::Parse(ReadHiveText(path), path); }
+
+std::string Folder(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void MakeFolders(const std::string& dir) {
+  for (std::size_t pos = 1; pos != std::string::npos;) {
+    pos = dir.find('/', pos + 1);
+    const std::string part = dir.substr(0, pos);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;  // the open reports it
+  }
+}
+
+// Holds the exclusive lock on the hive file; the hive may be replaced only while it is held.
+class HiveLock {
+ public:
+  HiveLock(const std::string& path, int wait_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    auto pause = std::chrono::microseconds(200);
+    MakeFolders(Folder(path));
+    while (true) {
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (fd_ < 0) throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        // The file locked must still be the hive: a writer may have renamed a new one over it.
+        struct stat held {
+        }, now{};
+        if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &now) == 0 &&
+            held.st_ino == now.st_ino && held.st_dev == now.st_dev) {
+          mode_ = held.st_mode & 07777;
+          return;
+        }
+      } else if (errno != EWOULDBLOCK && errno != EINTR) {
+        const int error = errno;
+        ::close(fd_);
+        throw Error("Cannot lock registry hive " + path + ": " + SystemText(error));
+      }
+      ::close(fd_);
+      fd_ = -1;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw Error("Cannot write registry hive " + path + ": it is locked by another program");
+      }
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+  }
+  ~HiveLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  HiveLock(const HiveLock&) = delete;
+  HiveLock& operator=(const HiveLock&) = delete;
+
+  mode_t mode() const { return mode_; }
+
+ private:
+  int fd_ = -1;
+  mode_t mode_ = 0644;
+};
+
+void ReplaceHive(const std::string& path, const std::string& text, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+  auto fail = [&](int error) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw Error("Cannot write registry hive " + path + ": " + SystemText(error));
+  };
+  if (::fchmod(fd, mode) != 0) fail(errno);
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(errno);
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) fail(errno);
+  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    throw Error("Cannot write registry hive " + path + ": " + SystemText(error));
+  }
+  const int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+// Runs change on the hive under the lock; writes the hive only when change returns true.
+void Modify(const std::string& path, int wait_ms, const std::function<bool(hive::Hive&)>& change) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+    throw Error("Cannot write registry hive " + path + ": it is read-only");
+  }
+  HiveLock lock(path, wait_ms);
+  hive::Hive h = Load(path);
+  if (!change(h)) return;
+  ReplaceHive(path, hive::Serialize(h), lock.mode() == 0 ? 0644 : lock.mode());
+}
+
+const hive::Value& ExistingValue(hive::Hive& h, const std::string& key, const std::string& name) {
+  hive::Key* k = FindKey(h, NormalKey(key));
+  hive::Value* v = k == nullptr ? nullptr : FindValue(*k, name);
+  if (v == nullptr) throw Error("Registry value " + Describe(key, name) + " does not exist");
+  return *v;
+}
+
+bool SameValue(const hive::Value& a, const hive::Value& b) {
+  return a.kind == b.kind && a.text == b.text && a.number == b.number;
+}
+
+void Write(const std::string& path, int wait_ms, const std::string& key, hive::Value value) {
+  CheckStorable(value.name, "value name");
+  if (value.kind == hive::Kind::kString) CheckStorable(value.text, "text");
+  const std::string normal = NormalKey(key);
+  {
+    // An unchanged value is not written: the hive file stays as it is.
+    hive::Hive h = Load(path);
+    hive::Key* k = FindKey(h, normal);
+    hive::Value* existing = k == nullptr ? nullptr : FindValue(*k, value.name);
+    if (existing != nullptr && SameValue(*existing, value)) return;
+  }
+  Modify(path, wait_ms, [&](hive::Hive& h) {
+    hive::Key* k = FindKey(h, normal);
+    if (k == nullptr) {
+      throw Error("Cannot write registry value " + Describe(key, value.name) +
+                  ": the key does not exist");
+    }
+    hive::Value* existing = FindValue(*k, value.name);
+    if (existing == nullptr) {
+      k->values.push_back(value);
+      return true;
+    }
+    if (SameValue(*existing, value)) return false;
+    value.name = existing->name;  // the stored spelling of the name is kept
+    *existing = value;
+    return true;
+  });
+}
+
+}  // namespace
+
+namespace hive {
+
+Hive Parse(std::string_view text, const std::string& path) { return Parser(text, path).Run(); }
+
+std::string Serialize(const Hive& h) {
+  std::string out = "REGEDIT4\r\n";
+  for (const Key& key : h.keys) {
+    CheckStorable(key.path, "key");
+    out += "\r\n[";
+    out += kRoot;
+    if (!key.path.empty()) out += "\\" + key.path;
+    out += "]\r\n";
+    for (const Value& v : key.values) {
+      CheckStorable(v.name, "value name");
+      if (v.name.empty()) {
+        out += '@';
+      } else {
+        AppendQuoted(out, v.name);
+      }
+      out += '=';
+      switch (v.kind) {
+        case Kind::kString:
+          CheckStorable(v.text, "text");
+          AppendQuoted(out, v.text);
+          break;
+        case Kind::kDword: {
+          char digits[16];
+          std::snprintf(digits, sizeof digits, "dword:%08x", v.number);
+          out += digits;
+          break;
+        }
+        case Kind::kOther:
+          CheckStorable(v.text, "value");
+          out += v.text;
+          break;
+      }
+      out += "\r\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace hive
 
 std::string DefaultHivePath() {
   const char* path = std::getenv("JOV_HKLM");
   return path != nullptr && *path != '\0' ? path : "/var/lib/jov/HKLM.reg";
 }
 
-bool RegistryHive::OpenKey(const std::string&, bool) { return false; }
-bool RegistryHive::ValueExists(const std::string&, const std::string&) { return false; }
-std::string RegistryHive::ReadString(const std::string&, const std::string& name) {
-  throw Error("Registry value " + name + " not available");
+bool RegistryHive::OpenKey(const std::string& key, bool create) {
+  try {
+    const std::string normal = NormalKey(key);
+    hive::Hive h = Load(path_);
+    if (FindKey(h, normal) != nullptr) return true;
+    if (!create) return false;
+    Modify(path_, lock_wait_ms_, [&](hive::Hive& fresh) {
+      if (FindKey(fresh, normal) != nullptr) return false;
+      fresh.keys.push_back({normal, {}});
+      return true;
+    });
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
 }
-std::int32_t RegistryHive::ReadInteger(const std::string&, const std::string& name) {
-  throw Error("Registry value " + name + " not available");
+
+bool RegistryHive::ValueExists(const std::string& key, const std::string& name) {
+  hive::Hive h = Load(path_);
+  hive::Key* k = FindKey(h, NormalKey(key));
+  return k != nullptr && FindValue(*k, name) != nullptr;
 }
-void RegistryHive::WriteString(const std::string&, const std::string& name, const std::string&) {
-  throw Error("Registry value " + name + " not available");
+
+std::string RegistryHive::ReadString(const std::string& key, const std::string& name) {
+  hive::Hive h = Load(path_);
+  const hive::Value& v = ExistingValue(h, key, name);
+  if (v.kind != hive::Kind::kString) {
+    throw Error("Invalid data type for registry value " + Describe(key, name) +
+                ": it is not a string");
+  }
+  return v.text;
 }
-void RegistryHive::WriteInteger(const std::string&, const std::string& name, std::int32_t) {
-  throw Error("Registry value " + name + " not available");
+
+std::int32_t RegistryHive::ReadInteger(const std::string& key, const std::string& name) {
+  hive::Hive h = Load(path_);
+  const hive::Value& v = ExistingValue(h, key, name);
+  if (v.kind != hive::Kind::kDword) {
+    throw Error("Invalid data type for registry value " + Describe(key, name) +
+                ": it is not an integer");
+  }
+  return static_cast<std::int32_t>(v.number);
 }
-bool RegistryHive::DeleteValue(const std::string&, const std::string&) { return false; }
+
+void RegistryHive::WriteString(const std::string& key, const std::string& name,
+                               const std::string& value) {
+  Write(path_, lock_wait_ms_, key, {name, hive::Kind::kString, value, 0});
+}
+
+void RegistryHive::WriteInteger(const std::string& key, const std::string& name,
+                                std::int32_t value) {
+  Write(path_, lock_wait_ms_, key,
+        {name, hive::Kind::kDword, {}, static_cast<std::uint32_t>(value)});
+}
+
+bool RegistryHive::DeleteValue(const std::string& key, const std::string& name) {
+  const std::string normal = NormalKey(key);
+  if (!ValueExists(key, name)) return false;
+  bool deleted = false;
+  Modify(path_, lock_wait_ms_, [&](hive::Hive& h) {
+    hive::Key* k = FindKey(h, normal);
+    if (k == nullptr) return false;
+    const auto before = k->values.size();
+    std::erase_if(k->values, [&](const hive::Value& v) { return SameText(v.name, name); });
+    deleted = k->values.size() != before;
+    return deleted;
+  });
+  return deleted;
+}
 
 }  // namespace jov
