@@ -1,7 +1,12 @@
 // The package entry: wires the real platform and client library to the launcher form.
 #include "Pkg_jov00000/package.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <memory>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
@@ -62,12 +67,55 @@ std::unique_ptr<QApplication> EnsureApplication() {
   return std::make_unique<QApplication>(argc, argv);
 }
 
+// While the launcher is shown, SIGTERM and SIGINT (the register shutting down, a technician's
+// Ctrl+C) close the form as "Sair do Sistema" would, so the host still returns normally.
+class CloseOnSignal {
+ public:
+  CloseOnSignal() {
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    write_end_ = pipe_[1];
+    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      char drained[16];
+      while (::read(pipe_[0], drained, sizeof drained) > 0) {
+      }
+      if (Cli_jov00000::frmEscolheSistema != nullptr) Cli_jov00000::frmEscolheSistema->close();
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      const char byte = 1;
+      [[maybe_unused]] ssize_t n = ::write(write_end_, &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, &old_term_);
+    ::sigaction(SIGINT, &action, &old_int_);
+  }
+  ~CloseOnSignal() {
+    if (notifier_ == nullptr) return;
+    ::sigaction(SIGTERM, &old_term_, nullptr);
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    notifier_.reset();
+    write_end_ = -1;
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+  }
+
+ private:
+  static inline int write_end_ = -1;
+  int pipe_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+  struct sigaction old_term_ {};
+  struct sigaction old_int_ {};
+};
+
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) bool EscolheSistema() {
   auto application = EnsureApplication();
+  CloseOnSignal close_on_signal;
   RealServices real;
   return Cli_jov00000::EscolheSistema(real.services);
 }

@@ -95,13 +95,21 @@ std::vector<DbRow> DatabaseQt::Query(const std::string& sql,
                                      const std::map<std::string, std::string>& params) {
   if (!IsConnected()) throw Error("Database is not connected");
   QSqlQuery query(QSqlDatabase::database(name_, false));
-  if (!query.prepare(cp1252::ToQString(sql))) {
-    throw Error("Cannot prepare statement: " + Reason(query.lastError()));
+  // Statements without parameters run directly: servers cannot prepare every statement.
+  if (params.empty()) {
+    if (!query.exec(cp1252::ToQString(sql))) {
+      throw Error("Statement failed: " + Reason(query.lastError()));
+    }
+  } else {
+    if (!query.prepare(cp1252::ToQString(sql))) {
+      throw Error("Cannot prepare statement: " + Reason(query.lastError()));
+    }
+    for (const auto& [name, value] : params) {
+      query.bindValue(QStringLiteral(":") + QString::fromStdString(name),
+                      cp1252::ToQString(value));
+    }
+    if (!query.exec()) throw Error("Statement failed: " + Reason(query.lastError()));
   }
-  for (const auto& [name, value] : params) {
-    query.bindValue(QStringLiteral(":") + QString::fromStdString(name), cp1252::ToQString(value));
-  }
-  if (!query.exec()) throw Error("Statement failed: " + Reason(query.lastError()));
   std::vector<DbRow> rows;
   while (query.next()) {
     DbRow row;

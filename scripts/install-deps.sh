@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libcpp-httplib-dev nlohmann-json3-dev libzip-dev zlib1g-dev libssl-dev libbrotli-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
+  sqlite3 postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation
 )
