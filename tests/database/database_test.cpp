@@ -19,13 +19,24 @@ struct Sqlite {
   }
 };
 
-struct Postgres {
-  // One server for the whole suite: starting one takes a few seconds.
+// One server for the whole run, started on first use (a start takes a few seconds) and
+// stopped when the tests end, so that no server outlives them.
+class PostgresEnvironment : public ::testing::Environment {
+ public:
   static PostgresServer& Server() {
-    static auto* server = new PostgresServer();
-    return *server;
+    if (server_ == nullptr) server_ = std::make_unique<PostgresServer>();
+    return *server_;
   }
-  std::string ConnectionString() const { return Server().ConnectionString(); }
+  void TearDown() override { server_.reset(); }
+
+ private:
+  static inline std::unique_ptr<PostgresServer> server_;
+};
+[[maybe_unused]] ::testing::Environment* const kPostgres =
+    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+
+struct Postgres {
+  std::string ConnectionString() const { return PostgresEnvironment::Server().ConnectionString(); }
 };
 
 template <typename T>
