@@ -1,0 +1,208 @@
+#include "tools/appserver/app_server.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "platform/cp1252.h"
+#include "platform/data_packet.h"
+
+namespace appserver {
+namespace {
+
+constexpr std::size_t kMaxSettingsBytes = 16u << 20;
+
+std::string Stamp(time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  return text;
+}
+
+jov::Dataset EmptySettings() {
+  jov::Dataset data;
+  data.fields = {{"HTTPHOSADDR", "string", 100},  {"HTTPPORT", "string", 10},
+                 {"IDUTHTTPPROXY", "i4", 0},      {"HTTPPROXYHOST", "string", 100},
+                 {"HTTPPROXYPORT", "string", 10}, {"HTTPPROXYUSERID", "string", 100},
+                 {"HTTPHTTPS", "i4", 0}};
+  return data;
+}
+
+// The log shows request paths as they came, less the bytes that could forge a line.
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+bool IsWildcard(const std::string& host) {
+  return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
+}
+
+std::string DefaultSource(const Options& options, int port, const httplib::Request& request) {
+  if (IsWildcard(options.bind)) {
+    const std::string host = request.get_header_value("Host");
+    if (!host.empty()) return "http://" + host + "/files/";
+  }
+  const bool v6 = options.bind.find(':') != std::string::npos && options.bind.front() != '[';
+  const std::string host = v6 ? "[" + options.bind + "]" : options.bind;
+  return "http://" + host + ":" + std::to_string(port) + "/files/";
+}
+
+void Reply(httplib::Response& response, const std::string& result) {
+  nlohmann::json body = {{"result", jov::cp1252::ToUtf8(result)}};
+  response.set_content(body.dump(), "application/json");
+}
+
+}  // namespace
+
+bool SafeFileName(const std::string& name) {
+  return !name.empty() && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+         name.find("..") == std::string::npos;
+}
+
+std::string FileVersionReply(const Options& options, const std::string& argument,
+                             const std::string& source) {
+  const std::string name =
+      !argument.empty() && argument.front() == '&' ? argument.substr(1) : argument;
+  if (!SafeFileName(name)) return "EXCEPT Nome de arquivo inválido: "_w + name;
+  const std::string prefix = jov::cp1252::UpperAscii(name) + ".ZIP";
+  std::vector<std::pair<std::string, time_t>> found;
+  DIR* dir = ::opendir(options.updates.c_str());
+  if (dir == nullptr) {
+    return "EXCEPT Pasta de atualizações inacessível: "_w + options.updates + ": " +
+           std::strerror(errno);
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string file = entry->d_name;
+    if (jov::cp1252::UpperAscii(file).rfind(prefix, 0) != 0) continue;
+    struct stat st {};
+    if (::stat((options.updates + "/" + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    found.emplace_back(file, st.st_mtime);
+  }
+  ::closedir(dir);
+  if (found.empty()) return {};
+  std::sort(found.begin(), found.end());
+  std::string reply = source + "\r\n";
+  for (const auto& [file, when] : found) reply += file + "=" + Stamp(when) + "\r\n";
+  return reply + "&" + (options.ask ? "1" : "0");
+}
+
+std::string HttpSettingsReply(const Options& options) {
+  if (options.http_settings.empty()) return jov::WriteDataPacket(EmptySettings());
+  const int fd = ::open(options.http_settings.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return jov::WriteDataPacket(EmptySettings());
+    return "EXCEPT Falha ao ler " + options.http_settings + ": " + std::strerror(errno);
+  }
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      return "EXCEPT Falha ao ler " + options.http_settings + ": " + std::strerror(error);
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxSettingsBytes) {
+      ::close(fd);
+      return "EXCEPT " + options.http_settings + " é grande demais"_w;
+    }
+  }
+  ::close(fd);
+  // The file is passed on as it is: reading it is the client's matter.
+  return text;
+}
+
+void Install(httplib::Server& server, const Options& options, int port) {
+  static std::mutex log_mutex;
+  server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    std::fprintf(stderr, "%s %s %s %d\n", Printable(request.remote_addr).c_str(),
+                 Printable(request.method).c_str(), Printable(request.path).c_str(),
+                 response.status);
+    std::fflush(stderr);
+  });
+  server.set_payload_max_length(1u << 20);
+
+  const std::string module = std::string("/") + kServerName + "/";
+  server.Get(module, [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kServerName, "text/plain");
+  });
+
+  server.Post(module + "([^/]+)", [options, port](const httplib::Request& request,
+                                                  httplib::Response& response) {
+    std::vector<std::string> args;
+    try {
+      const nlohmann::json body = nlohmann::json::parse(request.body);
+      if (!body.is_array()) throw std::runtime_error("not an array");
+      for (const auto& item : body) args.push_back(jov::cp1252::FromUtf8(item.get<std::string>()));
+    } catch (const std::exception&) {
+      response.status = 400;
+      response.set_content("the body must be a JSON array of texts\n", "text/plain");
+      return;
+    }
+    const std::string method = request.matches[1];
+    if (method == "GetFileVersion") {
+      const std::string source =
+          options.source_url.empty() ? DefaultSource(options, port, request) : options.source_url;
+      Reply(response,
+            FileVersionReply(options, args.empty() ? std::string() : args.front(), source));
+    } else if (method == "GetDadosHttp") {
+      Reply(response, HttpSettingsReply(options));
+    } else {
+      response.status = 404;
+      response.set_content("no method " + method + "\n", "text/plain");
+    }
+  });
+
+  server.Get(
+      "/files/(.*)", [options](const httplib::Request& request, httplib::Response& response) {
+        const std::string name = request.matches[1];
+        if (!SafeFileName(name)) {
+          response.status = 403;
+          response.set_content("refused\n", "text/plain");
+          return;
+        }
+        const std::string path = options.updates + "/" + name;
+        struct stat st {};
+        auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !*file) {
+          response.status = 404;
+          response.set_content("not found\n", "text/plain");
+          return;
+        }
+        response.set_content_provider(
+            static_cast<std::size_t>(st.st_size), "application/zip",
+            [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+              char buffer[65536];
+              file->seekg(static_cast<std::streamoff>(offset));
+              file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
+              const std::streamsize n = file->gcount();
+              if (n <= 0) return false;
+              sink.write(buffer, static_cast<std::size_t>(n));
+              return true;
+            });
+      });
+}
+
+}  // namespace appserver

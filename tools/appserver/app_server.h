@@ -1,0 +1,39 @@
+// The reference application server's module "lum.rdmAtualizaEstrutura" and its file downloads.
+#pragma once
+
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace appserver {
+
+inline constexpr const char* kServerName = "lum.rdmAtualizaEstrutura";
+
+struct Options {
+  std::string bind = "127.0.0.1";
+  int port = 8211;
+  std::string updates;        // folder of the zip archives offered for download
+  bool ask = false;           // the question flag of the version replies
+  std::string http_settings;  // data packet answered to GetDadosHttp; may be missing
+  std::string source_url;     // download source; empty: this server's /files/ URL
+};
+
+// Windows-1252 texts in, Windows-1252 texts out.
+// "&Name": the server's archives of that name, "<source>\r\n<file>=<stamp>\r\n...&<flag>";
+// empty when there is none; an "EXCEPT" reply for a name holding "/", "\" or "..".
+std::string FileVersionReply(const Options& options, const std::string& argument,
+                             const std::string& source);
+// The packet in options.http_settings, or a packet of the seven fields without a row when
+// the file does not exist; an "EXCEPT" reply when it cannot be read.
+std::string HttpSettingsReply(const Options& options);
+
+// A name the server accepts as a file of the updates folder: not empty, no "/", "\" or "..".
+bool SafeFileName(const std::string& name);
+
+// Installs the routes and the one-line-per-request log on the server; port is the port the
+// server is bound to (for the default download source).
+void Install(httplib::Server& server, const Options& options, int port);
+
+}  // namespace appserver
