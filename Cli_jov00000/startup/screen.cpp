@@ -1,4 +1,5 @@
 // The screen: every control at its place with its looks, the catalogue and the handlers.
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -7,14 +8,40 @@
 #include "platform/cp1252.h"
 
 namespace Cli_jov00000 {
+
+// Makes physical keys reach the form's key handlers whatever control they are sent to
+// (teclado.cpp).
+void LigaPreviaDeTeclas(TfrmEscolheSistema& form);
+
 namespace {
 
 using jov::ColorFromStored;
 using jov::TBlendedBitBtn;
+using Layout = TBlendedBitBtn::TButtonLayout;
 
-constexpr int kGrey = 0x808080;  // the platform's grey, stored value (same in both orders)
-const QColor kWindow(Qt::white);
-const QColor kWindowText(Qt::black);
+constexpr int kGrey = 0x808080;          // the platform's grey; the same in both byte orders
+constexpr int kFaceRed = 1130222;        // #EE3E11
+constexpr int kFaceOrange = 2907084;     // #CC5B2C
+constexpr int kFaceGreen = 6610210;      // #22DD64
+constexpr int kFaceDisabled = 13421772;  // #CCCCCC
+// Disabled labels draw their text in the classic greyed colour.
+const QColor kGreyedText(160, 160, 160);
+// Left edges of the keyboard's ten columns.
+constexpr int kColumn[] = {101, 161, 221, 281, 341, 401, 461, 521, 581, 641};
+
+// The system colours the screen names, taken from the application's palette.
+struct SystemColours {
+  QColor window;       // the window (edit) background
+  QColor window_text;  // the window text
+  QColor button_face;
+};
+
+SystemColours System(const QWidget& widget) {
+  const QPalette& p = widget.palette();
+  return {p.color(QPalette::Active, QPalette::Base),
+          p.color(QPalette::Active, QPalette::WindowText),
+          p.color(QPalette::Active, QPalette::Button)};
+}
 
 QFont Arial(int pixels, bool bold = false) {
   QFont font(QStringLiteral("Arial"));
@@ -48,42 +75,67 @@ std::vector<std::string> Catalogue() {
   };
 }
 
+// A picture whose image is stretched to its bounds; transparent where it has no image.
 QLabel* Picture(QWidget* parent, const QRect& place, const char* resource, bool visible) {
   auto* label = new QLabel(parent);
   label->setGeometry(place);
   label->setScaledContents(true);
+  label->setAlignment(Qt::AlignCenter);
   if (resource != nullptr) label->setPixmap(QPixmap(QString::fromLatin1(resource)));
   label->setVisible(visible);
   return label;
 }
 
-TBlendedBitBtn* MainButton(QWidget* parent, int left, const std::string& caption, int fill,
-                           const QColor& ink, const char* glyph, const char* glyph_off) {
+// A transparent label; a disabled one shows its text greyed.
+QLabel* Label(QWidget* parent, const QRect& place, const QString& caption, const QFont& font,
+              const QColor& colour, bool enabled, bool visible) {
+  auto* label = new QLabel(caption, parent);
+  label->setGeometry(place);
+  label->setFont(font);
+  QPalette look = label->palette();
+  look.setColor(QPalette::Active, QPalette::WindowText, colour);
+  look.setColor(QPalette::Inactive, QPalette::WindowText, colour);
+  look.setColor(QPalette::Disabled, QPalette::WindowText, enabled ? colour : kGreyedText);
+  label->setPalette(look);
+  label->setEnabled(enabled);
+  label->setVisible(visible);
+  return label;
+}
+
+// One of the four main buttons along the lower edge.
+TBlendedBitBtn* MainButton(QWidget* parent, const SystemColours& system, int left,
+                           const std::string& caption, int fill, const QColor& ink,
+                           const char* glyph, const char* glyph_off) {
   auto* button = new TBlendedBitBtn(parent);
   button->setGeometry(left, 463, 160, 46);
   button->SetCaption(caption);
   button->setFont(Arial(15));
+  button->Shape = TBlendedBitBtn::TShape::stRoundRect;
+  button->PenStyle = TBlendedBitBtn::TPenStyle::psClear;
   button->BrushColor = ColorFromStored(fill);
   button->FontColor = ink;
-  button->DownColor = kWindowText;
-  button->DownFontColor = kWindow;
-  button->DisabledColor = ColorFromStored(13421772);
+  button->DownColor = system.window_text;
+  button->DownFontColor = system.window;
+  button->DisabledColor = ColorFromStored(kFaceDisabled);
   button->DisabledFontColor = Qt::white;
   button->Glyph = QPixmap(QString::fromLatin1(glyph));
   button->GlyphDisabled = QPixmap(QString::fromLatin1(glyph_off));
   return button;
 }
 
-TBlendedBitBtn* Key(QWidget* parent, int left, int top, int width, const std::string& caption,
-                    int tag, bool enabled) {
+// A key of the on-screen keyboard; every key starts hidden.
+TBlendedBitBtn* Key(QWidget* parent, const SystemColours& system, int left, int top, int width,
+                    const std::string& caption, int tag, bool enabled) {
   auto* key = new TBlendedBitBtn(parent);
   key->setGeometry(left, top, width, 46);
   key->SetCaption(caption);
   key->setFont(Arial(24));
+  key->Shape = TBlendedBitBtn::TShape::stRoundRect;
+  key->PenStyle = TBlendedBitBtn::TPenStyle::psClear;
   key->BrushColor = ColorFromStored(kGrey);
   key->FontColor = Qt::white;
-  key->DownColor = kWindowText;
-  key->DownFontColor = kWindow;
+  key->DownColor = system.window_text;
+  key->DownFontColor = system.window;
   key->DisabledColor = QColor(204, 204, 204);
   key->DisabledFontColor = Qt::white;
   key->Tag = tag;
@@ -92,6 +144,39 @@ TBlendedBitBtn* Key(QWidget* parent, int left, int top, int width, const std::st
   return key;
 }
 
+TBlendedBitBtn* CharacterKey(QWidget* parent, const SystemColours& system, int column, int top,
+                             char character, bool enabled) {
+  return Key(parent, system, kColumn[column], top, 57, std::string(1, character),
+             static_cast<unsigned char>(character), enabled);
+}
+
+TBlendedBitBtn* IconKey(QWidget* parent, const SystemColours& system, int left, int top,
+                        const char* icon) {
+  TBlendedBitBtn* key = Key(parent, system, left, top, 57, "", 0, false);
+  key->Glyph = QPixmap(QString::fromLatin1(icon));
+  return key;
+}
+
+// Keeps the pictures that fill the client area filling it whenever the form is resized.
+class FillClientArea : public QObject {
+ public:
+  FillClientArea(QWidget* form, std::vector<QWidget*> fill) : QObject(form), fill_(fill) {
+    form->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize) {
+      const QRect client = static_cast<QWidget*>(watched)->rect();
+      for (QWidget* widget : fill_) widget->setGeometry(client);
+    }
+    return false;
+  }
+
+ private:
+  std::vector<QWidget*> fill_;
+};
+
 }  // namespace
 
 void TfrmEscolheSistema::CriaComponentes() {
@@ -99,8 +184,9 @@ void TfrmEscolheSistema::CriaComponentes() {
   setWindowTitle(QStringLiteral("frmEscolheSistema"));
   setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   resize(792, 573);
+  const SystemColours system = System(*this);
   QPalette look = palette();
-  look.setColor(QPalette::Window, look.color(QPalette::Button));
+  look.setColor(QPalette::Window, system.button_face);
   setPalette(look);
   setAutoFillBackground(true);
   QFont base(QStringLiteral("MS Sans Serif"));
@@ -110,76 +196,68 @@ void TfrmEscolheSistema::CriaComponentes() {
   msgPadrao = std::make_unique<jov::TMessages>();
   msgPadrao->Messages = Catalogue();
 
-  // Pictures, bottom of the stacking order first.
+  // Created from the bottom of the stacking order upward: the pictures lie under everything.
   img_no_Flash = Picture(this, rect(), nullptr, true);
   Image1 = Picture(this, rect(), nullptr, true);
   imgAberturaJov = Picture(this, {538, 133, 164, 67}, ":/assets/abertura_jov.jpg", false);
   imgAberturaTRV = Picture(this, {537, 61, 164, 67}, ":/assets/abertura_trv.jpg", false);
 
-  lblCodTela = new QLabel(QStringLiteral("JOV00000"), this);
-  lblCodTela->setGeometry(648, 559, 51, 14);
-  lblCodTela->setFont(Arial(11));
-  lblCodTela->setStyleSheet(QStringLiteral("color: #808080; background: transparent;"));
+  lblCodTela = Label(this, {648, 559, 51, 14}, QStringLiteral("JOV00000"), Arial(11),
+                     ColorFromStored(kGrey), true, true);
 
   netLocalCache = std::make_unique<jov::TNetConnection>(services_.server);
   netLocalCache->ServerName = "lum.rdmAtualizaEstrutura";
   netLocalCache->ThrowException = false;
 
-  const QColor white(Qt::white);
-  sbtJovTab = MainButton(this, 404, "Atualizar &Tabelas", 2907084, kWindow,
+  sbtJovTab = MainButton(this, system, 404, "Atualizar &Tabelas", kFaceOrange, system.window,
                          ":/assets/btn_tabelas.png", ":/assets/btn_tabelas_off.png");
-  sbtJovTab->Layout = TBlendedBitBtn::TButtonLayout::blGlyphRight;
+  sbtJovTab->Layout = Layout::blGlyphRight;
   sbtJovTab->Margin = 2;
   sbtJovTab->Spacing = 5;
-  sbtJovBpl = MainButton(this, 229, "&Atualizar Sistema Jov", 2907084, kWindow,
+  sbtJovBpl = MainButton(this, system, 229, "&Atualizar Sistema Jov", kFaceOrange, system.window,
                          ":/assets/btn_sistema.png", ":/assets/btn_sistema_off.png");
-  sbtJovBpl->Layout = TBlendedBitBtn::TButtonLayout::blGlyphRight;
+  sbtJovBpl->Layout = Layout::blGlyphRight;
   sbtJovBpl->Spacing = 20;
-  sbtEnter = MainButton(this, 580, "&Entrar no Sistema", 6610210, white, ":/assets/btn_entrar.png",
-                        ":/assets/btn_entrar_off.png");
-  sbtCancelar = MainButton(this, 54, "&Sair do Sistema", 1130222, white, ":/assets/btn_sair.png",
-                           ":/assets/btn_sair_off.png");
+  sbtEnter = MainButton(this, system, 580, "&Entrar no Sistema", kFaceGreen, Qt::white,
+                        ":/assets/btn_entrar.png", ":/assets/btn_entrar_off.png");
+  sbtCancelar = MainButton(this, system, 54, "&Sair do Sistema", kFaceRed, Qt::white,
+                           ":/assets/btn_sair.png", ":/assets/btn_sair_off.png");
   sbtCancelar->Spacing = 5;
 
+  // The keyboard's panel: white with a one-pixel black outline, behind the keys.
   shTeclado = new QFrame(this);
   shTeclado->setGeometry(91, 121, 616, 321);
-  shTeclado->setStyleSheet(QStringLiteral("background: white; border: 1px solid black;"));
+  shTeclado->setFrameStyle(QFrame::Box | QFrame::Plain);
+  shTeclado->setLineWidth(1);
+  QPalette panel = shTeclado->palette();
+  for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    panel.setColor(group, QPalette::Window, Qt::white);
+    panel.setColor(group, QPalette::WindowText, Qt::black);
+  }
+  shTeclado->setPalette(panel);
+  shTeclado->setAutoFillBackground(true);
   shTeclado->setEnabled(false);
   shTeclado->setVisible(false);
 
-  constexpr int kColumns[] = {101, 161, 221, 281, 341, 401, 461, 521, 581, 641};
-  auto digit = [&](int column, char c) {
-    return Key(this, kColumns[column], 190, 57, std::string(1, c), c, false);
-  };
-  sbt1 = digit(0, '1');
-  sbt2 = digit(1, '2');
-  sbt3 = digit(2, '3');
-  sbt6 = digit(5, '6');
-  sbt5 = digit(4, '5');
-  sbt4 = digit(3, '4');
-  sbt7 = digit(6, '7');
-  sbt8 = digit(7, '8');
-  sbt9 = digit(8, '9');
-  sbtCorrigir = Key(this, kColumns[9], 339, 57, "", 0, false);
-  sbtCorrigir->Glyph = QPixmap(QStringLiteral(":/assets/tecla_corrigir.png"));
-  sbt0 = digit(9, '0');
-  sbtConfirma = Key(this, kColumns[9], 389, 57, "", 0, false);
-  sbtConfirma->BrushColor = ColorFromStored(6610210);
-  sbtConfirma->Glyph = QPixmap(QStringLiteral(":/assets/tecla_confirma.png"));
-  sbtVirgula = Key(this, kColumns[7], 339, 57, ",", 0, false);
+  sbt1 = CharacterKey(this, system, 0, 190, '1', false);
+  sbt2 = CharacterKey(this, system, 1, 190, '2', false);
+  sbt3 = CharacterKey(this, system, 2, 190, '3', false);
+  sbt6 = CharacterKey(this, system, 5, 190, '6', false);
+  sbt5 = CharacterKey(this, system, 4, 190, '5', false);
+  sbt4 = CharacterKey(this, system, 3, 190, '4', false);
+  sbt7 = CharacterKey(this, system, 6, 190, '7', false);
+  sbt8 = CharacterKey(this, system, 7, 190, '8', false);
+  sbt9 = CharacterKey(this, system, 8, 190, '9', false);
+  sbtCorrigir = IconKey(this, system, kColumn[9], 339, ":/assets/tecla_corrigir.png");
+  sbt0 = CharacterKey(this, system, 9, 190, '0', false);
+  sbtConfirma = IconKey(this, system, kColumn[9], 389, ":/assets/tecla_confirma.png");
+  sbtConfirma->BrushColor = ColorFromStored(kFaceGreen);
+  sbtVirgula = Key(this, system, kColumn[7], 339, 57, ",", 0, false);
 
-  lblInfo = new QLabel(this);
-  lblInfo->setGeometry(109, 156, 224, 28);
-  lblInfo->setFont(Arial(24, true));
-  lblInfo->setStyleSheet(QStringLiteral("color: #808080; background: transparent;"));
-  lblInfo->setEnabled(false);
-  lblInfo->setVisible(false);
-  lblCabec = new QLabel(QStringLiteral("Informe a Filial"), this);
-  lblCabec->setGeometry(101, 128, 231, 25);
-  lblCabec->setFont(Arial(16, true));
-  lblCabec->setStyleSheet(QStringLiteral("background: transparent;"));
-  lblCabec->setEnabled(false);
-  lblCabec->setVisible(false);
+  lblInfo = Label(this, {109, 156, 224, 28}, QString(), Arial(24, true), ColorFromStored(kGrey),
+                  false, false);
+  lblCabec = Label(this, {101, 128, 231, 25}, QStringLiteral("Informe a Filial"), Arial(16, true),
+                   Qt::black, false, false);
 
   cdsFilialCaixa = std::make_unique<jov::TClientDataSet>();
   cdsFilialCaixaCDFILIAL = std::make_unique<jov::TStringField>(jov::TStringField{"CDFILIAL", 4});
@@ -192,54 +270,44 @@ void TfrmEscolheSistema::CriaComponentes() {
                         " WHERE CDFILIAL = :P_CDFILIAL", "   AND CDCAIXA  = :P_CDCAIXA"};
   cdsParametrosJov = std::make_unique<jov::TClientDataSet>();
 
-  auto letter = [&](int column, int top, char c) {
-    return Key(this, kColumns[column], top, 57, std::string(1, c), c, true);
-  };
-  sbtq = letter(0, 239, 'Q');
-  sbtw = letter(1, 239, 'W');
-  sbte = letter(2, 239, 'E');
-  sbtr = letter(3, 239, 'R');
-  sbtt = letter(4, 239, 'T');
-  sbty = letter(5, 239, 'Y');
-  sbtu = letter(6, 239, 'U');
-  sbti = letter(7, 239, 'I');
-  sbto = letter(8, 239, 'O');
-  sbtp = letter(9, 239, 'P');
-  sbta = letter(0, 289, 'A');
-  sbts = letter(1, 289, 'S');
-  sbtd = letter(2, 289, 'D');
-  sbtf = letter(3, 289, 'F');
-  sbtg = letter(4, 289, 'G');
-  sbth = letter(5, 289, 'H');
-  sbtj = letter(6, 289, 'J');
-  sbtk = letter(7, 289, 'K');
-  sbtl = letter(8, 289, 'L');
-  sbtCCdil = Key(this, kColumns[9], 289, 57, "Ç"_w, 0, true);
-  sbtz = letter(0, 339, 'Z');
-  sbtx = letter(1, 339, 'X');
-  sbtc = letter(2, 339, 'C');
-  sbtv = letter(3, 339, 'V');
-  sbtb = letter(4, 339, 'B');
-  sbtn = letter(5, 339, 'N');
-  sbtm = letter(6, 339, 'M');
-  sbtSair = Key(this, 101, 389, 57, "", 0, false);
-  sbtSair->Glyph = QPixmap(QStringLiteral(":/assets/tecla_sair.png"));
-  sbtShift = Key(this, 161, 389, 114, "Shift", 16, false);
+  // Letters are enabled on the form; hidden, they cannot be pressed until the keyboard shows.
+  sbtq = CharacterKey(this, system, 0, 239, 'Q', true);
+  sbtw = CharacterKey(this, system, 1, 239, 'W', true);
+  sbte = CharacterKey(this, system, 2, 239, 'E', true);
+  sbtr = CharacterKey(this, system, 3, 239, 'R', true);
+  sbtt = CharacterKey(this, system, 4, 239, 'T', true);
+  sbty = CharacterKey(this, system, 5, 239, 'Y', true);
+  sbtu = CharacterKey(this, system, 6, 239, 'U', true);
+  sbti = CharacterKey(this, system, 7, 239, 'I', true);
+  sbto = CharacterKey(this, system, 8, 239, 'O', true);
+  sbtp = CharacterKey(this, system, 9, 239, 'P', true);
+  sbta = CharacterKey(this, system, 0, 289, 'A', true);
+  sbts = CharacterKey(this, system, 1, 289, 'S', true);
+  sbtd = CharacterKey(this, system, 2, 289, 'D', true);
+  sbtf = CharacterKey(this, system, 3, 289, 'F', true);
+  sbtg = CharacterKey(this, system, 4, 289, 'G', true);
+  sbth = CharacterKey(this, system, 5, 289, 'H', true);
+  sbtj = CharacterKey(this, system, 6, 289, 'J', true);
+  sbtk = CharacterKey(this, system, 7, 289, 'K', true);
+  sbtl = CharacterKey(this, system, 8, 289, 'L', true);
+  // Its code is set when it is pressed.
+  sbtCCdil = Key(this, system, kColumn[9], 289, 57, "Ç"_w, 0, true);
+  sbtz = CharacterKey(this, system, 0, 339, 'Z', true);
+  sbtx = CharacterKey(this, system, 1, 339, 'X', true);
+  sbtc = CharacterKey(this, system, 2, 339, 'C', true);
+  sbtv = CharacterKey(this, system, 3, 339, 'V', true);
+  sbtb = CharacterKey(this, system, 4, 339, 'B', true);
+  sbtn = CharacterKey(this, system, 5, 339, 'N', true);
+  sbtm = CharacterKey(this, system, 6, 339, 'M', true);
+  sbtSair = IconKey(this, system, 101, 389, ":/assets/tecla_sair.png");
+  sbtShift = Key(this, system, 161, 389, 114, "Shift", 16, false);
   sbtShift->setFont(Arial(21));
-  sbtEspaco = Key(this, 281, 389, 237, "", 32, false);
-  sbtCapsLock = Key(this, 521, 389, 117, "Caps Lock", 20, false);
+  sbtEspaco = Key(this, system, 281, 389, 237, "", 32, false);
+  sbtCapsLock = Key(this, system, 521, 389, 117, "Caps Lock", 20, false);
   sbtCapsLock->setFont(Arial(21));
-  sbtponto = Key(this, kColumns[8], 339, 57, ".", 46, false);
+  sbtponto = Key(this, system, kColumn[8], 339, 57, ".", 46, false);
 
-  // The keyboard stands above the pictures and the main buttons.
-  shTeclado->raise();
-  for (TBlendedBitBtn* key : TeclasDeCaractere()) key->raise();
-  for (TBlendedBitBtn* key : {sbtCCdil, sbtVirgula, sbtponto, sbtCorrigir, sbtSair, sbtShift,
-                              sbtEspaco, sbtCapsLock, sbtConfirma}) {
-    key->raise();
-  }
-  lblCabec->raise();
-  lblInfo->raise();
+  new FillClientArea(this, {img_no_Flash, Image1});
 }
 
 std::vector<TBlendedBitBtn*> TfrmEscolheSistema::TeclasDeCaractere() const {
@@ -274,6 +342,7 @@ void TfrmEscolheSistema::LigaEventos() {
   adcBaixaDados->AfterConnect = [this](jov::TADOConnection&) {
     adcBaixaDadosAfterConnect(nullptr);
   };
+  LigaPreviaDeTeclas(*this);
 }
 
 }  // namespace Cli_jov00000
