@@ -228,7 +228,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     return result;
   }
   if (pid == 0) {
-    ::setsid();  // its own process group, so that a time limit ends what it started too
+    if (options.new_session) ::setsid();  // a time limit then ends what it started too
     ExecInChild(plan, status[1], output[1], options.inherit_streams);
   }
   CloseFd(status[1]);
@@ -291,7 +291,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
       result.exit_code = Reap(pid);
     }
   } else {
-    ::kill(-pid, SIGKILL);
+    if (options.new_session) ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
     Reap(pid);
   }

@@ -27,6 +27,9 @@ struct ChildOptions {
   bool inherit_streams = false;
   // The whole environment as "NAME=value" entries; empty means this process's environment.
   std::vector<std::string> environment;
+  // A session and process group of its own (what a time limit kills); otherwise the child
+  // stays in this process's group, so that whoever ends this process's group ends it too.
+  bool new_session = true;
   // Longest wait in milliseconds; negative waits without limit. When the limit passes, the
   // child's whole process group is killed.
   int timeout_ms = -1;
@@ -40,8 +43,8 @@ struct ChildResult {
   std::string error;     // why it could not be started
 };
 
-// Runs argv[0] (a path, see FindProgram) as the leader of a new session and process group and
-// blocks until it ends or the time limit passes. Never throws.
+// Runs argv[0] (a path, see FindProgram) and blocks until it ends or the time limit passes.
+// Never throws.
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
 
 // This process's environment with PATH replaced by first_dir followed by the inherited PATH
