@@ -164,9 +164,11 @@ void TfrmEscolheSistema::sbtCCdilClick(QObject* Sender) {
 
 void TfrmEscolheSistema::FormKeyPress(QObject*, char& Key) {
   auto c = static_cast<unsigned char>(Key);
-  c = c == kCCedillaLow ? kCCedilla
-                        : static_cast<unsigned char>(
-                              jov::cp1252::UpperAscii(std::string(1, static_cast<char>(c)))[0]);
+  if (c == kCCedillaLow) {
+    c = kCCedilla;
+  } else if (c >= 'a' && c <= 'z') {
+    c = static_cast<unsigned char>(c - 'a' + 'A');
+  }
   Key = static_cast<char>(c);
   if (!IsDigit(c) && !IsLetter(c)) return;
   const std::string typed = jov::cp1252::FromQString(lblInfo->text());
