@@ -13,6 +13,7 @@ void LauncherTest::ResetUnit() {
   dtJovTab = {};
   dtJovexp = {};
   InicializaUnidade(fake.host);
+  fake.files.directories.insert(DirJov);  // the program folder exists on every register
 }
 
 void LauncherTest::TearDown() { Cli_jov00000::FinalizaUnidade(); }
