@@ -14,7 +14,6 @@
 #include <functional>
 #include <thread>
 
-#include "platform/cp1252.h"
 #include "platform/errors.h"
 
 namespace jov {
@@ -25,8 +24,15 @@ constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
 
 std::string SystemText(int error) { return std::strerror(error); }
 
+char UpperLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Equal without regard to the case of the letters a to z.
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && cp1252::UpperAscii(a) == cp1252::UpperAscii(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperLetter(a[i]) != UpperLetter(b[i])) return false;
+  }
+  return true;
 }
 
 std::string Describe(const std::string& key, const std::string& name) {
@@ -313,7 +319,7 @@ class HiveLock {
         throw Error("Cannot write registry hive " + path + ": it is locked by another program");
       }
       std::this_thread::sleep_for(pause);
-      pause = std::min(pause * 2, std::chrono::microseconds(20000));
+      pause = std::min(pause * 2, std::chrono::microseconds(5000));
     }
   }
   ~HiveLock() {

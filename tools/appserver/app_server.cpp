@@ -137,9 +137,9 @@ void Install(httplib::Server& server, const Options& options, int port) {
   static std::mutex log_mutex;
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
     const std::lock_guard<std::mutex> lock(log_mutex);
-    std::fprintf(stderr, "%s %s %s %d\n", Printable(request.remote_addr).c_str(),
-                 Printable(request.method).c_str(), Printable(request.path).c_str(),
-                 response.status);
+    std::fprintf(stderr, "%s:%d %s %s %d\n", Printable(request.remote_addr).c_str(),
+                 request.remote_port, Printable(request.method).c_str(),
+                 Printable(request.path).c_str(), response.status);
     std::fflush(stderr);
   });
   server.set_payload_max_length(1u << 20);

@@ -1,0 +1,218 @@
+// The reachability test: its decision on the outputs of ping in each language, its batch
+// file, its failure path, addresses that must never reach a shell, and one real ping.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "clientlib/library_services.h"
+#include "platform/cp1252.h"
+#include "platform/file_system_linux.h"
+#include "tests/server/launcher_support.h"
+#include "tests/support/launcher_fixture.h"
+#include "tests/support/temp_dir.h"
+
+namespace jov::testing {
+namespace {
+
+const std::string kBatch = "/caixa/TestePing.bat";
+
+class TestePingTest : public LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    fake.console.on_run = [this](const std::string&) {
+      const auto it = fake.files.files.find(kBatch);
+      batch_when_run = it == fake.files.files.end() ? "<no file>" : it->second;
+    };
+  }
+
+  // Creates the form, whose creation runs the test; returns its result.
+  bool Ping(const std::string& output) {
+    fake.console.outputs = {output};
+    form = NewForm();
+    return Cli_jov00000::boServerAtivo;
+  }
+
+  std::vector<std::string> PingLines() { return LinesWith(LogText(), "Ping"); }
+
+  std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form;
+  std::string batch_when_run;
+};
+
+struct Case {
+  const char* what;
+  std::string output;
+  bool reachable;
+  std::string line;
+};
+
+TEST_F(TestePingTest, DecidesOnTheOutputInEachLanguage) {
+  const std::string pt =
+      "\r\nDisparando srv01 [10.0.0.5] com 32 bytes de dados:\r\n"
+      "Resposta de 10.0.0.5: bytes=32 tempo<1ms TTL=128\r\n\r\n"
+      "Estatísticas do Ping para 10.0.0.5:\r\n"_w;
+  const std::vector<Case> cases = {
+      {"Portuguese, one received",
+       pt + "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n", true,
+       "Ping Server b - True"},
+      {"Portuguese in capitals", "PACOTES: ENVIADOS = 1, RECEBIDOS = 1, PERDIDOS = 0", true,
+       "Ping Server b - True"},
+      {"Portuguese, none received",
+       "Esgotado o tempo limite do pedido.\r\n\r\n    Pacotes: Enviados = 1, Recebidos = 0, "
+       "Perdidos = 1 (100% de perda),\r\n",
+       false, "Ping Server - False"},
+      {"English, a comma and more counts after the one",
+       "Reply from 10.0.0.5: bytes=32 time<1ms TTL=128\r\n\r\nPing statistics for 10.0.0.5:\r\n"
+       "    Packets: Sent = 1, Received = 1, Lost = 0 (0% loss),\r\n",
+       true, "Ping Server u - True"},
+      {"Spanish", "    Paquetes: enviados = 1, recibidos = 1, perdidos = 0\r\n    (0% perdidos),",
+       true, "Ping Server u - True"},
+      {"Portuguese fails, English passes", "Recebidos = 0\r\nReceived = 1\r\n", true,
+       "Ping Server u - True"},
+      {"unreachable, though one reply is counted",
+       pt + "Resposta de 10.0.0.1: Host de destino inacessível.\r\n"_w +
+           "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n",
+       false, "Ping Server - inacessível"_w},
+      {"unreachable in English",
+       "Reply from 10.0.0.1: Destination host UNREACHABLE.\r\n    Packets: Sent = 1, Received = "
+       "1, Lost = 0 (0% loss),\r\n",
+       false, "Ping Server - inacessível"_w},
+      {"the text after the word is short", "Pacotes: Enviados = 1, Recebidos = ", false,
+       "Ping Server - False"},
+      {"the text after the word differs", "Recebidos=1, Perdidos=0", false, "Ping Server - False"},
+      {"only the first occurrence of the word counts",
+       "Pacotes recebidos: veja abaixo\r\nRecebidos = 1\r\n", false, "Ping Server - False"},
+      {"none of the languages", "Pakete: Gesendet = 1, Empfangen = 1, Verloren = 0", false,
+       "Ping Server - False"},
+      {"Linux's own ping", "1 packets transmitted, 1 received, 0% packet loss, time 0ms", false,
+       "Ping Server - False"},
+      {"a host that cannot be found",
+       "A solicitação ping não pôde encontrar o host srv01. Verifique o nome e tente "
+       "novamente.\r\n"_w,
+       false, "Ping Server - False"},
+      {"no output at all", "", false, "Ping Server - False"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetUnit();
+    fake.files.files.clear();
+    fake.console.command_lines.clear();
+    EXPECT_EQ(Ping(c.output), c.reachable);
+    EXPECT_EQ(PingLines(), std::vector<std::string>{c.line});
+    EXPECT_EQ(fake.console.command_lines, std::vector<std::string>{"\"" + kBatch + "\""});
+    EXPECT_EQ(fake.files.files.count(kBatch), 0u) << "the batch file is deleted after the test";
+  }
+}
+
+TEST_F(TestePingTest, RunsOnePingLineThatTheShellRunsAsWritten) {
+  fake.library.web_url = "srv01";
+  Ping("Recebidos = 1");
+  EXPECT_EQ(batch_when_run, "ping srv01 -n 1 -w 1000\n") << "no CR: it would reach ping";
+  EXPECT_TRUE(fake.log.Contains("console.GetDosOutput \"" + kBatch + "\" C:"));
+  EXPECT_LT(fake.log.IndexOf("files.DeleteFile " + kBatch),
+            fake.log.IndexOf("files.AppendToFile " + kBatch))
+      << "a stale batch file is deleted before it is written";
+}
+
+TEST_F(TestePingTest, AStaleBatchFileThatCannotBeDeletedGetsTheLineAppended) {
+  fake.files.AddFile(kBatch, "echo antigo\n");
+  fake.files.undeletable.insert(kBatch);
+  EXPECT_TRUE(Ping("Received = 1"));
+  EXPECT_EQ(batch_when_run, "echo antigo\nping srv01 -n 1 -w 1000\n");
+}
+
+TEST_F(TestePingTest, SaasInAnyCaseIsReachableWithoutAPing) {
+  for (const std::string address : {"cliente.saas.calvora.com", "CLIENTE.SaaS.net", "xSAASx"}) {
+    ResetUnit();
+    fake.files.files.clear();
+    fake.library.web_url = address;
+    EXPECT_TRUE(Ping("Recebidos = 0")) << address;
+    EXPECT_EQ(PingLines(), std::vector<std::string>{"Ping SAAS - True"});
+    EXPECT_TRUE(fake.console.command_lines.empty());
+    EXPECT_FALSE(fake.log.Contains("files.AppendToFile " + kBatch));
+  }
+}
+
+TEST_F(TestePingTest, ATestThatCannotBeMadeCountsAsReachableWithoutALogLine) {
+  fake.console.fail = true;
+  EXPECT_TRUE(Ping(""));
+  EXPECT_TRUE(PingLines().empty());
+
+  ResetUnit();
+  fake.console.fail = false;
+  fake.console.command_lines.clear();
+  fake.files.read_only.insert(kBatch);  // the program folder cannot be written
+  EXPECT_TRUE(Ping("Recebidos = 0"));
+  EXPECT_TRUE(PingLines().empty());
+  EXPECT_TRUE(fake.console.command_lines.empty());
+}
+
+TEST_F(TestePingTest, AnAddressNoHostCouldHaveIsUnreachableAndNothingIsWrittenOrRun) {
+  for (const std::string address : {"srv01; reboot", "srv01 && rm -rf /", "$(reboot)", "`reboot`",
+                                    "srv01|sh", "srv 01", "srv01\nreboot", "srv01\r", "-w",
+                                    "-n 99 srv01", "\"srv01\"", "srv01'", "srv01>x", "sérvidor"}) {
+    ResetUnit();
+    fake.files.files.clear();
+    fake.log.calls.clear();
+    fake.library.web_url = address;
+    EXPECT_FALSE(Ping("Recebidos = 1")) << address;
+    EXPECT_EQ(PingLines(), std::vector<std::string>{"Ping Server - False"}) << address;
+    EXPECT_TRUE(fake.console.command_lines.empty()) << address;
+    EXPECT_FALSE(fake.log.Contains("files.AppendToFile " + kBatch)) << address;
+  }
+}
+
+TEST_F(TestePingTest, HostNamesAndAddressesOfEveryFormArePinged) {
+  for (const std::string address :
+       {"192.168.0.10", "srv-01.loja_3.local", "fe80::1%eth0", "[2001:db8::1]", "SRV01"}) {
+    ResetUnit();
+    fake.console.command_lines.clear();
+    fake.library.web_url = address;
+    EXPECT_TRUE(Ping("Recebidos = 1")) << address;
+    EXPECT_EQ(batch_when_run, "ping " + address + " -n 1 -w 1000\n");
+  }
+}
+
+// The real file system, the real console capture and the real wincmd ping (bin/ping beside
+// this test program is what the capture puts first in PATH).
+class RealPingTest : public LauncherTest {
+ protected:
+  void SetUp() override {
+    fake.host.path = dir.path() + "/JOV.EXE";
+    LauncherTest::SetUp();
+  }
+
+  bool Ping(const std::string& address) {
+    fake.library.web_url = address;
+    Services services{fake.processes, fake.programs, files,         fake.registry,  fake.clock,
+                      fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
+                      fake.library,   fake.modules,  console,       fake.downloads, fake.server};
+    Cli_jov00000::TfrmEscolheSistema form(services);
+    return Cli_jov00000::boServerAtivo;
+  }
+
+  std::string Log() { return TempDir::Read(dir.path() + "/Dados/Jov_Bpl/Log_Baixa1226.txt"); }
+
+  TempDir dir;
+  FileSystemLinux files;
+  ConsoleRunnerReal console;
+};
+
+TEST_F(RealPingTest, PingsTheLoopbackWithTheRealTool) {
+  EXPECT_TRUE(Ping("127.0.0.1"));
+  EXPECT_EQ(LinesWith(Log(), "Ping"), std::vector<std::string>{"Ping Server b - True"}) << Log();
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/TestePing.bat"));
+}
+
+TEST_F(RealPingTest, AnAddressThatDoesNotAnswerIsUnreachable) {
+  // 240.0.0.0/4 is reserved and never assigned: the request goes unanswered, or a router
+  // or the local stack reports it unreachable.
+  EXPECT_FALSE(Ping("240.0.0.1"));
+  const auto lines = LinesWith(Log(), "Ping");
+  ASSERT_EQ(lines.size(), 1u) << Log();
+  EXPECT_TRUE(lines[0] == "Ping Server - False" || lines[0] == "Ping Server - inacessível"_w)
+      << lines[0];
+}
+
+}  // namespace
+}  // namespace jov::testing

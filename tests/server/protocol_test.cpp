@@ -1,0 +1,456 @@
+// The application-server protocol: the real client against jov-appserver on a loopback port,
+// and against a small server that misbehaves in every way a network can.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "clientlib/consiste.h"
+#include "clientlib/http_channel.h"
+#include "clientlib/net_connection.h"
+#include "platform/cp1252.h"
+#include "platform/data_packet.h"
+#include "platform/errors.h"
+#include "tests/server/server_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace jov::testing {
+namespace {
+
+const std::string kModule = "lum.rdmAtualizaEstrutura";
+
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+int Listener(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  ::listen(fd, 16);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+void Send(int fd, const std::string& bytes) {
+  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+std::string Answer(int status, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) +
+         " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A loopback server that answers each request as its script says. The script sees the
+// request (head and body) and writes to the socket; what it returns says whether the
+// connection goes on, closes, or is left open and unanswered.
+class ScriptedServer {
+ public:
+  enum Then { kGoOn, kClose, kStall };
+  using Script = std::function<Then(int fd, const std::string& request)>;
+
+  explicit ScriptedServer(Script script) : script_(std::move(script)) {
+    listener_ = Listener(port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedServer() {
+    stop_ = true;
+    thread_.join();
+    ::close(listener_);
+    for (int fd : stalled_) ::close(fd);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+  std::vector<std::string> requests() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (::poll(&waiting, 1, 20) <= 0) continue;
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      ++connections_;
+      if (Converse(fd)) ::close(fd);
+    }
+  }
+
+  // Returns true when the connection is done with and may be closed.
+  bool Converse(int fd) {
+    std::string pending;
+    while (!stop_) {
+      const std::size_t end = pending.find("\r\n\r\n");
+      if (end == std::string::npos) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 20) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      std::size_t length = 0;
+      const auto at = pending.find("Content-Length: ");
+      if (at != std::string::npos && at < end) length = std::stoul(pending.substr(at + 16));
+      if (pending.size() < end + 4 + length) {
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      const std::string request = pending.substr(0, end + 4 + length);
+      pending.erase(0, request.size());
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+      }
+      switch (script_(fd, request)) {
+        case kGoOn:
+          break;
+        case kClose:
+          return true;
+        case kStall:
+          stalled_.push_back(fd);
+          return false;
+      }
+    }
+    return true;
+  }
+
+  Script script_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::vector<int> stalled_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+bool IsConnectCheck(const std::string& request) {
+  return request.rfind("GET /" + kModule + "/ HTTP/1.1\r\n", 0) == 0;
+}
+
+// Answers the connect check, then calls with the given bytes and what follows them.
+ScriptedServer::Script CallsAnswered(const std::string& bytes,
+                                     ScriptedServer::Then then = ScriptedServer::kGoOn) {
+  return [bytes, then](int fd, const std::string& request) {
+    if (IsConnectCheck(request)) {
+      Send(fd, Answer(200, kModule));
+      return ScriptedServer::kGoOn;
+    }
+    Send(fd, bytes);
+    return then;
+  };
+}
+
+HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
+
+TEST(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
+  ScriptedServer server(
+      CallsAnswered(Answer(200, "{\"result\": \"Cora\\u00e7\\u00e3o \\u20ac\"}")));
+  HttpAppServerChannel channel;
+  channel.Open("127.0.0.1", server.port(), kModule);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(channel.Call("GetFileVersion", {"&Ação.exe"_w, "x\"y\\"}), "Coração €"_w);
+  }
+  EXPECT_EQ(channel.Call("Get Dados/Http", {}), "Coração €"_w);
+  EXPECT_EQ(server.connections(), 1) << "the calls share one keep-alive connection";
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_TRUE(IsConnectCheck(requests[0]));
+  const std::string& call = requests[1];
+  EXPECT_EQ(call.rfind("POST /lum.rdmAtualizaEstrutura/GetFileVersion HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(call.find("Content-Type: application/json\r\n"), std::string::npos) << call;
+  const std::string body = call.substr(call.find("\r\n\r\n") + 4);
+  EXPECT_EQ(nlohmann::json::parse(body),
+            nlohmann::json::array({"&A\xC3\xA7\xC3\xA3o.exe", "x\"y\\"}));
+  EXPECT_EQ(requests[4].rfind("POST /lum.rdmAtualizaEstrutura/Get%20Dados%2FHttp HTTP/1.1", 0), 0u)
+      << "a method name cannot change the request line";
+  channel.Close();
+  EXPECT_NE(MessageOf([&] { channel.Call("GetDadosHttp", {""}); }).find("not connected"),
+            std::string::npos);
+}
+
+TEST(HttpChannel, ARefusedConnectionSaysSo) {
+  int port = 0;
+  ::close(Listener(port));  // nothing listens there any more
+  HttpAppServerChannel channel(Short());
+  const std::string message = MessageOf([&] { channel.Open("127.0.0.1", port, kModule); });
+  EXPECT_EQ(message, "Cannot connect to " + kModule + " at 127.0.0.1:" + std::to_string(port) +
+                         ": the connection was refused or the host is unreachable");
+  EXPECT_NE(MessageOf([&] { channel.Open("", 80, kModule); }).find("no server address"),
+            std::string::npos);
+}
+
+TEST(HttpChannel, AServerThatNeverAnswersTimesOutWithinTheBound) {
+  ScriptedServer silent([](int, const std::string&) { return ScriptedServer::kStall; });
+  HttpAppServerChannel channel(Short());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(MessageOf([&] {
+              channel.Open("127.0.0.1", silent.port(), kModule);
+            }).find("no answer within 300 ms"),
+            std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+
+  ScriptedServer stalls_calls(CallsAnswered("", ScriptedServer::kStall));
+  channel.Open("127.0.0.1", stalls_calls.port(), kModule);
+  const std::string message = MessageOf([&] { channel.Call("GetDadosHttp", {""}); });
+  EXPECT_EQ(message, "Call GetDadosHttp on " + kModule + " at 127.0.0.1:" +
+                         std::to_string(stalls_calls.port()) + " failed: no answer within 300 ms");
+}
+
+TEST(HttpChannel, BadAnswersRaiseAndSayWhich) {
+  const std::vector<std::pair<std::string, std::string>> answers = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"result\": \"abc",
+       "the connection closed before the answer was complete"},
+      {"HTTP/1.1 200 OK\r\n", "the connection closed before the answer was complete"},
+      {"", "the connection closed before the answer was complete"},
+      {Answer(500, "Internal Server Error"), "the server answered HTTP 500"},
+      {Answer(404, "{\"result\": \"x\"}"), "the server answered HTTP 404"},
+      {Answer(200, "<html>ok</html>"), "the answer is not valid JSON"},
+      {Answer(200, "{\"result\": \"\xC3\"}"), "the answer is not valid JSON"},
+      {Answer(200, "{\"resultado\": \"x\"}"), "the answer has no text \"result\""},
+      {Answer(200, "{\"result\": 42}"), "the answer has no text \"result\""},
+      {Answer(200, "[\"result\"]"), "the answer has no text \"result\""},
+      {"garbage\r\n\r\n", "connection closed"},
+  };
+  for (const auto& [bytes, cause] : answers) {
+    ScriptedServer server(CallsAnswered(bytes, ScriptedServer::kClose));
+    HttpAppServerChannel channel(Short());
+    channel.Open("127.0.0.1", server.port(), kModule);
+    const std::string message = MessageOf([&] { channel.Call("GetFileVersion", {"&x"}); });
+    EXPECT_NE(message.find(cause), std::string::npos) << bytes << "\n -> " << message;
+  }
+}
+
+TEST(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
+  ScriptedServer server([](int fd, const std::string&) {
+    Send(fd, Answer(404, "no module"));
+    return ScriptedServer::kGoOn;
+  });
+  HttpAppServerChannel channel(Short());
+  EXPECT_EQ(MessageOf([&] { channel.Open("127.0.0.1", server.port(), kModule); }),
+            "Cannot connect to " + kModule + " at 127.0.0.1:" + std::to_string(server.port()) +
+                ": the server answered HTTP 404");
+  EXPECT_NE(MessageOf([&] { channel.Call("GetDadosHttp", {""}); }).find("not connected"),
+            std::string::npos);
+}
+
+// jov-appserver with an updates folder whose archives have known local times (TZ=BRT3 is
+// three hours behind UTC and needs no time-zone files).
+class AppServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(updates);
+    Archive("JovTab.exe.zip", "zip-bytes", 1706756399);  // 31/01/2024 23:59:59 local
+    Archive("JOVTAB.EXE.ZIP.old", "old", 1577847600);    // 01/01/2020 00:00:00 local
+    Archive("JovTabela.exe.zip", "other", 1577847600);
+    std::filesystem::create_directories(updates + "/JovTab.exe.zip.d");
+    Archive(cp1252::FromUtf8("Ação.exe.zip"), "a", 1577847600);
+  }
+
+  void Archive(const std::string& name, const std::string& bytes, time_t when) {
+    const std::string path = dir.Write("updates/" + name, bytes);
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+
+  std::unique_ptr<AppServer> Start(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--updates", updates};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto server = std::make_unique<AppServer>(args, log, std::vector<std::string>{"TZ=BRT3"});
+    EXPECT_NE(server->port(), 0) << TempDir::Read(log);
+    return server;
+  }
+
+  std::string Call(int port, const std::string& method, const std::string& argument) {
+    HttpAppServerChannel channel;
+    channel.Open("127.0.0.1", port, kModule);
+    return channel.Call(method, {argument});
+  }
+
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    const std::string text = TempDir::Read(log);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+  }
+
+  TempDir dir;
+  std::string updates = dir.path() + "/updates";
+  std::string log = dir.path() + "/appserver.log";
+};
+
+TEST_F(AppServerTest, AnswersTheVersionQueryByteForByte) {
+  auto server = Start();
+  const int port = server->port();
+  const std::string source = "http://127.0.0.1:" + std::to_string(port) + "/files/";
+  EXPECT_EQ(
+      Call(port, "GetFileVersion", "&JovTab.exe"),
+      source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0");
+  EXPECT_EQ(
+      Call(port, "GetFileVersion", "&jovtab.EXE"),
+      source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0");
+  EXPECT_EQ(Call(port, "GetFileVersion", "&Ação.exe"_w),
+            source + "\r\nAção.exe.zip=20200101000000\r\n&0"_w);
+  EXPECT_EQ(Call(port, "GetFileVersion", "&JovSinc.exe"), "");
+  for (const std::string name : {"&../updates/JovTab.exe", "&/etc/passwd", "&a\\b", "&.."}) {
+    const std::string reply = Call(port, "GetFileVersion", name);
+    EXPECT_EQ(reply.rfind("EXCEPT ", 0), 0u) << reply;
+    EXPECT_THROW(Consiste::CheckResultServ(reply, true, 0), Error);
+  }
+  EXPECT_EQ(server->process().Stop(5s), 0);
+}
+
+TEST_F(AppServerTest, TheQuestionFlagAndTheDownloadSourceFollowTheOptions) {
+  auto server = Start({"--ask", "--source-url", "https://arquivos.loja/jov/"});
+  EXPECT_EQ(Call(server->port(), "GetFileVersion", "&JovTab.exe"),
+            "https://arquivos.loja/jov/\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\n"
+            "JovTab.exe.zip=20240131235959\r\n&1");
+}
+
+TEST_F(AppServerTest, AnswersTheHttpSettingsFromThePacketFile) {
+  const std::string settings = dir.path() + "/http.xml";
+  auto server = Start({"--http-settings", settings});
+  Dataset none = ParseDataPacket(Call(server->port(), "GetDadosHttp", ""), "reply");
+  EXPECT_EQ(none.fields.size(), 7u);
+  EXPECT_TRUE(none.rows.empty()) << "no file: a packet without a row";
+  Dataset data;
+  data.fields = {{"HTTPHOSADDR", "string", 60}, {"HTTPHTTPS", "i4", 0}};
+  data.rows = {{{"HTTPHOSADDR", "servidor-ação"_w}, {"HTTPHTTPS", "1"}}};
+  dir.Write("http.xml", WriteDataPacket(data));
+  const std::string reply = Call(server->port(), "GetDadosHttp", "0001");
+  EXPECT_EQ(reply, WriteDataPacket(data)) << "the file is passed on as it is";
+  EXPECT_EQ(ParseDataPacket(Consiste::CheckResultServ(reply, true, 0), "reply").rows, data.rows);
+}
+
+TEST_F(AppServerTest, ServesTheArchivesAndNothingOutsideTheirFolder) {
+  dir.Write("segredo.txt", "secret");
+  auto server = Start();
+  httplib::Client client("127.0.0.1", server->port());
+  auto good = client.Get("/files/JovTab.exe.zip");
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->status, 200);
+  EXPECT_EQ(good->body, "zip-bytes");
+  for (const std::string path :
+       {"/files/..%2Fsegredo.txt", "/files/../segredo.txt", "/files/%2E%2E%2Fsegredo.txt",
+        "/files/..", "/files/", "/files/JovTab.exe.zip.d/x"}) {
+    auto refused = client.Get(path);
+    ASSERT_TRUE(refused) << path;
+    EXPECT_EQ(refused->status, 403) << path;
+    EXPECT_EQ(refused->body.find("secret"), std::string::npos);
+  }
+  auto missing = client.Get("/files/Nada.exe.zip");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 404);
+}
+
+TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {
+  auto server = Start();
+  HttpAppServerChannel channel(Short());
+  EXPECT_NE(MessageOf([&] {
+              channel.Open("127.0.0.1", server->port(), "outro.modulo");
+            }).find("HTTP 404"),
+            std::string::npos);
+  channel.Open("127.0.0.1", server->port(), kModule);
+  EXPECT_NE(MessageOf([&] { channel.Call("ApagaTudo", {""}); }).find("HTTP 404"),
+            std::string::npos);
+  httplib::Client client("127.0.0.1", server->port());
+  auto bad = client.Post("/" + kModule + "/GetFileVersion", "{\"a\": 1}", "application/json");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->status, 400);
+}
+
+TEST_F(AppServerTest, ASlowClientDoesNotHoldOthersUp) {
+  auto server = Start();
+  const int slow = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(server->port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  Send(slow, "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n");  // and nothing more
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Call(server->port(), "GetFileVersion", "&JovSinc.exe"), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  ::close(slow);
+}
+
+TEST_F(AppServerTest, LogsEachRequestAndStopsCleanlyOnSigterm) {
+  auto server = Start();
+  {
+    HttpAppServerChannel channel;
+    channel.Open("127.0.0.1", server->port(), kModule);
+    channel.Call("GetFileVersion", {"&JovTab.exe"});
+    channel.Call("GetDadosHttp", {""});
+  }
+  EXPECT_EQ(server->process().Stop(5s), 0);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 4u) << TempDir::Read(log);
+  const std::string client = lines[0].substr(0, lines[0].find(' '));
+  EXPECT_EQ(lines[0], client + " GET /lum.rdmAtualizaEstrutura/ 200");
+  EXPECT_EQ(lines[1], client + " POST /lum.rdmAtualizaEstrutura/GetFileVersion 200")
+      << "one connection for the connect check and the calls";
+  EXPECT_EQ(lines[2], client + " POST /lum.rdmAtualizaEstrutura/GetDadosHttp 200");
+  EXPECT_EQ(lines[3], "jov-appserver: stopped (Terminated)");
+}
+
+TEST_F(AppServerTest, TheConnectionComponentTalksToTheServer) {
+  auto server = Start();
+  HttpAppServerChannel channel;
+  TNetConnection connection(channel);
+  connection.ServerName = kModule;
+  connection.BeforeConnect = [&](TNetConnection& self) {
+    self.Host = "127.0.0.1";
+    self.Port = server->port();
+  };
+  EXPECT_THROW(connection.AppServer("GetFileVersion", "&JovTab.exe"), Error);
+  connection.SetConnected(true);
+  EXPECT_NE(connection.AppServer("GetFileVersion", "&JovTab.exe").find("JovTab.exe.zip="),
+            std::string::npos);
+  connection.SetConnected(false);
+  EXPECT_FALSE(connection.Connected());
+}
+
+TEST(AppServerUsage, WrongArgumentsEndWithUsage) {
+  TempDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{JOV_BIN_DIR "/jov-appserver"},
+        {JOV_BIN_DIR "/jov-appserver", "--updates", dir.path(), "--port", "x"},
+        {JOV_BIN_DIR "/jov-appserver", "--updates", dir.path(), "--nope"}}) {
+    Process process(args, {}, dir.path() + "/err");
+    EXPECT_EQ(process.Wait(5s), std::optional<int>(2));
+    EXPECT_NE(TempDir::Read(dir.path() + "/err").find("usage:"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace jov::testing
