@@ -209,6 +209,11 @@ class Reader {
     while (!AtEnd() && IsNameChar(static_cast<unsigned char>(in_[pos_]))) ++pos_;
     std::string name;
     for (std::size_t i = start; i < pos_;) AppendChar(name, i, pos_);
+    // "?" is no name character: here it stands for one that Windows-1252 lacks, and two
+    // different names would read the same.
+    if (name.find('?') != std::string::npos) {
+      FailAt(start, "a name with a character Windows-1252 lacks");
+    }
     return name;
   }
 
@@ -521,7 +526,13 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
 std::string WriteDataPacket(const Dataset& data) {
   std::string out = "<?xml version=\"1.0\" standalone=\"yes\"?>\n";
   out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>\n";
-  for (const DatasetField& field : data.fields) {
+  for (std::size_t i = 0; i < data.fields.size(); ++i) {
+    const DatasetField& field = data.fields[i];
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(data.fields[j].name, field.name)) {
+        throw Error("Cannot write a data packet: field " + field.name + " is defined twice");
+      }
+    }
     const std::string type = field.type.empty() ? "string" : field.type;
     out += "<FIELD attrname=\"";
     Escape(out, field.name);
@@ -537,9 +548,18 @@ std::string WriteDataPacket(const Dataset& data) {
     for (const DatasetField& field : data.fields) {
       const auto it = row.find(cp1252::UpperAscii(field.name));
       if (it == row.end() || !it->second) continue;
-      out += " ";
-      Escape(out, field.name);
-      out += "=\"";
+      // A value is an attribute named after its field, so the name must be one XML allows.
+      const bool ascii_start =
+          !field.name.empty() && IsNameStart(static_cast<unsigned char>(field.name[0]));
+      const bool name_ok = ascii_start && !SameName(field.name, "RowState") &&
+                           std::all_of(field.name.begin(), field.name.end(), [](char c) {
+                             return IsNameChar(static_cast<unsigned char>(c));
+                           });
+      if (!name_ok) {
+        throw Error("Cannot write a data packet: field name \"" + field.name +
+                    "\" cannot hold a value");
+      }
+      out += " " + cp1252::ToUtf8(field.name) + "=\"";
       Escape(out, *it->second);
       out += "\"";
     }

@@ -21,8 +21,10 @@ inline constexpr std::size_t kMaxDataPacketBytes = 64u << 20;
 Dataset ParseDataPacket(std::string_view xml, const std::string& source);
 
 // Writes the packet as the platform does: no encoding in the prolog, every character above
-// 127 as &#NNN; (its Unicode code point), so the text is plain ASCII. A field without a type
-// is a string. Throws Error for a text holding a NUL character.
+// 127 in a text as &#NNN; (its Unicode code point), so the text is plain ASCII unless a field
+// name holds such a character (a name cannot be escaped; it is written in UTF-8). A field
+// without a type is a string. Throws Error for a text holding a NUL character, a field
+// defined twice, or a value in a field whose name cannot be an XML attribute's.
 std::string WriteDataPacket(const Dataset& data);
 
 }  // namespace jov

@@ -128,6 +128,7 @@ class Parser {
     pos_ = end + 1;
     ++line_no_;
     if (line.find('\0') != std::string_view::npos) Fail("a NUL character");
+    if (line.find('\r') != std::string_view::npos) Fail("a carriage return inside a line");
     return true;
   }
 

@@ -65,11 +65,25 @@ TEST(DataPacketWriter, RoundTripsEveryByteOfTheCodePageAsPlainAscii) {
   EXPECT_EQ(back.fields[2].type, "string") << "a field without a type is written as a string";
 }
 
-TEST(DataPacketWriter, RefusesATextItCannotHold) {
+TEST(DataPacketWriter, RefusesWhatThePacketCannotHold) {
   Dataset data;
   data.fields = {{"A", "string", 1}};
   data.rows = {Row{{"A", std::string(1, '\0')}}};
   EXPECT_THROW(WriteDataPacket(data), Error);
+  data.fields = {{"A", "string", 1}, {"a", "i4", 0}};
+  data.rows = {};
+  EXPECT_THROW(WriteDataPacket(data), Error) << "a field defined twice";
+  for (const std::string name : {"NOME COMPLETO", "1A", "RowState", "A&B"}) {
+    data.fields = {{name, "string", 10}};
+    data.rows = {};
+    EXPECT_NO_THROW(WriteDataPacket(data)) << "a field that holds no value: " << name;
+    data.rows = {Row{{cp1252::UpperAscii(name), "x"}}};
+    EXPECT_THROW(WriteDataPacket(data), Error) << name;
+  }
+  data.fields = {{"AÇÃO"_w, "string", 10}};
+  data.rows = {Row{{"AÇÃO"_w, "sim"}}};
+  EXPECT_EQ(ParseDataPacket(WriteDataPacket(data), "x").rows, data.rows)
+      << "a name with accented letters is written in UTF-8";
 }
 
 TEST(DataPacketReader, ReadsTheSample) {
@@ -181,6 +195,8 @@ TEST(DataPacketReader, MalformedPacketsRaiseAnErrorNamingTheSource) {
        "byte order mark"},
       {"<DATAPACKET><METADATA><FIELDS></FIELDS></METADATA><METADATA/></DATAPACKET>",
        "more than one METADATA"},
+      {head + "<ROWDATA><ROW \xE4\xB8\xAD=\"1\"/></ROWDATA></DATAPACKET>",
+       "a character Windows-1252 lacks"},
   };
   for (const auto& [packet, cause] : cases) {
     try {

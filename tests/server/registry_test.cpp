@@ -188,6 +188,7 @@ TEST_F(RegistryHiveFile, ACorruptHiveRaisesAndIsNeverOverwritten) {
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\"=-\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\"=hex:01,\\\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\"=\"a\\nb\"\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\r\"=\"x\"\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\"=\"a" + std::string(1, '\0') + "b\"\r\n",
   };
   for (const std::string& text : corrupt) {
