@@ -1,10 +1,13 @@
 // The reachability test: its decision on the outputs of ping in each language, its batch
 // file, its failure path, addresses that must never reach a shell, and one real ping.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "clientlib/library_services.h"
+#include "platform/child_process_linux.h"
 #include "platform/cp1252.h"
 #include "platform/file_system_linux.h"
 #include "tests/server/launcher_support.h"
@@ -212,6 +215,65 @@ TEST_F(RealPingTest, AnAddressThatDoesNotAnswerIsUnreachable) {
   ASSERT_EQ(lines.size(), 1u) << Log();
   EXPECT_TRUE(lines[0] == "Ping Server - False" || lines[0] == "Ping Server - inacessível"_w)
       << lines[0];
+}
+
+// The tool itself: what it prints, in Windows-1252, and its exit code.
+ChildResult RunPing(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {JOV_PROGRAM_DIR "/bin/ping"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildOptions options;
+  options.capture_output = true;
+  options.timeout_ms = 20000;
+  return RunChild(argv, options);
+}
+
+TEST(RealPingTool, PrintsTheWindowsSummaryForTheLoopback) {
+  const ChildResult result = RunPing({"127.0.0.1", "-n", "1", "-w", "1000"});
+  EXPECT_EQ(result.exit_code, 0);
+  const std::regex expected(
+      "\r\nDisparando 127\\.0\\.0\\.1 com 32 bytes de dados:\r\n"
+      "Resposta de 127\\.0\\.0\\.1: bytes=32 tempo(<1|=[0-9]+)ms TTL=[0-9]+\r\n\r\n"
+      "Estatísticas do Ping para 127\\.0\\.0\\.1:\r\n"
+      "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 \\(0% de perda\\),\r\n"
+      "Aproximar um número redondo de vezes em milissegundos:\r\n"
+      "    Mínimo = [0-9]+ms, Máximo = [0-9]+ms, Média = [0-9]+ms\r\n");
+  EXPECT_TRUE(std::regex_match(cp1252::ToUtf8(result.output), expected)) << result.output;
+  EXPECT_NE(result.output.find("Estat\xEDsticas"), std::string::npos) << "Windows-1252 bytes";
+}
+
+TEST(RealPingTool, WrongCommandLinesAndUnknownHostsAreNoReply) {
+  ChildResult result = RunPing({"127.0.0.1", "-x"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("Opção inválida -x."_w), std::string::npos) << result.output;
+  result = RunPing({"-n", "1"});
+  EXPECT_EQ(result.exit_code, 1);
+  result = RunPing({"nao-existe.invalid", "-n", "1", "-w", "200"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.output,
+            "A solicitação ping não pôde encontrar o host nao-existe.invalid. Verifique o nome e "
+            "tente novamente.\r\n"_w);
+}
+
+TEST(RealPingTool, AnUnprivilegedUserPingsThroughTheDatagramSocket) {
+  // A network namespace of the test's own: its loopback and its ping_group_range, so that
+  // the machine's settings stay as they are.
+  if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/unshare") ||
+      !std::filesystem::exists("/usr/sbin/ip") || !std::filesystem::exists("/usr/sbin/runuser")) {
+    GTEST_SKIP() << "needs root, unshare, ip and runuser";
+  }
+  const std::string script =
+      "ip link set lo up && echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range && "
+      "exec runuser -u nobody -- \"$0\" 127.0.0.1 -n 1 -w 1000";
+  ChildOptions options;
+  options.capture_output = true;
+  options.timeout_ms = 20000;
+  const ChildResult result = RunChild(
+      {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script, JOV_PROGRAM_DIR "/bin/ping"}, options);
+  if (result.exit_code != 0 && result.output.find("Disparando") == std::string::npos) {
+    GTEST_SKIP() << "no network namespace here: " << result.output;
+  }
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_NE(result.output.find("Recebidos = 1,"), std::string::npos) << result.output;
 }
 
 }  // namespace

@@ -143,6 +143,11 @@ void Install(httplib::Server& server, const Options& options, int port) {
     std::fflush(stderr);
   });
   server.set_payload_max_length(1u << 20);
+  // A register's calls share one connection; an idle one is let go after 5 s, so that
+  // registers that keep theirs open do not hold the workers.
+  server.set_keep_alive_max_count(1000);
+  server.set_keep_alive_timeout(5);
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
 
   const std::string module = std::string("/") + kServerName + "/";
   server.Get(module, [](const httplib::Request&, httplib::Response& response) {
