@@ -32,9 +32,10 @@ constexpr ValorHttp kValoresHttp[] = {
 std::int32_t ComoInteiro(const std::string& texto, const char* campo) {
   if (texto.empty()) return 0;
   std::int32_t valor = 0;
-  const char* inicio = texto.data() + (texto.front() == '+' ? 1 : 0);
+  const bool mais = texto.front() == '+';
+  const char* inicio = texto.data() + (mais ? 1 : 0);
   const auto [fim, erro] = std::from_chars(inicio, texto.data() + texto.size(), valor);
-  if (erro != std::errc() || fim != texto.data() + texto.size() || inicio == fim) {
+  if (erro != std::errc() || fim != texto.data() + texto.size() || (mais && *inicio == '-')) {
     throw jov::Error("'" + texto + "' is not a valid integer value for field " + campo);
   }
   return valor;
