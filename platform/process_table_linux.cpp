@@ -48,6 +48,16 @@ ssize_t ReadProcFile(int proc_fd, const char* relative, char* buffer, std::size_
 bool NameWithoutExeLink(int proc_fd, const char* pid_text, std::string& name) {
   char relative[32];
   char buffer[4096];
+  // A zombie has no command line left, so one that is there also means a live process.
+  const ssize_t m =
+      ReadProcFile(proc_fd, ProcPath(relative, pid_text, "cmdline"), buffer, sizeof buffer);
+  if (m < 0) return false;
+  const std::string_view argv0(buffer, ::strnlen(buffer, static_cast<std::size_t>(m)));
+  if (const std::string_view file = LastComponent(argv0); !file.empty()) {
+    name.assign(file);
+    return true;
+  }
+
   const ssize_t n =
       ReadProcFile(proc_fd, ProcPath(relative, pid_text, "stat"), buffer, sizeof buffer);
   if (n <= 0) return false;
@@ -61,14 +71,7 @@ bool NameWithoutExeLink(int proc_fd, const char* pid_text, std::string& name) {
   }
   const char state = stat[close + 2];
   if (state == 'Z' || state == 'X' || state == 'x') return false;
-  const std::string comm(stat.substr(open + 1, close - open - 1));
-
-  const ssize_t m =
-      ReadProcFile(proc_fd, ProcPath(relative, pid_text, "cmdline"), buffer, sizeof buffer);
-  if (m < 0) return false;
-  const std::string_view argv0(buffer, ::strnlen(buffer, static_cast<std::size_t>(m)));
-  const std::string_view file = LastComponent(argv0);
-  name.assign(file.empty() ? std::string_view(comm) : file);
+  name.assign(stat.substr(open + 1, close - open - 1));
   return true;
 }
 
