@@ -54,6 +54,10 @@ void WriteErrno(int fd, int error) {
 // In the child: plain signal state, standard streams, every other descriptor closed on exec,
 // then exec. output_fd < 0 puts standard output and error on /dev/null. Never returns.
 [[noreturn]] void ExecInChild(const ExecPlan& plan, int status_fd, int output_fd, bool inherit) {
+  // A parent started with closed standard streams may have got pipes as 0, 1 or 2: move them
+  // above the standard streams before those are set up.
+  if (status_fd <= STDERR_FILENO) status_fd = ::fcntl(status_fd, F_DUPFD_CLOEXEC, 3);
+  if (output_fd >= 0 && output_fd <= STDERR_FILENO) output_fd = ::fcntl(output_fd, F_DUPFD, 3);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);

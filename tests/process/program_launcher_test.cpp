@@ -148,6 +148,15 @@ TEST(ChildProcess, RunChildCapturesOutputAndExitCode) {
   EXPECT_FALSE(missing.error.empty());
 }
 
+TEST(ChildProcess, CapturesOutputForAParentWithClosedStandardStreams) {
+  TempDir dir;
+  const std::string report = dir.path() + "/report.txt";
+  ChildOptions options;
+  options.timeout_ms = 10000;
+  ASSERT_EQ(RunChild({PROC_PROBE, "--closed", report}, options).exit_code, 0);
+  EXPECT_EQ(TempDir::Read(report), "ok\nexit 0\nmissing started 0\n");
+}
+
 TEST(ChildProcess, SplitOnBlanksDropsEmptyWords) {
   EXPECT_EQ(SplitOnBlanks("  TASKKILL  /F\t/IM JovBpl.exe "),
             (std::vector<std::string>{"TASKKILL", "/F", "/IM", "JovBpl.exe"}));
