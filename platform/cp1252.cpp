@@ -29,6 +29,8 @@ char FromCodePoint(char32_t cp) {
   return '?';
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -46,8 +48,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 std::string FromUtf8(std::string_view utf8) {
   std::string out;

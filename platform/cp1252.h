@@ -16,6 +16,9 @@ std::string ToUtf8(std::string_view bytes);
 QString ToQString(std::string_view bytes);
 std::string FromQString(const QString& text);
 
+// Appends the UTF-8 encoding of a Unicode code point.
+void AppendUtf8(std::string& out, char32_t code_point);
+
 // Upper- or lower-cases only the letters a to z; every other byte stays as it is.
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);

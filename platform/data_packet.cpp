@@ -25,32 +25,14 @@ struct Node {
   std::size_t offset = 0;  // where the start tag begins
 };
 
-std::string Utf8Of(char32_t cp) {
-  std::string out;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
-
 // A Unicode character in Windows-1252; characters the code page lacks become "?".
 void AppendCodePoint(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else {
-    out += cp1252::FromUtf8(Utf8Of(cp));
+    std::string utf8;
+    cp1252::AppendUtf8(utf8, cp);
+    out += cp1252::FromUtf8(utf8);
   }
 }
 

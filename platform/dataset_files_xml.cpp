@@ -9,6 +9,7 @@
 
 #include "platform/data_packet.h"
 #include "platform/errors.h"
+#include "platform/file_text.h"
 
 namespace jov {
 namespace {
@@ -18,33 +19,14 @@ std::string SystemText(int error) { return std::strerror(error); }
 }  // namespace
 
 Dataset DatasetFilesXml::Load(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error("Cannot open " + path + ": " + SystemText(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw Error("Cannot read " + path + ": not a regular file");
+  const FileText file = ReadFileText(path, kMaxDataPacketBytes);
+  if (file.error == EINVAL) throw Error("Cannot read " + path + ": not a regular file");
+  if (file.error != 0) throw Error("Cannot open " + path + ": " + SystemText(file.error));
+  if (file.too_large) {
+    throw Error(path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) +
+                " bytes");
   }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw Error("Cannot read " + path + ": " + SystemText(error));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxDataPacketBytes) {
-      ::close(fd);
-      throw Error(path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) +
-                  " bytes");
-    }
-  }
-  ::close(fd);
-  return ParseDataPacket(text, path);
+  return ParseDataPacket(file.text, path);
 }
 
 void DatasetFilesXml::Save(const std::string& path, const Dataset& data) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/file_text.h"
 
 namespace jov {
 namespace {
@@ -251,27 +252,12 @@ class Parser {
 };
 
 std::string ReadHiveText(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return {};
-    throw Error("Cannot read registry hive " + path + ": " + SystemText(errno));
+  FileText file = ReadFileText(path, kMaxHiveBytes);  // a larger hive: the parser reports it
+  if (file.error == ENOENT) return {};
+  if (file.error != 0) {
+    throw Error("Cannot read registry hive " + path + ": " + SystemText(file.error));
   }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw Error("Cannot read registry hive " + path + ": " + SystemText(error));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxHiveBytes) break;  // the parser reports it
-  }
-  ::close(fd);
-  return text;
+  return std::move(file.text);
 }
 
 hive::Hive Load(const std::string& path) { return hive::Parse(ReadHiveText(path), path); }

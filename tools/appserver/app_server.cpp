@@ -19,6 +19,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
+#include "platform/file_text.h"
 
 namespace appserver {
 namespace {
@@ -106,29 +107,13 @@ std::string FileVersionReply(const Options& options, const std::string& argument
 
 std::string HttpSettingsReply(const Options& options) {
   if (options.http_settings.empty()) return jov::WriteDataPacket(EmptySettings());
-  const int fd = ::open(options.http_settings.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return jov::WriteDataPacket(EmptySettings());
-    return "EXCEPT Falha ao ler " + options.http_settings + ": " + std::strerror(errno);
+  jov::FileText file = jov::ReadFileText(options.http_settings, kMaxSettingsBytes);
+  if (file.error == ENOENT) return jov::WriteDataPacket(EmptySettings());
+  if (file.error != 0) {
+    return "EXCEPT Falha ao ler " + options.http_settings + ": " + std::strerror(file.error);
   }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      return "EXCEPT Falha ao ler " + options.http_settings + ": " + std::strerror(error);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxSettingsBytes) {
-      ::close(fd);
-      return "EXCEPT " + options.http_settings + " é grande demais"_w;
-    }
-  }
-  ::close(fd);
+  if (file.too_large) return "EXCEPT " + options.http_settings + " é grande demais"_w;
+  std::string text = std::move(file.text);
   // The file is passed on as it is: reading it is the client's matter.
   return text;
 }
