@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,80 +12,14 @@
 #include <optional>
 #include <thread>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace jov::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A child process started from an argv vector, with extra environment and its standard error
-// captured to a file; killed if a test leaves it running.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& stderr_path) {
-    std::vector<std::string> environment;
-    // The extra variables replace inherited ones of the same name.
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string inherited = *e;
-      const std::string key = inherited.substr(0, inherited.find('=') + 1);
-      const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& extra) {
-        return extra.rfind(key, 0) == 0;
-      });
-      if (!replaced) environment.push_back(inherited);
-    }
-    environment.insert(environment.end(), env.begin(), env.end());
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
-  // The exit code once the child has ended within the limit; nothing otherwise.
-  std::optional<int> Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!status_ && std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      } else {
-        std::this_thread::sleep_for(20ms);
-      }
-    }
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
 
 // Processes whose executable or command line lies inside the folder.
 std::vector<int> ProcessesUnder(const std::string& folder) {
@@ -124,10 +57,11 @@ class HostTest : public ::testing::Test {
         << "a program of the register was left running";
   }
 
-  Child Run(const std::string& host, const std::vector<std::string>& env = {}) {
+  std::unique_ptr<Process> Run(const std::string& host, const std::vector<std::string>& env = {}) {
     std::vector<std::string> all = {"JOV_HKLM=" + dir.path() + "/HKLM.reg"};
     all.insert(all.end(), env.begin(), env.end());
-    return Child({program + "/" + host}, all, dir.path() + "/stderr");
+    return std::make_unique<Process>(std::vector<std::string>{program + "/" + host}, all,
+                                     dir.path() + "/stderr");
   }
 
   std::string Calls() const { return TempDir::Read(dir.path() + "/calls"); }
@@ -139,13 +73,13 @@ class HostTest : public ::testing::Test {
 TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
   for (const char* host : {"JOV.EXE", "TRV.EXE"}) {
     fs::remove(dir.path() + "/calls");
-    Child child = Run(host, {"QT_QPA_PLATFORM=offscreen"});
-    ASSERT_TRUE(child.started());
+    auto child = Run(host, {"QT_QPA_PLATFORM=offscreen"});
+    ASSERT_TRUE(child->started());
     // The first activation starts the screen-package updater: the launcher is up.
     ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s)) << host << " never came up";
-    EXPECT_FALSE(child.Wait(200ms).has_value()) << "the launcher must stay up until closed";
-    kill(child.pid(), SIGTERM);
-    EXPECT_EQ(child.Wait(10s), std::optional<int>(0)) << host;
+    EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher must stay up until closed";
+    kill(child->pid(), SIGTERM);
+    EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << host;
   }
 }
 
@@ -154,11 +88,11 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
     GTEST_SKIP() << "Xvfb and xdotool are needed for a real window";
   }
   const std::string display = ":" + std::to_string(90 + getpid() % 100);
-  Child xvfb({"/usr/bin/Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
-             dir.path() + "/xvfb.err");
+  Process xvfb({"/usr/bin/Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
+               dir.path() + "/xvfb.err");
   const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
   ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 10s));
-  Child child = Run("JOV.EXE", {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"});
+  auto child = Run("JOV.EXE", {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"});
   ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s));
   const std::string find = "xdotool search --name frmEscolheSistema > " + dir.path() + "/window";
   const std::string env = "DISPLAY=" + display + " ";
@@ -172,22 +106,22 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   window = window.substr(0, window.find('\n'));
   const std::string press = env + "xdotool windowfocus --sync " + window + " key alt+s";
   ASSERT_EQ(std::system(press.c_str()), 0);
-  EXPECT_EQ(child.Wait(10s), std::optional<int>(0));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
   kill(xvfb.pid(), SIGTERM);
   xvfb.Wait(5s);
 }
 
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {
   fs::remove(program + "/Pkg_jov00000.bpl");
-  Child missing = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
-  EXPECT_EQ(missing.Wait(10s), std::optional<int>(1));
+  auto missing = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(missing->Wait(10s), std::optional<int>(1));
   std::string err = TempDir::Read(dir.path() + "/stderr");
   EXPECT_NE(err.find("Pkg_jov00000.bpl"), std::string::npos) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 
   dir.Write("caixa/Pkg_jov00000.bpl", "this is not a shared object");
-  Child broken = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
-  EXPECT_EQ(broken.Wait(10s), std::optional<int>(1));
+  auto broken = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(broken->Wait(10s), std::optional<int>(1));
   err = TempDir::Read(dir.path() + "/stderr");
   EXPECT_NE(err.find("Pkg_jov00000.bpl"), std::string::npos) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
