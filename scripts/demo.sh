@@ -74,6 +74,10 @@ ConnectionString=Provider=QSQLITE;Data Source=$demo/caixa.db
 INI
 
 export JOV_HKLM="$demo/HKLM.reg"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$demo/runtime"
+  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+fi
 host=JOV.EXE
 [ "${1:-}" = "--trv" ] && host=TRV.EXE
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
