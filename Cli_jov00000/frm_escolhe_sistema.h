@@ -171,6 +171,7 @@ class TfrmEscolheSistema : public QDialog {
 
  private:
   void CriaComponentes();
+  void AgendaAtivacao();
   void LigaEventos();
   std::vector<TBlendedBitBtn*> TeclasDeCaractere() const;
 

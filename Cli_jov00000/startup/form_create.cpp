@@ -97,26 +97,24 @@ void TfrmEscolheSistema::RunHandler(const std::function<void()>& handler) {
 }
 
 bool TfrmEscolheSistema::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && !boCriaPriVez && !activation_pending_) {
-    activation_pending_ = true;
-    QTimer::singleShot(0, this, [this] {
-      activation_pending_ = false;
-      RunHandler([this] { FormActivate(this); });
-    });
-  }
+  if (e->type() == QEvent::WindowActivate) AgendaAtivacao();
   return QDialog::event(e);
 }
 
 void TfrmEscolheSistema::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   // Where no window manager ever activates a window, the first showing counts as activation.
-  if (!boCriaPriVez && !activation_pending_) {
-    activation_pending_ = true;
-    QTimer::singleShot(0, this, [this] {
-      activation_pending_ = false;
-      RunHandler([this] { FormActivate(this); });
-    });
-  }
+  AgendaAtivacao();
+}
+
+void TfrmEscolheSistema::AgendaAtivacao() {
+  // Runs once the event that activated the form is done, as an event handler of its own.
+  if (boCriaPriVez || activation_pending_) return;
+  activation_pending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    activation_pending_ = false;
+    RunHandler([this] { FormActivate(this); });
+  });
 }
 
 void TfrmEscolheSistema::closeEvent(QCloseEvent* e) {
