@@ -1,5 +1,7 @@
 // The on-screen keyboard: showing and hiding it, the key filter shared by the on-screen and the
 // physical keys, correction, confirmation, and the form's preview of every key.
+#include "Cli_jov00000/identify/teclado.h"
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>

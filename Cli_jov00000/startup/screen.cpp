@@ -5,13 +5,10 @@
 #include <QPixmap>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
+#include "Cli_jov00000/identify/teclado.h"
 #include "platform/cp1252.h"
 
 namespace Cli_jov00000 {
-
-// Makes physical keys reach the form's key handlers whatever control they are sent to
-// (teclado.cpp).
-void LigaPreviaDeTeclas(TfrmEscolheSistema& form);
 
 namespace {
 
