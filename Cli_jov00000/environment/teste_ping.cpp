@@ -41,9 +41,9 @@ bool TfrmEscolheSistema::TestePing() {
       return true;
     }
     if (!PareceEnderecoDeHost(endereco)) {
-      // Nothing is written or run for it: such an address names no host that could answer.
-      Log("Ping Server - False");
-      return false;
+      // Such an address never reaches a shell: the test cannot be made, and a test that
+      // cannot be made counts the server as reachable, as below.
+      return true;
     }
     const std::string batch = jov::DirectoryOf(services_.host.ExecutablePath()) + "/TestePing.bat";
     services_.files.DeleteFile(batch);
