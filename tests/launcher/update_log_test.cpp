@@ -54,7 +54,7 @@ TEST_F(UpdateLogTest, TextIsWrittenAsWindows1252Bytes) {
 }
 
 TEST_F(UpdateLogTest, AFileThatCannotBeWrittenRaisesAndLosesTheLine) {
-  const std::string name = Cli_jov00000::LogFileName(DirCadJovBpl, fake.clock.now);
+  const std::string name = LogPath();
   fake.files.AddFile(name, "antes\r\n");
   fake.files.read_only.insert(name);
   EXPECT_THROW(AppendUpdateLog(fake.files, fake.clock, DirCadJovBpl, "x"), IoError);

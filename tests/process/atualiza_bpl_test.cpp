@@ -20,10 +20,7 @@ class AtualizaBplTest : public LauncherTest {
     LauncherTest::SetUp();
     form_ = NewForm();
     fake.programs.starts.clear();
-    fake.files.files.erase(Cli_jov00000::LogFileName(DirCadJovBpl, fake.clock.now));
-  }
-  std::string Line(const std::string& text) {
-    return FormatDateTime(fake.clock.now) + " - " + text + "\r\n";
+    ClearLog();
   }
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form_;
 };

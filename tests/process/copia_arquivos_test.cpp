@@ -27,13 +27,10 @@ class CopiaArquivosTest : public LauncherTest {
     LauncherTest::SetUp();
     form_ = NewForm();
     fake.programs.starts.clear();
-    fake.files.files.erase(Cli_jov00000::LogFileName(DirCadJovBpl, fake.clock.now));
+    ClearLog();
   }
   void Stage(const std::string& name, const std::string& bytes = "novo") {
     fake.files.AddFile(DirCadJovBpl + name, bytes);
-  }
-  std::string Line(const std::string& text) {
-    return FormatDateTime(fake.clock.now) + " - " + text + "\r\n";
   }
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form_;
 };
@@ -141,7 +138,7 @@ TEST_F(CopiaArquivosTest, AMissingStagingFolderDoesNothing) {
 
 TEST_F(CopiaArquivosTest, AFailingLogGoesOnToTheCaller) {
   Stage("JovSinc.exe");
-  fake.files.read_only.insert(Cli_jov00000::LogFileName(DirCadJovBpl, fake.clock.now));
+  fake.files.read_only.insert(LogPath());
   EXPECT_THROW(form_->CopiaArquivos(), IoError);
   EXPECT_TRUE(fake.files.FileExists("/caixa/JovSinc.exe"));  // the move itself happened
 }
@@ -187,10 +184,6 @@ class CopiaArquivosOnDiskTest : public LauncherTest {
   }
   std::string Stage(const std::string& name, const std::string& bytes = "novo") {
     return dir_.Write("Dados/Jov_Bpl/" + name, bytes);
-  }
-  std::string LogPath() { return Cli_jov00000::LogFileName(DirCadJovBpl, fake.clock.now); }
-  std::string Line(const std::string& text) {
-    return FormatDateTime(fake.clock.now) + " - " + text + "\r\n";
   }
 
   TempDir dir_;

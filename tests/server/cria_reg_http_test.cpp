@@ -78,7 +78,7 @@ class CriaRegHttpTest : public LauncherTest {
   // One run against the reply; returns the log lines it wrote.
   std::vector<std::string> Run(const std::string& reply) {
     fake.server.replies["GetDadosHttp"] = {reply};
-    fake.files.files.erase(Cli_jov00000::LogFileName(Cli_jov00000::DirCadJovBpl, fake.clock.now));
+    ClearLog();
     counting.changed.clear();
     form->criaRegHTTP();
     EXPECT_FALSE(fake.server.open) << "the connection is left closed";

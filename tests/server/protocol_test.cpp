@@ -29,15 +29,6 @@ namespace {
 
 const std::string kModule = "lum.rdmAtualizaEstrutura";
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
 int Listener(int& port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

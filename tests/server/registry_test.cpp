@@ -23,15 +23,6 @@ namespace {
 
 const std::string kKey = "Software\\CALVORA\\Sistemas Integrados Calvora\\WebCli";
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
 struct FakeRegistryHolder {
   CallLog log;
   FakeRegistry registry{log};

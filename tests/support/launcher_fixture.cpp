@@ -22,10 +22,19 @@ std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> LauncherTest::NewForm() {
   return std::make_unique<Cli_jov00000::TfrmEscolheSistema>(fake.services);
 }
 
+std::string LauncherTest::LogPath() const {
+  return Cli_jov00000::LogFileName(Cli_jov00000::DirCadJovBpl, fake.clock.now);
+}
+
 std::string LauncherTest::LogText() {
-  const std::string name = Cli_jov00000::LogFileName(Cli_jov00000::DirCadJovBpl, fake.clock.now);
-  auto it = fake.files.files.find(name);
+  auto it = fake.files.files.find(LogPath());
   return it == fake.files.files.end() ? std::string() : it->second;
+}
+
+void LauncherTest::ClearLog() { fake.files.files.erase(LogPath()); }
+
+std::string LauncherTest::Line(const std::string& text) const {
+  return FormatDateTime(fake.clock.now) + " - " + text + "\r\n";
 }
 
 }  // namespace jov::testing

@@ -19,8 +19,13 @@ class LauncherTest : public ::testing::Test {
   void ResetUnit();
   // Creates the form: the controls are built and FormCreate runs; the form is not shown.
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> NewForm();
-  // The text of this month's update log ("" when none was written).
+  // This month's update log: its path, its text ("" when none was written), and emptying it
+  // so that a test sees only the lines its own step writes.
+  std::string LogPath() const;
   std::string LogText();
+  void ClearLog();
+  // A time-stamped log line as the log writes it now.
+  std::string Line(const std::string& text) const;
 
   FakeServices fake;
 };
