@@ -242,37 +242,29 @@ void ArrowHead(QPainter& p, QPointF tip, qreal angle_degrees, qreal length) {
   p.drawPath(head);
 }
 
-// Leaving: a door frame open to the right and an arrow going out through it.
-void Exit(QPainter& p, const QColor& c) {
+// A door frame with its wall at x = wall and its opening towards x = open, and a level arrow
+// from from_x to to_x.
+void DoorAndArrow(QPainter& p, const QColor& c, qreal wall, qreal open, qreal from_x, qreal to_x) {
   p.setPen(Stroke(c, 2.8));
   p.setBrush(Qt::NoBrush);
+  const qreal corner = open > wall ? 2.5 : -2.5;
   QPainterPath frame;
-  frame.moveTo(19, 6.5);
-  frame.lineTo(9.5, 6.5);
-  frame.quadTo(7, 6.5, 7, 9);
-  frame.lineTo(7, 25);
-  frame.quadTo(7, 27.5, 9.5, 27.5);
-  frame.lineTo(19, 27.5);
+  frame.moveTo(open, 6.5);
+  frame.lineTo(wall + corner, 6.5);
+  frame.quadTo(wall, 6.5, wall, 9);
+  frame.lineTo(wall, 25);
+  frame.quadTo(wall, 27.5, wall + corner, 27.5);
+  frame.lineTo(open, 27.5);
   p.drawPath(frame);
-  p.drawLine(QPointF(14, 17), QPointF(28, 17));
-  ArrowHead(p, QPointF(28.5, 17), 0, 7);
+  p.drawLine(QPointF(from_x, 17), QPointF(to_x, 17));
+  ArrowHead(p, QPointF(to_x + 0.5, 17), 0, 7);
 }
 
+// Leaving: a door frame open to the right and an arrow going out through it.
+void Exit(QPainter& p, const QColor& c) { DoorAndArrow(p, c, 7, 19, 14, 28); }
+
 // Entering: an arrow going into a door frame open to the left.
-void Enter(QPainter& p, const QColor& c) {
-  p.setPen(Stroke(c, 2.8));
-  p.setBrush(Qt::NoBrush);
-  QPainterPath frame;
-  frame.moveTo(15, 6.5);
-  frame.lineTo(24.5, 6.5);
-  frame.quadTo(27, 6.5, 27, 9);
-  frame.lineTo(27, 25);
-  frame.quadTo(27, 27.5, 24.5, 27.5);
-  frame.lineTo(15, 27.5);
-  p.drawPath(frame);
-  p.drawLine(QPointF(5, 17), QPointF(19, 17));
-  ArrowHead(p, QPointF(19.5, 17), 0, 7);
-}
+void Enter(QPainter& p, const QColor& c) { DoorAndArrow(p, c, 27, 15, 5, 19); }
 
 // Updating the system: two arrows chasing each other round a circle.
 void Refresh(QPainter& p, const QColor& c) {
