@@ -84,6 +84,16 @@ std::string ToUtf8(std::string_view bytes) {
   return out;
 }
 
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

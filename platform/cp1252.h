@@ -19,6 +19,10 @@ std::string FromQString(const QString& text);
 // Appends the UTF-8 encoding of a Unicode code point.
 void AppendUtf8(std::string& out, char32_t code_point);
 
+// Equal when upper-casing only the letters a to z; other bytes, accented letters included,
+// must match exactly. Allocates nothing.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // Upper- or lower-cases only the letters a to z; every other byte stays as it is.
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);

@@ -14,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
 
@@ -25,16 +26,7 @@ constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
 
 std::string SystemText(int error) { return std::strerror(error); }
 
-char UpperLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Equal without regard to the case of the letters a to z.
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperLetter(a[i]) != UpperLetter(b[i])) return false;
-  }
-  return true;
-}
+using cp1252::EqualsIgnoringAsciiCase;
 
 std::string Describe(const std::string& key, const std::string& name) {
   return "'" + (name.empty() ? std::string("(Padrão)") : name) + "' in HKEY_LOCAL_MACHINE\\" + key;
@@ -57,14 +49,14 @@ std::string NormalKey(const std::string& key) {
 
 hive::Key* FindKey(hive::Hive& h, std::string_view path) {
   for (hive::Key& k : h.keys) {
-    if (SameText(k.path, path)) return &k;
+    if (EqualsIgnoringAsciiCase(k.path, path)) return &k;
   }
   return nullptr;
 }
 
 hive::Value* FindValue(hive::Key& k, std::string_view name) {
   for (hive::Value& v : k.values) {
-    if (SameText(v.name, name)) return &v;
+    if (EqualsIgnoringAsciiCase(v.name, name)) return &v;
   }
   return nullptr;
 }
@@ -137,7 +129,8 @@ class Parser {
     if (line.back() != ']') Fail("a key line without \"]\"");
     std::string_view name = line.substr(1, line.size() - 2);
     if (!name.empty() && name.front() == '-') Fail("key deletions are not supported");
-    if (!SameText(name.substr(0, kRoot.size()), kRoot)) Fail("a key outside HKEY_LOCAL_MACHINE");
+    if (!EqualsIgnoringAsciiCase(name.substr(0, kRoot.size()), kRoot))
+      Fail("a key outside HKEY_LOCAL_MACHINE");
     name.remove_prefix(kRoot.size());
     std::string path;
     if (!name.empty()) {
@@ -189,7 +182,7 @@ class Parser {
       value.kind = hive::Kind::kString;
       value.text = Quoted(data, at);
       if (at != data.size()) Fail("text after a quoted value");
-    } else if (SameText(data.substr(0, 6), "dword:")) {
+    } else if (EqualsIgnoringAsciiCase(data.substr(0, 6), "dword:")) {
       const std::string_view digits = data.substr(6);
       if (digits.empty() || digits.size() > 8 ||
           digits.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
@@ -198,7 +191,7 @@ class Parser {
       value.kind = hive::Kind::kDword;
       value.number =
           static_cast<std::uint32_t>(std::strtoul(std::string(digits).c_str(), nullptr, 16));
-    } else if (SameText(data.substr(0, 3), "hex")) {
+    } else if (EqualsIgnoringAsciiCase(data.substr(0, 3), "hex")) {
       value.kind = hive::Kind::kOther;
       value.text = OtherData(data);
     } else if (data == "-") {
@@ -516,7 +509,8 @@ bool RegistryHive::DeleteValue(const std::string& key, const std::string& name) 
     hive::Key* k = FindKey(h, normal);
     if (k == nullptr) return false;
     const auto before = k->values.size();
-    std::erase_if(k->values, [&](const hive::Value& v) { return SameText(v.name, name); });
+    std::erase_if(k->values,
+                  [&](const hive::Value& v) { return EqualsIgnoringAsciiCase(v.name, name); });
     deleted = k->values.size() != before;
     return deleted;
   });

@@ -18,9 +18,7 @@ class AtualizaBplTest : public LauncherTest {
  protected:
   void SetUp() override {
     LauncherTest::SetUp();
-    form_ = NewForm();
-    fake.programs.starts.clear();
-    ClearLog();
+    form_ = NewFormAfterCreation();
   }
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form_;
 };

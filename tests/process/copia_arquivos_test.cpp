@@ -25,9 +25,7 @@ class CopiaArquivosTest : public LauncherTest {
   // test sees only what its own CopiaArquivos does.
   void SetUp() override {
     LauncherTest::SetUp();
-    form_ = NewForm();
-    fake.programs.starts.clear();
-    ClearLog();
+    form_ = NewFormAfterCreation();
   }
   void Stage(const std::string& name, const std::string& bytes = "novo") {
     fake.files.AddFile(DirCadJovBpl + name, bytes);

@@ -22,6 +22,13 @@ std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> LauncherTest::NewForm() {
   return std::make_unique<Cli_jov00000::TfrmEscolheSistema>(fake.services);
 }
 
+std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> LauncherTest::NewFormAfterCreation() {
+  auto form = NewForm();
+  fake.programs.starts.clear();
+  ClearLog();
+  return form;
+}
+
 std::string LauncherTest::LogPath() const {
   return Cli_jov00000::LogFileName(Cli_jov00000::DirCadJovBpl, fake.clock.now);
 }

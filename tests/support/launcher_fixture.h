@@ -19,6 +19,9 @@ class LauncherTest : public ::testing::Test {
   void ResetUnit();
   // Creates the form: the controls are built and FormCreate runs; the form is not shown.
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> NewForm();
+  // The same, then the programs creation started and the lines it logged are forgotten, so
+  // that a test sees only what its own step does.
+  std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> NewFormAfterCreation();
   // This month's update log: its path, its text ("" when none was written), and emptying it
   // so that a test sees only the lines its own step writes.
   std::string LogPath() const;
