@@ -22,7 +22,4 @@ struct DateTime {
 // pt-BR short date and long time, "dd/MM/yyyy HH:mm:ss"; the date alone at exactly midnight.
 std::string FormatDateTime(const DateTime& value);
 
-// True when the fields name a real calendar date and a time of day.
-bool IsValidDateTime(const DateTime& value);
-
 }  // namespace jov
