@@ -10,11 +10,6 @@
 namespace Calvora {
 namespace {
 
-jov::ClientIni Settings() {
-  const std::string dir = jov::ProgramDirectory();
-  return jov::ReadClientIni(dir + "/clientlib.ini", dir);
-}
-
 std::map<std::string, void*>& LoadedModules() {
   static std::map<std::string, void*> modules;
   return modules;
@@ -22,9 +17,9 @@ std::map<std::string, void*>& LoadedModules() {
 
 }  // namespace
 
-std::string WorkingDirectory() { return Settings().working_directory; }
-std::string WebURL() { return Settings().host; }
-int WebPort() { return Settings().port; }
+std::string WorkingDirectory() { return jov::CurrentClientIni().working_directory; }
+std::string WebURL() { return jov::CurrentClientIni().host; }
+int WebPort() { return jov::CurrentClientIni().port; }
 
 void LoadBPL_JOVINI(const std::string& code, bool flag) {
   const std::string path = jov::ProgramDirectory() + "/" + code + ".bpl";

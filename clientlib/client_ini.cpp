@@ -57,12 +57,17 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
       ini.connection_string = value;
     }
   }
-  if (ini.working_directory.empty() || ini.working_directory.back() != '/') {
-    ini.working_directory += '/';
+  for (std::string* folder : {&ini.working_directory, &ini.drive_c}) {
+    if (folder->empty() || folder->back() != '/') *folder += '/';
   }
   return ini;
 }
 
 std::string ProgramDirectory() { return DirectoryOf(HostPathLinux().ExecutablePath()); }
+
+ClientIni CurrentClientIni() {
+  const std::string dir = ProgramDirectory();
+  return ReadClientIni(dir + "/clientlib.ini", dir);
+}
 
 }  // namespace jov

@@ -9,7 +9,7 @@ struct ClientIni {
   std::string host = "127.0.0.1";
   int port = 8211;
   std::string working_directory = "/var/lib/jov/work/";  // always ends with "/"
-  std::string drive_c = "/";
+  std::string drive_c = "/";                             // always ends with "/"
   std::string connection_string = "Provider=QSQLITE;Data Source=/var/lib/jov/caixa.db";
 };
 
@@ -19,5 +19,8 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
 
 // The program directory of the running process (the host executable's folder).
 std::string ProgramDirectory();
+
+// clientlib.ini of the program directory, read now: a changed file counts at the next call.
+ClientIni CurrentClientIni();
 
 }  // namespace jov

@@ -5,8 +5,7 @@
 namespace Geraljov {
 
 std::string _GetStringConexJov(const std::string& /*name*/) {
-  const std::string dir = jov::ProgramDirectory();
-  return jov::ReadClientIni(dir + "/clientlib.ini", dir).connection_string;
+  return jov::CurrentClientIni().connection_string;
 }
 
 }  // namespace Geraljov

@@ -10,12 +10,7 @@ namespace jov {
 std::string LibrarySettingsReal::WorkingDirectory() { return Calvora::WorkingDirectory(); }
 std::string LibrarySettingsReal::WebURL() { return Calvora::WebURL(); }
 int LibrarySettingsReal::WebPort() { return Calvora::WebPort(); }
-std::string LibrarySettingsReal::DriveC() {
-  const std::string dir = ProgramDirectory();
-  std::string root = ReadClientIni(dir + "/clientlib.ini", dir).drive_c;
-  if (root.empty() || root.back() != '/') root += '/';
-  return root;
-}
+std::string LibrarySettingsReal::DriveC() { return CurrentClientIni().drive_c; }
 std::string LibrarySettingsReal::ConnectionString() { return Geraljov::_GetStringConexJov(""); }
 
 void ModuleLoaderReal::Load(const std::string& code, bool flag) {
