@@ -20,4 +20,12 @@ bool Mensagem(jov::Dialogs& dialogs, const std::string& text, const std::string&
   return true;
 }
 
+TMensagem MensagemCom(jov::Dialogs& dialogs) {
+  return [&dialogs](const std::string& text, const std::string& title, const std::string& flag,
+                    const std::string& ask, TTipoMsg kind, const std::string& extra1,
+                    const std::string& extra2, int number, void* dataset) {
+    return Mensagem(dialogs, text, title, flag, ask, kind, extra1, extra2, number, dataset);
+  };
+}
+
 }  // namespace Mensagemjov

@@ -1,6 +1,7 @@
 // Mensagemjov: the client library's messages and screen footers.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -19,5 +20,13 @@ std::string MontaRodapeGeral(bool detailed, const std::string& screen_code,
 bool Mensagem(jov::Dialogs& dialogs, const std::string& text, const std::string& title,
               const std::string& flag, const std::string& ask, TTipoMsg kind,
               const std::string& extra1, const std::string& extra2, int number, void* dataset);
+
+// Mensagem with its dialogs already given: what the launcher's operations call, so that a
+// test can see every argument a message is shown with.
+using TMensagem =
+    std::function<bool(const std::string& text, const std::string& title, const std::string& flag,
+                       const std::string& ask, TTipoMsg kind, const std::string& extra1,
+                       const std::string& extra2, int number, void* dataset)>;
+TMensagem MensagemCom(jov::Dialogs& dialogs);
 
 }  // namespace Mensagemjov
