@@ -1,28 +1,131 @@
-// A small stand-in for the point-of-sale module: a window that returns when it is closed.
+// A stand-in for the point-of-sale module: a full-screen window in the launcher's looks that
+// says which branch and register it runs for, and returns when the operator leaves it.
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
-#include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "clientlib/blended_bitbtn.h"
+#include "clientlib/client_ini.h"
+#include "platform/cp1252.h"
+#include "platform/data_packet.h"
+#include "platform/file_text.h"
+
+namespace {
+
+struct Codigos {
+  std::string filial;
+  std::string caixa;
+};
+
+// The first row's codes of one of the launcher's data files; nothing when the file is
+// missing, malformed or lacks either code.
+std::optional<Codigos> LeCodigos(const std::string& path) {
+  const jov::FileText file = jov::ReadFileText(path, jov::kMaxDataPacketBytes);
+  if (file.error != 0 || file.too_large) return std::nullopt;
+  try {
+    const jov::Dataset data = jov::ParseDataPacket(file.text, path);
+    if (data.rows.empty()) return std::nullopt;
+    const auto& row = data.rows.front();
+    const auto filial = row.find("CDFILIAL");
+    const auto caixa = row.find("CDCAIXA");
+    if (filial == row.end() || caixa == row.end() || !filial->second || !caixa->second) {
+      return std::nullopt;
+    }
+    return Codigos{*filial->second, *caixa->second};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// The codes the launcher left in the program directory: the typed ones first, else those of
+// the point-of-sale data file.
+std::optional<Codigos> CodigosDoCaixa(const std::string& program_dir) {
+  for (const char* name : {"cdsFilialCaixa.cds", "Mercato.cds"}) {
+    if (auto codes = LeCodigos(program_dir + "/" + name)) return codes;
+  }
+  return std::nullopt;
+}
+
+QFont Arial(int pixels, bool bold) {
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+QLabel* Texto(QWidget* parent, const char* name, const QString& text, const QFont& font,
+              const QColor& colour) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(font);
+  label->setAlignment(Qt::AlignCenter);
+  QPalette look = label->palette();
+  look.setColor(QPalette::WindowText, colour);
+  label->setPalette(look);
+  return label;
+}
+
+}  // namespace
 
 extern "C" __attribute__((visibility("default"))) void ExecutaModulo(int flag) {
+  const std::optional<Codigos> codes = CodigosDoCaixa(jov::ProgramDirectory());
+  const QColor grey(0x80, 0x80, 0x80);
+
   QDialog window;
+  window.setObjectName(QStringLiteral("frmREV10000"));
   window.setWindowTitle(QStringLiteral("REV10000"));
   window.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-  window.setFixedSize(800, 600);
-  window.setStyleSheet(QStringLiteral(
-      "QDialog { background: #1F2A36; } QLabel { color: white; font: bold 28px 'Arial'; }"
-      "QPushButton { background: #EE3E11; color: white; border-radius: 10px;"
-      " font: 15px 'Arial'; min-height: 46px; }"));
+  QPalette look = window.palette();
+  look.setColor(QPalette::Window, look.color(QPalette::Active, QPalette::Button));
+  window.setPalette(look);
+  window.setAutoFillBackground(true);
+
   auto* layout = new QVBoxLayout(&window);
-  auto* title = new QLabel(flag ? QStringLiteral("Ponto de venda (início)")
-                                : QStringLiteral("Ponto de venda"));
-  title->setAlignment(Qt::AlignCenter);
-  auto* leave = new QPushButton(QStringLiteral("&Voltar ao início"));
-  QObject::connect(leave, &QPushButton::clicked, &window, &QDialog::accept);
+  layout->setContentsMargins(54, 40, 54, 40);
   layout->addStretch();
-  layout->addWidget(title);
+  layout->addWidget(
+      Texto(&window, "lblTitulo",
+            flag ? QStringLiteral("Ponto de venda (início)") : QStringLiteral("Ponto de venda"),
+            Arial(32, true), Qt::black));
+  layout->addSpacing(24);
+  if (codes) {
+    layout->addWidget(Texto(&window, "lblFilial",
+                            QStringLiteral("Filial ") + jov::cp1252::ToQString(codes->filial),
+                            Arial(24, true), grey));
+    layout->addWidget(Texto(&window, "lblCaixa",
+                            QStringLiteral("Caixa ") + jov::cp1252::ToQString(codes->caixa),
+                            Arial(24, true), grey));
+  } else {
+    layout->addWidget(Texto(&window, "lblFilial", QStringLiteral("Filial e caixa desconhecidos"),
+                            Arial(24, true), grey));
+  }
   layout->addStretch();
-  layout->addWidget(leave);
+
+  // The launcher's "Sair" button: red, rounded, white Arial caption.
+  auto* leave = new jov::TBlendedBitBtn(&window);
+  leave->setObjectName(QStringLiteral("sbtVoltar"));
+  leave->SetCaption("&Voltar ao início"_w);
+  leave->setFont(Arial(15, false));
+  leave->setFixedSize(160, 46);
+  leave->BrushColor = jov::ColorFromStored(1130222);  // #EE3E11
+  leave->FontColor = Qt::white;
+  leave->DownColor = look.color(QPalette::Active, QPalette::WindowText);
+  leave->DownFontColor = look.color(QPalette::Active, QPalette::Base);
+  leave->OnClick = [&window](jov::TBlendedBitBtn*) { window.accept(); };
+  layout->addWidget(leave, 0, Qt::AlignLeft);
+
+  // Escape rejects the dialog. When the application is quitting its event loops end, this
+  // window's included, and the window goes with this call.
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, &QDialog::reject);
+  // The whole screen, also where no window manager gives full-screen windows their size.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    window.setGeometry(screen->geometry());
+  }
+  window.setWindowState(Qt::WindowFullScreen);
   window.exec();
 }
