@@ -68,7 +68,8 @@ std::unique_ptr<QApplication> EnsureApplication() {
 }
 
 // While the launcher is shown, SIGTERM and SIGINT (the register shutting down, a technician's
-// Ctrl+C) close the form as "Sair do Sistema" would, so the host still returns normally.
+// Ctrl+C) close the form and end every running event loop, also while the point-of-sale module
+// runs, so the host still returns normally.
 class CloseOnSignal {
  public:
   CloseOnSignal() {
@@ -80,6 +81,9 @@ class CloseOnSignal {
       while (::read(pipe_[0], drained, sizeof drained) > 0) {
       }
       if (Cli_jov00000::frmEscolheSistema != nullptr) Cli_jov00000::frmEscolheSistema->close();
+      // Closing the form ends only its own showing; whatever runs above it (the point-of-sale
+      // module's window, a question, a wait for the operator) ends with every event loop.
+      QCoreApplication::exit(0);
     });
     struct sigaction action {};
     action.sa_handler = [](int) {

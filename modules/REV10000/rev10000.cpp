@@ -51,8 +51,13 @@ std::optional<Codigos> CodigosDoCaixa(const std::string& program_dir) {
   return std::nullopt;
 }
 
+// Every text is copied onto the heap: a literal's text would live in this module's own memory,
+// which goes when the package is unloaded while Qt may still keep the string (font cache keys,
+// window titles).
+QString Texto8(const char* utf8) { return QString::fromUtf8(utf8); }
+
 QFont Arial(int pixels, bool bold) {
-  QFont font(QStringLiteral("Arial"));
+  QFont font(Texto8("Arial"));
   font.setPixelSize(pixels);
   font.setBold(bold);
   return font;
@@ -77,8 +82,8 @@ extern "C" __attribute__((visibility("default"))) void ExecutaModulo(int flag) {
   const QColor grey(0x80, 0x80, 0x80);
 
   QDialog window;
-  window.setObjectName(QStringLiteral("frmREV10000"));
-  window.setWindowTitle(QStringLiteral("REV10000"));
+  window.setObjectName(Texto8("frmREV10000"));
+  window.setWindowTitle(Texto8("REV10000"));
   window.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   QPalette look = window.palette();
   look.setColor(QPalette::Window, look.color(QPalette::Active, QPalette::Button));
@@ -88,27 +93,26 @@ extern "C" __attribute__((visibility("default"))) void ExecutaModulo(int flag) {
   auto* layout = new QVBoxLayout(&window);
   layout->setContentsMargins(54, 40, 54, 40);
   layout->addStretch();
-  layout->addWidget(
-      Texto(&window, "lblTitulo",
-            flag ? QStringLiteral("Ponto de venda (início)") : QStringLiteral("Ponto de venda"),
-            Arial(32, true), Qt::black));
+  layout->addWidget(Texto(&window, "lblTitulo",
+                          flag ? Texto8("Ponto de venda (início)") : Texto8("Ponto de venda"),
+                          Arial(32, true), Qt::black));
   layout->addSpacing(24);
   if (codes) {
     layout->addWidget(Texto(&window, "lblFilial",
-                            QStringLiteral("Filial ") + jov::cp1252::ToQString(codes->filial),
+                            Texto8("Filial ") + jov::cp1252::ToQString(codes->filial),
                             Arial(24, true), grey));
     layout->addWidget(Texto(&window, "lblCaixa",
-                            QStringLiteral("Caixa ") + jov::cp1252::ToQString(codes->caixa),
+                            Texto8("Caixa ") + jov::cp1252::ToQString(codes->caixa),
                             Arial(24, true), grey));
   } else {
-    layout->addWidget(Texto(&window, "lblFilial", QStringLiteral("Filial e caixa desconhecidos"),
-                            Arial(24, true), grey));
+    layout->addWidget(
+        Texto(&window, "lblFilial", Texto8("Filial e caixa desconhecidos"), Arial(24, true), grey));
   }
   layout->addStretch();
 
   // The launcher's "Sair" button: red, rounded, white Arial caption.
   auto* leave = new jov::TBlendedBitBtn(&window);
-  leave->setObjectName(QStringLiteral("sbtVoltar"));
+  leave->setObjectName(Texto8("sbtVoltar"));
   leave->SetCaption("&Voltar ao início"_w);
   leave->setFont(Arial(15, false));
   leave->setFixedSize(160, 46);

@@ -111,6 +111,86 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   xvfb.Wait(5s);
 }
 
+// A real X display for one test, and the windows on it found and driven by xdotool.
+class Display {
+ public:
+  explicit Display(const std::string& dir)
+      : dir_(dir),
+        name_(":" + std::to_string(90 + getpid() % 100)),
+        xvfb_({"/usr/bin/Xvfb", name_, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
+              dir + "/xvfb.err") {
+    const std::string socket = "/tmp/.X11-unix/X" + name_.substr(1);
+    up_ = WaitFor([&] { return fs::exists(socket); }, 10s);
+  }
+  ~Display() {
+    kill(xvfb_.pid(), SIGTERM);
+    xvfb_.Wait(5s);
+  }
+  bool up() const { return up_; }
+  const std::string& name() const { return name_; }
+  // The first window whose name matches; empty when there is none.
+  std::string Window(const std::string& title) const {
+    const std::string out = dir_ + "/window";
+    fs::remove(out);
+    Run("xdotool search --name '" + title + "' > " + out);
+    const std::string found = TempDir::Read(out);
+    return found.substr(0, found.find('\n'));
+  }
+  bool Keys(const std::string& window, const std::string& keys) const {
+    return Run("xdotool windowfocus --sync " + window + " key " + keys) == 0;
+  }
+
+ private:
+  int Run(const std::string& command) const {
+    return std::system(("DISPLAY=" + name_ + " " + command).c_str());
+  }
+  std::string dir_;
+  std::string name_;
+  Process xvfb_;
+  bool up_ = false;
+};
+
+TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhileShown) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
+  }
+  // A register that the data file names and whose database holds no rule for it: the first
+  // activation asks nothing and the operator enters by hand.
+  dir.Write("caixa/Mercato.cds",
+            "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA>"
+            "<FIELDS><FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>"
+            "<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/></FIELDS><PARAMS/>"
+            "</METADATA><ROWDATA><ROW CDFILIAL=\"0001\" CDCAIXA=\"001\"/></ROWDATA></DATAPACKET>");
+  const std::string database = dir.path() + "/caixa.db";
+  ASSERT_EQ(std::system(("/usr/bin/sqlite3 " + database +
+                         " 'CREATE TABLE CAIXA (CDFILIAL VARCHAR(16), CDCAIXA VARCHAR(16), "
+                         "IDAUTOIMPTAB CHAR(1), IDUTILABERAUTO CHAR(1), IDPERACESSOTER CHAR(1))'")
+                            .c_str()),
+            0);
+  dir.Write("caixa/clientlib.ini",
+            TempDir::Read(program + "/clientlib.ini") +
+                "[Database]\nConnectionString=Provider=QSQLITE;Data Source=" + database + "\n");
+  Display display(dir.path());
+  ASSERT_TRUE(display.up());
+  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+  ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s));
+  std::string launcher;
+  ASSERT_TRUE(
+      WaitFor([&] { return !(launcher = display.Window("frmEscolheSistema")).empty(); }, 10s));
+
+  std::string module;
+  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(WaitFor([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
+  ASSERT_TRUE(display.Keys(module, "Escape"));
+  EXPECT_TRUE(WaitFor([&] { return display.Window("REV10000").empty(); }, 10s));
+  EXPECT_FALSE(child->Wait(200ms).has_value()) << "leaving the module leaves the launcher up";
+
+  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(WaitFor([&] { return !display.Window("REV10000").empty(); }, 10s));
+  kill(child->pid(), SIGTERM);
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+}
+
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {
   fs::remove(program + "/Pkg_jov00000.bpl");
   auto missing = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
