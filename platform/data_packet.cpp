@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -313,6 +314,7 @@ class Reader {
     node.offset = pos_;
     Expect('<', "\"<\"");
     node.name = ReadName();
+    std::unordered_set<std::string> seen;  // a hash set: many attributes cost linear time
     while (true) {
       const bool blank = !AtEnd() && IsBlank(in_[pos_]);
       SkipBlanks();
@@ -332,9 +334,7 @@ class Reader {
       Expect('=', "\"=\" after attribute " + name);
       SkipBlanks();
       std::string value = ReadAttributeValue();
-      for (const auto& [other, unused] : node.attrs) {
-        if (other == name) FailAt(attr_start, "attribute " + name + " given twice");
-      }
+      if (!seen.insert(name).second) FailAt(attr_start, "attribute " + name + " given twice");
       node.attrs.emplace_back(std::move(name), std::move(value));
     }
     while (true) {
@@ -386,12 +386,12 @@ const Node* OnlyChild(const Reader& reader, const Node& parent, std::string_view
   return found;
 }
 
+// Names that differ only in ASCII letter case are the same attribute.
 void CheckUniqueAttributes(const Reader& reader, const Node& node) {
-  for (std::size_t i = 0; i < node.attrs.size(); ++i) {
-    for (std::size_t j = i + 1; j < node.attrs.size(); ++j) {
-      if (SameName(node.attrs[i].first, node.attrs[j].first)) {
-        reader.FailAt(node.offset, "attribute " + node.attrs[j].first + " given twice");
-      }
+  std::unordered_set<std::string> seen;
+  for (const auto& [name, unused] : node.attrs) {
+    if (!seen.insert(cp1252::UpperAscii(name)).second) {
+      reader.FailAt(node.offset, "attribute " + name + " given twice");
     }
   }
 }
@@ -470,16 +470,15 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
   if (fields == nullptr) reader.FailAt(metadata->offset, "no FIELDS");
 
   Dataset data;
+  std::unordered_set<std::string> keys;  // the fields' names in upper case
   for (const Node& child : fields->children) {
     if (!SameName(child.name, "FIELD")) {
       reader.FailAt(child.offset, "unexpected element " + child.name + " in FIELDS");
     }
     if (data.fields.size() >= kMaxFields) reader.FailAt(child.offset, "too many fields");
     DatasetField field = ReadField(reader, child);
-    for (const DatasetField& other : data.fields) {
-      if (SameName(other.name, field.name)) {
-        reader.FailAt(child.offset, "field " + field.name + " defined twice");
-      }
+    if (!keys.insert(cp1252::UpperAscii(field.name)).second) {
+      reader.FailAt(child.offset, "field " + field.name + " defined twice");
     }
     data.fields.push_back(std::move(field));
   }
@@ -491,14 +490,15 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
       reader.FailAt(row.offset, "unexpected element " + row.name + " in ROWDATA");
     }
     CheckUniqueAttributes(reader, row);
+    // Only the values the row gives: a field it lacks is NULL by its absence, so that many
+    // short rows under many fields cost no more than their text.
     std::map<std::string, std::optional<std::string>> values;
-    for (const DatasetField& field : data.fields) values[cp1252::UpperAscii(field.name)];
     for (const auto& [name, value] : row.attrs) {
-      if (SameName(name, "RowState")) continue;
-      const auto it = values.find(cp1252::UpperAscii(name));
-      if (it == values.end())
+      std::string key = cp1252::UpperAscii(name);
+      if (key == "ROWSTATE") continue;
+      if (!keys.contains(key))
         reader.FailAt(row.offset, "ROW attribute " + name + " names no field");
-      it->second = value;
+      values.emplace(std::move(key), value);
     }
     data.rows.push_back(std::move(values));
   }
@@ -508,12 +508,10 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
 std::string WriteDataPacket(const Dataset& data) {
   std::string out = "<?xml version=\"1.0\" standalone=\"yes\"?>\n";
   out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>\n";
-  for (std::size_t i = 0; i < data.fields.size(); ++i) {
-    const DatasetField& field = data.fields[i];
-    for (std::size_t j = 0; j < i; ++j) {
-      if (SameName(data.fields[j].name, field.name)) {
-        throw Error("Cannot write a data packet: field " + field.name + " is defined twice");
-      }
+  std::unordered_set<std::string> keys;
+  for (const DatasetField& field : data.fields) {
+    if (!keys.insert(cp1252::UpperAscii(field.name)).second) {
+      throw Error("Cannot write a data packet: field " + field.name + " is defined twice");
     }
     const std::string type = field.type.empty() ? "string" : field.type;
     out += "<FIELD attrname=\"";

@@ -15,9 +15,9 @@ inline constexpr std::size_t kMaxDataPacketBytes = 64u << 20;
 // Reads a packet; source names it in error messages (a file path, "GetDadosHttp reply").
 // Accepts a UTF-8, windows-1252 or ISO-8859-1 encoding (UTF-8 when none is declared),
 // whitespace and comments between elements, fields in any order, element, attribute and
-// field-type names in any letter case, and RowState. Texts come back in Windows-1252; an
-// attribute a row lacks is a NULL field. Throws Error naming the source, the cause and the
-// line on anything else; runs in time linear in the input.
+// field-type names in any letter case, and RowState. Texts come back in Windows-1252; a
+// row holds only the attributes it gives (a field it lacks is NULL by its absence). Throws Error
+// naming the source, the cause and the line on anything else; runs in time linear in the input.
 Dataset ParseDataPacket(std::string_view xml, const std::string& source);
 
 // Writes the packet as the platform does: no encoding in the prolog, every character above

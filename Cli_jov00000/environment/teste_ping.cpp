@@ -1,5 +1,6 @@
 // Server reachability test: one ping through a batch file, its summary read in three
 // languages.
+#include "Cli_jov00000/environment/palavra_literal.h"
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "platform/cp1252.h"
 
@@ -48,8 +49,9 @@ bool TfrmEscolheSistema::TestePing() {
     const std::string batch = jov::DirectoryOf(services_.host.ExecutablePath()) + "/TestePing.bat";
     services_.files.DeleteFile(batch);
     // /bin/sh runs the batch file: a CR before the line feed would end up in ping's last
-    // argument, so the line ends with a line feed alone.
-    services_.files.AppendToFile(batch, "ping " + endereco + " -n 1 -w 1000\n");
+    // argument, so the line ends with a line feed alone. The address is quoted, so that the
+    // brackets of an IPv6 literal are never taken as a file pattern: ping gets it as written.
+    services_.files.AppendToFile(batch, "ping " + PalavraLiteral(endereco) + " -n 1 -w 1000\n");
     const std::string saida = services_.console.GetDosOutput("\"" + batch + "\"", "C:");
     const std::string minusculas = LowerAscii(saida);
     bool resultado = false;

@@ -1,30 +1,15 @@
 // Folder permission check: the folder's access list through icacls, read as a
 // Brazilian-Portuguese system writes it.
+#include "Cli_jov00000/environment/palavra_literal.h"
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "platform/cp1252.h"
 
 namespace Cli_jov00000 {
-namespace {
-
-// The folder as one word that the shell takes literally, whatever it holds: single quotes,
-// each single quote inside written as '\''. It means what icacls "FOLDER" means.
-std::string PalavraLiteral(const std::string& texto) {
-  std::string palavra = "'";
-  for (const char c : texto) {
-    if (c == '\'') {
-      palavra += "'\\''";
-    } else {
-      palavra += c;
-    }
-  }
-  return palavra + "'";
-}
-
-}  // namespace
 
 bool TfrmEscolheSistema::VerificaPermissao(const std::string& folder) {
   const std::string batch = jov::DirectoryOf(services_.host.ExecutablePath()) + "/Permissoes.bat";
   services_.files.DeleteFile(batch);
+  // Quoted for the shell: it means what icacls "FOLDER" means.
   services_.files.AppendToFile(batch, "icacls " + PalavraLiteral(folder) + "\n");
   const std::string saida = services_.console.GetDosOutput("\"" + batch + "\"", "C:");
   const std::string minusculas = jov::cp1252::LowerAscii(saida);

@@ -59,8 +59,9 @@ TEST(DataPacketWriter, RoundTripsEveryByteOfTheCodePageAsPlainAscii) {
   EXPECT_NE(text.find("&#8364;"), std::string::npos) << "the euro sign is U+20AC";
   const Dataset back = Parse(text);
   ASSERT_EQ(back.rows.size(), 2u);
-  EXPECT_EQ(back.rows[0], data.rows[0]);
-  EXPECT_EQ(back.rows[1], data.rows[1]);
+  // A NULL is written as no attribute and read back as no value.
+  EXPECT_EQ(back.rows[0], (Row{{"TEXTO", every}, {"NUMERO", "-42"}}));
+  EXPECT_EQ(back.rows[1], (Row{{"TEXTO", ""}, {"VAZIO", "Ação \"x\" <&> 'y'"_w}}));
   EXPECT_EQ(back.fields[1].type, "i4");
   EXPECT_EQ(back.fields[2].type, "string") << "a field without a type is written as a string";
 }
@@ -133,8 +134,8 @@ TEST(DataPacketReader, AcceptsTheVariationsOfOtherWriters) {
   ASSERT_EQ(data.rows.size(), 2u);
   EXPECT_EQ(data.rows[0].at("CDFILIAL"), "0002");
   EXPECT_EQ(data.rows[0].at("CDCAIXA"), "7");
-  EXPECT_EQ(data.rows[0].at("EXTRA"), std::nullopt) << "an absent attribute is NULL";
-  EXPECT_EQ(data.rows[1].at("CDFILIAL"), std::nullopt);
+  EXPECT_EQ(data.rows[0].count("EXTRA"), 0u) << "an absent attribute is NULL";
+  EXPECT_EQ(data.rows[1].count("CDFILIAL"), 0u);
   EXPECT_EQ(data.rows[0].count("ROWSTATE"), 0u);
 }
 
@@ -231,6 +232,50 @@ TEST(DataPacketReader, DamagedPacketsOnlyEverRaiseError) {
         Parse(damaged);
       } catch (const Error&) {
       }
+    }
+  }
+}
+
+// Wide packets: every field and every attribute of a row is told apart from all the others,
+// wherever the repeated one stands, and a row keeps only the values it gives.
+TEST(DataPacketReader, FindsTheOneRepeatedNameAmongThousands) {
+  constexpr int kCount = 4000;
+  std::string fields;
+  std::string row;
+  for (int i = 0; i < kCount; ++i) {
+    fields += "<FIELD attrname=\"F" + std::to_string(i) + "\" fieldtype=\"string\"/>";
+    row += " F" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+  }
+  const auto packet = [](const std::string& f, const std::string& r) {
+    return "<DATAPACKET><METADATA><FIELDS>" + f + "</FIELDS></METADATA><ROWDATA>" + r +
+           "</ROWDATA></DATAPACKET>";
+  };
+  const Dataset data = Parse(packet(fields, "<ROW" + row + "/><ROW/><ROW F7=\"x\"/>"));
+  ASSERT_EQ(data.rows.size(), 3u);
+  EXPECT_EQ(data.rows[0].size(), static_cast<std::size_t>(kCount));
+  EXPECT_EQ(data.rows[0].at("F3999"), "3999");
+  EXPECT_TRUE(data.rows[1].empty()) << "no NULL entry for every field of a bare row";
+  EXPECT_EQ(data.rows[2], (Row{{"F7", "x"}}));
+
+  struct Case {
+    const char* what;
+    std::string fields, rows, error;
+  };
+  const std::vector<Case> cases = {
+      {"an exact repeat last", fields, "<ROW" + row + " F0=\"y\"/>", "attribute F0 given twice"},
+      {"a repeat in another case last", fields, "<ROW" + row + " f2=\"y\"/>",
+       "attribute f2 given twice"},
+      {"a repeat first", fields, "<ROW F3999=\"y\"" + row + "/>", "attribute F3999 given twice"},
+      {"a field defined again last", fields + "<FIELD attrname=\"f1\" fieldtype=\"string\"/>", "",
+       "field f1 defined twice"},
+  };
+  for (const Case& c : cases) {
+    try {
+      Parse(packet(c.fields, c.rows));
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos)
+          << c.what << ": " << e.what();
     }
   }
 }

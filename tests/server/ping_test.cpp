@@ -110,7 +110,7 @@ TEST_F(TestePingTest, DecidesOnTheOutputInEachLanguage) {
 TEST_F(TestePingTest, RunsOnePingLineThatTheShellRunsAsWritten) {
   fake.library.web_url = "srv01";
   Ping("Recebidos = 1");
-  EXPECT_EQ(batch_when_run, "ping srv01 -n 1 -w 1000\n") << "no CR: it would reach ping";
+  EXPECT_EQ(batch_when_run, "ping 'srv01' -n 1 -w 1000\n") << "no CR: it would reach ping";
   EXPECT_TRUE(fake.log.Contains("console.GetDosOutput \"" + kBatch + "\" C:"));
   EXPECT_LT(fake.log.IndexOf("files.DeleteFile " + kBatch),
             fake.log.IndexOf("files.AppendToFile " + kBatch))
@@ -121,7 +121,7 @@ TEST_F(TestePingTest, AStaleBatchFileThatCannotBeDeletedGetsTheLineAppended) {
   fake.files.AddFile(kBatch, "echo antigo\n");
   fake.files.undeletable.insert(kBatch);
   EXPECT_TRUE(Ping("Received = 1"));
-  EXPECT_EQ(batch_when_run, "echo antigo\nping srv01 -n 1 -w 1000\n");
+  EXPECT_EQ(batch_when_run, "echo antigo\nping 'srv01' -n 1 -w 1000\n");
 }
 
 TEST_F(TestePingTest, SaasInAnyCaseIsReachableWithoutAPing) {
@@ -172,7 +172,7 @@ TEST_F(TestePingTest, HostNamesAndAddressesOfEveryFormArePinged) {
     fake.console.command_lines.clear();
     fake.library.web_url = address;
     EXPECT_TRUE(Ping("Recebidos = 1")) << address;
-    EXPECT_EQ(batch_when_run, "ping " + address + " -n 1 -w 1000\n");
+    EXPECT_EQ(batch_when_run, "ping '" + address + "' -n 1 -w 1000\n");
   }
 }
 
@@ -196,15 +196,38 @@ class RealPingTest : public LauncherTest {
 
   std::string Log() { return TempDir::Read(dir.path() + "/Dados/Jov_Bpl/Log_Baixa1226.txt"); }
 
+  // The real capture, keeping what the batch file printed.
+  class KeepingConsole : public ConsoleRunnerReal {
+   public:
+    std::string GetDosOutput(const std::string& command_line, const std::string& drive) override {
+      output = ConsoleRunnerReal::GetDosOutput(command_line, drive);
+      return output;
+    }
+    std::string output;
+  };
+
   TempDir dir;
   FileSystemLinux files;
-  ConsoleRunnerReal console;
+  KeepingConsole console;
 };
 
 TEST_F(RealPingTest, PingsTheLoopbackWithTheRealTool) {
   EXPECT_TRUE(Ping("127.0.0.1"));
   EXPECT_EQ(LinesWith(Log(), "Ping"), std::vector<std::string>{"Ping Server b - True"}) << Log();
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/TestePing.bat"));
+}
+
+TEST_F(RealPingTest, AnIpv6LiteralReachesPingAsWrittenWhateverFilesLieAround) {
+  // Unquoted, "[::1]" is a file pattern: /bin/sh would replace it by the names of the files
+  // ":" or "1" in its working folder.
+  dir.Write(":", "");
+  dir.Write("1", "");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const bool reachable = Ping("[::1]");
+  std::filesystem::current_path(before);
+  EXPECT_NE(console.output.find("Disparando [::1] com"), std::string::npos) << console.output;
+  EXPECT_TRUE(reachable) << console.output;
 }
 
 // The tool itself: what it prints, in Windows-1252, and its exit code.
