@@ -7,14 +7,82 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "platform/clock_linux.h"
 #include "platform/errors.h"
+#include "platform/host_path.h"
 
 namespace jov {
 namespace {
 
 std::string SystemText(int error) { return std::strerror(error); }
+
+// Writes a new file beside target through fill(fd), flushes it, gives it mode and renames it
+// over target; on any failure the temporary is removed, target is untouched and IoError is
+// raised.
+void InstallBeside(const std::string& target, mode_t mode, const std::function<void(int)>& fill) {
+  std::string temp = target + ".tmp-XXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) throw IoError("Cannot create a file beside " + target + ": " + SystemText(errno));
+  try {
+    fill(fd);
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+      throw IoError("Cannot write " + temp + ": " + SystemText(errno));
+    }
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0) throw IoError("Cannot write " + temp + ": " + SystemText(errno));
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      throw IoError("Cannot replace " + target + ": " + SystemText(errno));
+    }
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  // The rename itself lasts once the folder is flushed; a folder that cannot be is no failure.
+  const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+// Copies all of in to out: in the kernel where it can, else through a buffer.
+void CopyAll(int in, int out, const std::string& from, const std::string& to) {
+  bool copied_any = false;
+  for (;;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+    if (n == 0) return;
+    if (n > 0) {
+      copied_any = true;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (copied_any || (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+                       errno != EOPNOTSUPP && errno != EPERM)) {
+      throw IoError("Cannot copy " + from + " to " + to + ": " + SystemText(errno));
+    }
+    break;
+  }
+  std::vector<char> buffer(std::size_t{1} << 18);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n == 0) return;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw IoError("Cannot read " + from + ": " + SystemText(errno));
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) throw IoError("Cannot write beside " + to + ": " + SystemText(errno));
+      done += w;
+    }
+  }
+}
 
 }  // namespace
 
@@ -86,6 +154,31 @@ std::optional<DateTime> FileSystemLinux::LastWriteTime(const std::string& path) 
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return LocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+}
+
+void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to) {
+  // Non-blocking open: a FIFO under the source's name cannot hold the launcher; only a
+  // regular file is copied.
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) throw IoError("Cannot open " + from + ": " + SystemText(errno));
+  struct stat source {};
+  const int error = ::fstat(in, &source) != 0 ? errno
+                    : S_ISREG(source.st_mode) ? 0
+                    : S_ISDIR(source.st_mode) ? EISDIR
+                                              : EINVAL;
+  if (error != 0) {
+    ::close(in);
+    throw IoError("Cannot copy " + from + ": " + SystemText(error));
+  }
+  struct stat old {};
+  const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;
+  try {
+    InstallBeside(to, mode, [&](int out) { CopyAll(in, out, from, to); });
+  } catch (...) {
+    ::close(in);
+    throw;
+  }
+  ::close(in);
 }
 
 }  // namespace jov

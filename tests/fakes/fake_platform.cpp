@@ -128,6 +128,19 @@ void FakeFileSystem::MoveReplace(const std::string& from, const std::string& to)
   files.erase(from);
 }
 
+void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  log_.Add("files.ReplaceFile " + from + " -> " + to);
+  if (auto it = replace_errors.find(to); it != replace_errors.end()) {
+    throw IoError("Cannot replace " + to + ": " + it->second);
+  }
+  auto it = files.find(from);
+  if (it == files.end()) throw IoError("Cannot open " + from + ": No such file or directory");
+  if (DirectoryExists(to)) throw IoError("Cannot replace " + to + ": Is a directory");
+  files[to] = it->second;
+  times.erase(to);
+  if (times.count(from)) times[to] = times[from];
+}
+
 std::optional<DateTime> FakeFileSystem::LastWriteTime(const std::string& path) {
   if (!files.count(path)) return std::nullopt;
   auto it = times.find(path);

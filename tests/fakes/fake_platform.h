@@ -66,10 +66,11 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, std::string> files;  // path -> bytes
   std::set<std::string> directories;         // without trailing "/"
   std::map<std::string, DateTime> times;
-  std::set<std::string> read_only;                 // appending fails
-  std::set<std::string> undeletable;               // deleting fails
-  std::map<std::string, std::string> move_errors;  // source path -> system text
-  std::set<std::string> unwritable_dirs;           // folders that cannot be created
+  std::set<std::string> read_only;                    // appending fails
+  std::set<std::string> undeletable;                  // deleting fails
+  std::map<std::string, std::string> move_errors;     // source path -> system text
+  std::set<std::string> unwritable_dirs;              // folders that cannot be created
+  std::map<std::string, std::string> replace_errors;  // target path -> system text
 
   void AddFile(const std::string& path, const std::string& bytes = {});
   bool FileExists(const std::string& path) override;
@@ -80,6 +81,7 @@ class FakeFileSystem : public FileSystem {
   std::vector<DirEntry> ListDirectory(const std::string& dir) override;
   void MoveReplace(const std::string& from, const std::string& to) override;
   std::optional<DateTime> LastWriteTime(const std::string& path) override;
+  void ReplaceFile(const std::string& from, const std::string& to) override;
 
  private:
   CallLog& log_;
