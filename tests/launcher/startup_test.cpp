@@ -76,9 +76,10 @@ TEST_F(StartupTest, TheScreenPackageUpdaterStartsUnlessTheRegisterOpensByItself)
     ResetUnit();
     fake.programs.starts.clear();
     Answers({kPingLost, kFolderOk});
+    fake.database.rows = {{{"IDUTILABERAUTO", rule}, {"IDPERACESSOTER", "N"}}};
     auto form = NewForm();
-    form->idUtilAberAuto = rule;
     form->FormActivate(form.get());
+    EXPECT_EQ(form->idUtilAberAuto, rule);
     const bool started = !fake.programs.starts.empty();
     EXPECT_EQ(started, std::string(rule) != "S") << "idUtilAberAuto=\"" << rule << "\"";
   }
@@ -143,6 +144,7 @@ TEST_F(StartupTest, TheRepairToolStartsOnlyWhenPresentAndNotRunning) {
     ResetUnit();
     fake.programs.starts.clear();
     fake.files.files.clear();
+    AddDataFile("0001", "001");
     fake.processes.running.clear();
     if (c.present) fake.files.AddFile("/caixa/Altera_Permissoes_Calvora.EXE");
     if (c.running) fake.processes.Add("ALTERA_PERMISSOES_CALVORA.exe");
