@@ -17,6 +17,7 @@
 
 class QLabel;
 class QFrame;
+class QEventLoop;
 
 namespace Cli_jov00000 {
 
@@ -174,9 +175,14 @@ class TfrmEscolheSistema : public QDialog {
   void AgendaAtivacao();
   void LigaEventos();
   std::vector<TBlendedBitBtn*> TeclasDeCaractere() const;
+  // Shows the keyboard for one code and runs the event loop until the entry is confirmed;
+  // returns it. Throws jov::Abort when the form is hidden, closed or freed, or the
+  // application quits, before a confirmation.
+  std::string EsperaCodigo(TInputStep step, const std::string& prompt, int max_length);
 
   jov::Services& services_;
   bool activation_pending_ = false;
+  QEventLoop* espera_ = nullptr;  // the running wait for the operator, if any
 };
 
 // Unit-level state of the launcher package: lives while the package is loaded.

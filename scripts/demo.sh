@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs the launcher on the embedded default: a demo register's program directory made on the
 # fly, an SQLite database and the reference application server on loopback.
-# Usage: scripts/demo.sh [--trv]   (--trv runs the sibling product's host, TRV.EXE)
+# Usage: scripts/demo.sh [--trv] [--no-data-file]
+#   --trv           runs the sibling product's host, TRV.EXE
+#   --no-data-file  leaves "Mercato.cds" out: the launcher asks for branch and register on its
+#                   keyboard and saves them to "cdsFilialCaixa.cds"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -15,11 +18,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+host=JOV.EXE
+data_file=yes
+for arg in "$@"; do
+  case "$arg" in
+    --trv) host=TRV.EXE ;;
+    --no-data-file) data_file=no ;;
+    *) echo "usage: $0 [--trv] [--no-data-file]" >&2; exit 2 ;;
+  esac
+done
+
 cp -r "$build/program" "$demo/caixa"
 mkdir -p "$demo/updates" "$demo/work" "$demo/c/Program Files/Calvora Web"
 
 # The register's branch and register codes, as the point-of-sale data file holds them.
-cat > "$demo/caixa/Mercato.cds" <<'XML'
+[ "$data_file" = yes ] && cat > "$demo/caixa/Mercato.cds" <<'XML'
 <?xml version="1.0" standalone="yes"?>
 <DATAPACKET Version="2.0"><METADATA><FIELDS>
 <FIELD attrname="CDFILIAL" fieldtype="string" WIDTH="4"/>
@@ -45,12 +58,8 @@ cat > "$demo/http-settings.xml" <<'XML'
 </ROWDATA></DATAPACKET>
 XML
 
-# The register's row in table CAIXA: opened by hand, no block during a table update.
-sqlite3 "$demo/caixa.db" <<'SQL'
-CREATE TABLE CAIXA (CDFILIAL VARCHAR(16), CDCAIXA VARCHAR(16), IDAUTOIMPTAB VARCHAR(1),
-                    IDUTILABERAUTO VARCHAR(1), IDPERACESSOTER VARCHAR(1));
-INSERT INTO CAIXA VALUES ('0001', '001', 'N', 'N', 'N');
-SQL
+# Table CAIXA with the demo registers: 0001/001 opens by hand, 0001/002 by itself.
+sqlite3 "$demo/caixa.db" < sql/sqlite/caixa.sql
 
 "$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" \
   --http-settings "$demo/http-settings.xml" > "$demo/appserver.out" 2> "$demo/appserver.log" &
@@ -78,8 +87,6 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$demo/runtime"
   mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 fi
-host=JOV.EXE
-[ "${1:-}" = "--trv" ] && host=TRV.EXE
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display here: running on a virtual one (Xvfb). Press Ctrl+C to end the demo."
   exec_cmd=(xvfb-run -a -s "-screen 0 1024x768x24" "$demo/caixa/$host")

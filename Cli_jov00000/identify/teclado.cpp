@@ -3,6 +3,7 @@
 #include "Cli_jov00000/identify/teclado.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -207,6 +208,7 @@ void TfrmEscolheSistema::sbtConfirmaClick(QObject*) {
     lblInfo->clear();
   }
   InputStep = isNone;
+  if (espera_ != nullptr) espera_->quit();  // ends the wait of the prompt
 }
 
 void TfrmEscolheSistema::sbtSairClick(QObject*) {

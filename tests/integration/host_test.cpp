@@ -46,6 +46,13 @@ class HostTest : public ::testing::Test {
     dir.Write("caixa/clientlib.ini",
               "[Server]\nHost=127.0.0.1\nPort=1\n[Paths]\nWorkingDirectory=" + dir.path() +
                   "/work/\nDriveC=" + dir.path() + "/c/\n");
+    // The register's point-of-sale data file, so that nobody is asked for the codes.
+    dir.Write("caixa/Mercato.cds",
+              "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET "
+              "Version=\"2.0\"><METADATA><FIELDS>\n<FIELD attrname=\"CDFILIAL\" "
+              "fieldtype=\"string\" WIDTH=\"4\"/>\n<FIELD attrname=\"CDCAIXA\" "
+              "fieldtype=\"string\" WIDTH=\"3\"/>\n</FIELDS><PARAMS/></METADATA><ROWDATA>\n<ROW "
+              "CDFILIAL=\"0001\" CDCAIXA=\"001\"/>\n</ROWDATA></DATAPACKET>\n");
     // A stand-in screen-package updater that records how it was started.
     const std::string updater =
         dir.Write("caixa/JovBpl.exe", "#!/bin/sh\necho \"$@\" >> \"" + dir.path() + "/calls\"\n");

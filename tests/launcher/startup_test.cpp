@@ -80,8 +80,8 @@ TEST_F(StartupTest, TheScreenPackageUpdaterStartsUnlessTheRegisterOpensByItself)
     fake.programs.starts.clear();
     fake.log.calls.clear();
     Answers({kPingLost, kFolderOk});
+    fake.database.rows = {{{"IDUTILABERAUTO", rule}, {"IDPERACESSOTER", "N"}}};
     auto form = NewForm();
-    form->idUtilAberAuto = rule;
     form->FormActivate(form.get());
     // One start of the screen-package updater whatever the rule: for a register that opens by
     // itself the table update's, which then enters the system; for any other the activation's.
@@ -92,6 +92,7 @@ TEST_F(StartupTest, TheScreenPackageUpdaterStartsUnlessTheRegisterOpensByItself)
     EXPECT_EQ(bpl, 1) << "idUtilAberAuto=\"" << rule << "\"";
     EXPECT_EQ(fake.log.Contains("modules.Load REV10000 false"), std::string(rule) == "S")
         << "idUtilAberAuto=\"" << rule << "\"";
+    EXPECT_EQ(form->idUtilAberAuto, rule);
   }
 }
 
@@ -155,6 +156,7 @@ TEST_F(StartupTest, TheRepairToolStartsOnlyWhenPresentAndNotRunning) {
     ResetUnit();
     fake.programs.starts.clear();
     fake.files.files.clear();
+    AddDataFile("0001", "001");
     fake.processes.running.clear();
     if (c.present) fake.files.AddFile("/caixa/Altera_Permissoes_Calvora.EXE");
     if (c.running) fake.processes.Add("ALTERA_PERMISSOES_CALVORA.exe");

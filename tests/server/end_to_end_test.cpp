@@ -77,6 +77,12 @@ TEST(EndToEnd, TheLauncherCopiesTheServersHttpSettingsIntoTheHive) {
                 "/c/\n[Database]\nConnectionString=Provider=QSQLITE;"
                 "Data Source=" +
                 dir.path() + "/caixa.db\n");
+  dir.Write("caixa/Mercato.cds",
+            "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET "
+            "Version=\"2.0\"><METADATA><FIELDS>\n<FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" "
+            "WIDTH=\"4\"/>\n<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" "
+            "WIDTH=\"3\"/>\n</FIELDS><PARAMS/></METADATA><ROWDATA>\n<ROW CDFILIAL=\"0001\" "
+            "CDCAIXA=\"001\"/>\n</ROWDATA></DATAPACKET>\n");
   const std::string hive = dir.path() + "/HKLM.reg";
   Process launcher({program + "/JOV.EXE"}, {"JOV_HKLM=" + hive, "QT_QPA_PLATFORM=offscreen"},
                    dir.path() + "/jov.err");

@@ -14,6 +14,22 @@ void LauncherTest::ResetUnit() {
   dtJovexp = {};
   InicializaUnidade(fake.host);
   fake.files.directories.insert(DirJov);  // the program folder exists on every register
+  AddDataFile("0001", "001");
+}
+
+std::string LauncherTest::DataFilePath() const { return Cli_jov00000::DirJov + "/Mercato.cds"; }
+
+void LauncherTest::AddDataFile(const std::string& filial, const std::string& caixa) {
+  Dataset data;
+  data.fields = {{"CDFILIAL", "string", 4}, {"CDCAIXA", "string", 3}};
+  data.rows = {{{"CDFILIAL", filial}, {"CDCAIXA", caixa}}};
+  fake.files.AddFile(DataFilePath());
+  fake.datasets.stored[DataFilePath()] = data;
+}
+
+void LauncherTest::RemoveDataFile() {
+  fake.files.files.erase(DataFilePath());
+  fake.datasets.stored.erase(DataFilePath());
 }
 
 void LauncherTest::TearDown() { Cli_jov00000::FinalizaUnidade(); }

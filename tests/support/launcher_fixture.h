@@ -16,7 +16,12 @@ class LauncherTest : public ::testing::Test {
   void SetUp() override { ResetUnit(); }
   void TearDown() override;
 
+  // Also gives the register its point-of-sale data file (branch "0001", register "001"), so
+  // that the first activation asks nobody; RemoveDataFile takes it away.
   void ResetUnit();
+  void AddDataFile(const std::string& filial, const std::string& caixa);
+  void RemoveDataFile();
+  std::string DataFilePath() const;
   // Creates the form: the controls are built and FormCreate runs; the form is not shown.
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> NewForm();
   // The same, then the programs creation started and the lines it logged are forgotten, so
