@@ -45,7 +45,17 @@ class HostTest : public ::testing::Test {
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     dir.Write("caixa/clientlib.ini",
               "[Server]\nHost=127.0.0.1\nPort=1\n[Paths]\nWorkingDirectory=" + dir.path() +
-                  "/work/\nDriveC=" + dir.path() + "/c/\n");
+                  "/work/\nDriveC=" + dir.path() +
+                  "/c/\n[Database]\nConnectionString=Provider=QSQLITE;"
+                  "Data Source=" +
+                  dir.path() + "/caixa.db\n");
+    // A database whose CAIXA table holds no rule for the register: the first activation
+    // shows nothing and the operator enters by hand.
+    ASSERT_EQ(std::system(("/usr/bin/sqlite3 " + dir.path() + "/caixa.db" +
+                           " 'CREATE TABLE CAIXA (CDFILIAL VARCHAR(16), CDCAIXA VARCHAR(16), "
+                           "IDAUTOIMPTAB CHAR(1), IDUTILABERAUTO CHAR(1), IDPERACESSOTER CHAR(1))'")
+                              .c_str()),
+              0);
     // The register's point-of-sale data file, so that nobody is asked for the codes.
     dir.Write("caixa/Mercato.cds",
               "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET "
@@ -161,22 +171,6 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
   }
-  // A register that the data file names and whose database holds no rule for it: the first
-  // activation asks nothing and the operator enters by hand.
-  dir.Write("caixa/Mercato.cds",
-            "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA>"
-            "<FIELDS><FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>"
-            "<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/></FIELDS><PARAMS/>"
-            "</METADATA><ROWDATA><ROW CDFILIAL=\"0001\" CDCAIXA=\"001\"/></ROWDATA></DATAPACKET>");
-  const std::string database = dir.path() + "/caixa.db";
-  ASSERT_EQ(std::system(("/usr/bin/sqlite3 " + database +
-                         " 'CREATE TABLE CAIXA (CDFILIAL VARCHAR(16), CDCAIXA VARCHAR(16), "
-                         "IDAUTOIMPTAB CHAR(1), IDUTILABERAUTO CHAR(1), IDPERACESSOTER CHAR(1))'")
-                            .c_str()),
-            0);
-  dir.Write("caixa/clientlib.ini",
-            TempDir::Read(program + "/clientlib.ini") +
-                "[Database]\nConnectionString=Provider=QSQLITE;Data Source=" + database + "\n");
   Display display(dir.path());
   ASSERT_TRUE(display.up());
   auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});

@@ -69,7 +69,7 @@ TEST_F(StartupTest, AnUnreachableServerSkipsOnlyTheServerSteps) {
                                                     "Permissoes.bat", "Permissoes.bat"}));
   ASSERT_EQ(fake.programs.starts.size(), 2u);
   EXPECT_EQ(fake.programs.starts[0].program, "/caixa/JovTab.exe");
-  EXPECT_EQ(fake.programs.starts[0].parameters, "TABELAS___NATU_");
+  EXPECT_EQ(fake.programs.starts[0].parameters, "TABELAS_0001_001_NATU_");
   EXPECT_EQ(fake.programs.starts[1].program, "/caixa/JovBpl.exe");
   EXPECT_EQ(fake.programs.starts[1].parameters, "1_");
 }
