@@ -1,0 +1,86 @@
+// The version reply's positional splitting, the stamp and name checks, and the installation's
+// file replacement on real files.
+#include "Cli_jov00000/update/baixa_exe.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "platform/file_system_linux.h"
+#include "tests/support/temp_dir.h"
+
+namespace Cli_jov00000 {
+namespace {
+
+namespace fs = std::filesystem;
+using jov::testing::TempDir;
+
+TEST(VersionReply, SplitsAtTheFirstLineBreakAndTheFirstAmpersand) {
+  struct Case {
+    std::string reply, source, list, flag;
+  } cases[] = {
+      {"X\r\nJovTab.exe.zip=20240131235959&0", "X", "JovTab.exe.zip=20240131235959", "0"},
+      {"X\r\na=1\r\nb=2&1&2", "X", "a=1\r\nb=2", "1&2"},
+      {"X\r\na=1&", "X", "a=1", "0"},
+      // Without CR LF the first character is lost; without "&" all the rest is the flag.
+      {"JovTab.exe.zip=1&0", "", "ovTab.exe.zip=1", "0"},
+      {"X\r\nJovTab.exe.zip=1", "X", "", "JovTab.exe.zip=1"},
+  };
+  for (const Case& c : cases) {
+    const VersionReply split = SplitVersionReply(c.reply);
+    EXPECT_EQ(split.source, c.source) << c.reply;
+    EXPECT_EQ(split.list, c.list) << c.reply;
+    EXPECT_EQ(split.flag, c.flag) << c.reply;
+  }
+}
+
+TEST(VersionReply, AcceptsOnlyTheClientExecutablesOfTheProgramDirectory) {
+  for (const char* name :
+       {"JovTab.exe", "JOVSERVICE.EXE", "jovsinc.exe.old", "Altera_Permissoes_Calvora.EXE"}) {
+    EXPECT_TRUE(IsAcceptedLocalName(name)) << name;
+  }
+  for (const char* name : {"", "Outro.exe", "ovTab.exe", "JovTab.exe/../../x", "JovTab.exe\\x",
+                           "JovTab.exe..", "../JovTab.exe"}) {
+    EXPECT_FALSE(IsAcceptedLocalName(name)) << name;
+  }
+}
+
+TEST(VersionReply, RefusesStampsThatNameNoTime) {
+  EXPECT_NO_THROW(DecodeStamp("20240131235959"));
+  for (const char* stamp :
+       {"2024013123595", "2024013123595x", "20240230120000", "20240131246000"}) {
+    EXPECT_THROW(DecodeStamp(stamp), jov::Error) << stamp;
+  }
+}
+
+TEST(ReplaceFile, InstallsWholeKeepsTheModeAndLeavesTheOldFileOnFailure) {
+  TempDir dir;
+  jov::FileSystemLinux files;
+  const std::string old_file = dir.Write("prog/JovTab.exe", "old");
+  ::chmod(old_file.c_str(), 0750);
+  files.ReplaceFile(dir.Write("work/JovTab.exe", "new"), old_file);
+  EXPECT_EQ(TempDir::Read(old_file), "new");
+  struct stat info {};
+  ASSERT_EQ(::stat(old_file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0750u);
+
+  const std::string fresh = dir.path() + "/prog/JovImp.exe";
+  files.ReplaceFile(dir.Write("work/JovImp.exe", "imp"), fresh);
+  ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+
+  // A missing source, and a source that is a folder: the old file stays byte-identical.
+  fs::create_directories(dir.path() + "/work/folder");
+  for (const std::string& from : {dir.path() + "/work/none", dir.path() + "/work/folder"}) {
+    EXPECT_THROW(files.ReplaceFile(from, old_file), jov::IoError) << from;
+    EXPECT_EQ(TempDir::Read(old_file), "new") << from;
+  }
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path() + "/prog")) ++entries;
+  EXPECT_EQ(entries, 2u) << "no temporary is left beside the program files";
+}
+
+}  // namespace
+}  // namespace Cli_jov00000
