@@ -11,7 +11,9 @@ namespace jov {
 class Registry {
  public:
   virtual ~Registry() = default;
-  // Opens the key, creating it when missing and create is set; false when it cannot.
+  // Opens the key for reading and writing, creating it when missing and create is set; false
+  // when it is missing (and create is not set) or when the registry cannot be written now (no
+  // write access, locked by another program).
   virtual bool OpenKey(const std::string& key, bool create) = 0;
   virtual bool ValueExists(const std::string& key, const std::string& name) = 0;
   // Reading a value stored with the other type throws.

@@ -344,12 +344,30 @@ void ReplaceHive(const std::string& path, const std::string& text, mode_t mode) 
   }
 }
 
+// Throws unless the hive may be replaced: a hive file without write bits is read-only even
+// for root, and the file (when present) and its folder must be writable for this process.
+void CheckWritable(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if ((st.st_mode & 0222) == 0) {
+      throw Error("Cannot write registry hive " + path + ": it is read-only");
+    }
+    if (::access(path.c_str(), W_OK) != 0) {
+      throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+    }
+    const std::string folder = Folder(path);
+    if (::access(folder.c_str(), W_OK) != 0) {
+      throw Error("Cannot write registry hive " + path + ": folder " + folder + ": " +
+                  SystemText(errno));
+    }
+  } else if (errno != ENOENT) {
+    throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+  }
+}
+
 // Runs change on the hive under the lock; writes the hive only when change returns true.
 void Modify(const std::string& path, int wait_ms, const std::function<bool(hive::Hive&)>& change) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
-    throw Error("Cannot write registry hive " + path + ": it is read-only");
-  }
+  CheckWritable(path);
   HiveLock lock(path, wait_ms);
   hive::Hive h = Load(path);
   if (!change(h)) return;
@@ -371,6 +389,7 @@ void Write(const std::string& path, int wait_ms, const std::string& key, hive::V
   CheckStorable(value.name, "value name");
   if (value.kind == hive::Kind::kString) CheckStorable(value.text, "text");
   const std::string normal = NormalKey(key);
+  CheckWritable(path);  // a hive that cannot be written refuses even a write that changes nothing
   {
     // An unchanged value is not written: the hive file stays as it is.
     hive::Hive h = Load(path);
@@ -451,7 +470,12 @@ bool RegistryHive::OpenKey(const std::string& key, bool create) {
   try {
     const std::string normal = NormalKey(key);
     hive::Hive h = Load(path_);
-    if (FindKey(h, normal) != nullptr) return true;
+    if (FindKey(h, normal) != nullptr) {
+      // The key is opened for writing: it opens only when the hive can be written now.
+      CheckWritable(path_);
+      const HiveLock lock(path_, lock_wait_ms_);
+      return true;
+    }
     if (!create) return false;
     Modify(path_, lock_wait_ms_, [&](hive::Hive& fresh) {
       if (FindKey(fresh, normal) != nullptr) return false;

@@ -68,13 +68,18 @@ void TfrmEscolheSistema::criaRegHTTP() {
     cdsHttp->Data =
         jov::ParseDataPacket(Consiste::CheckResultServ(resposta, true, 0), "GetDadosHttp reply");
     jov::Registry& reg = services_.registry;
-    reg.OpenKey(kChaveHttp, true);
+    // The open is not checked, but a key that did not open holds no values for what follows:
+    // the empty-record branch then does nothing and the first write fails.
+    const bool aberta = reg.OpenKey(kChaveHttp, true);
+    auto existe_valor = [&](const char* nome) {
+      return aberta && reg.ValueExists(kChaveHttp, nome);
+    };
     if (cdsHttp->Data.rows.empty()) {
-      if (reg.ValueExists(kChaveHttp, "HttpPort")) reg.DeleteValue(kChaveHttp, "HttpPort");
+      if (existe_valor("HttpPort")) reg.DeleteValue(kChaveHttp, "HttpPort");
     } else {
       for (const ValorHttp& valor : kValoresHttp) {
         const std::string texto = cdsHttp->FieldText(valor.campo);
-        const bool existe = reg.ValueExists(kChaveHttp, valor.nome);
+        const bool existe = existe_valor(valor.nome);
         if (valor.inteiro) {
           const std::int32_t numero = ComoInteiro(texto, valor.campo);
           if (!existe || reg.ReadInteger(kChaveHttp, valor.nome) != numero) {

@@ -70,7 +70,7 @@ class HostTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    EXPECT_TRUE(WaitFor([&] { return ProcessesUnder(dir.path()).empty(); }, 5s))
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(dir.path()).empty(); }, 5s))
         << "a program of the register was left running";
   }
 
@@ -93,7 +93,7 @@ TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
     auto child = Run(host, {"QT_QPA_PLATFORM=offscreen"});
     ASSERT_TRUE(child->started());
     // The first activation starts the screen-package updater: the launcher is up.
-    ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s)) << host << " never came up";
+    ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s)) << host << " never came up";
     EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher must stay up until closed";
     kill(child->pid(), SIGTERM);
     EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << host;
@@ -108,12 +108,12 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   Process xvfb({"/usr/bin/Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
                dir.path() + "/xvfb.err");
   const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }, 10s));
   auto child = Run("JOV.EXE", {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"});
-  ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s));
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
   const std::string find = "xdotool search --name frmEscolheSistema > " + dir.path() + "/window";
   const std::string env = "DISPLAY=" + display + " ";
-  ASSERT_TRUE(WaitFor(
+  ASSERT_TRUE(WaitUntil(
       [&] {
         return std::system((env + find).c_str()) == 0 &&
                !TempDir::Read(dir.path() + "/window").empty();

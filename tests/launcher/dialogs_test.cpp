@@ -9,6 +9,7 @@
 
 #include "clientlib/dialogs_qt.h"
 #include "platform/cp1252.h"
+#include "tests/support/wait.h"
 
 namespace jov::testing {
 namespace {
@@ -28,7 +29,10 @@ void AnswerWith(Qt::Key key, QString* text) {
 
 class DialogsQtTest : public ::testing::Test {
  protected:
-  void TearDown() override { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
+  void TearDown() override {
+    EXPECT_TRUE(WaitUntil([] { return QApplication::topLevelWidgets().isEmpty(); }))
+        << "a dialog was left behind";
+  }
   DialogsQt dialogs;
   QString seen;
 };

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace jov::testing {
 namespace {
@@ -30,15 +29,6 @@ std::vector<std::string> StatFields(pid_t pid) {
 }
 
 }  // namespace
-
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return pred();
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 std::string UniqueName(const std::string& base) {
   static std::atomic<int> counter{0};

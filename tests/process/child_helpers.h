@@ -4,16 +4,14 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/wait.h"
 
 namespace jov::testing {
 
 using namespace std::chrono_literals;
-
-// Polls pred every 5 ms until it holds or the limit passes; returns its last value.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 10s);
 
 // A name of this test process's own, shaped like base: "JovBpl.exe" -> "JovBpl_<pid>_<n>.exe".
 // Tests that end processes by name use such names, so that they never touch processes of

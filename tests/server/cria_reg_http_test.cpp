@@ -54,11 +54,14 @@ Row With(Row row, const std::string& field, std::optional<std::string> value) {
 
 struct OnFakeRegistry {
   explicit OnFakeRegistry(FakeServices& fake) : registry(fake.registry) {}
+  // From now on the key opens no more and writes fail; reads still work.
+  void MakeUnwritable() { registry.fail_open = true; }
   FakeRegistry& registry;
 };
 
 struct OnHiveFile {
   explicit OnHiveFile(FakeServices&) {}
+  void MakeUnwritable() { ASSERT_EQ(::chmod((dir.path() + "/HKLM.reg").c_str(), 0444), 0); }
   TempDir dir;
   RegistryHive registry{dir.path() + "/HKLM.reg", 300};
 };
@@ -241,6 +244,29 @@ TYPED_TEST(CriaRegHttpTest, ACallThatFailsIsOneFailureLine) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[3], kFailure + "Call GetDadosHttp failed: connection reset");
   EXPECT_TRUE(this->fake.log.Contains("server.Close"));
+}
+
+TYPED_TEST(CriaRegHttpTest, AKeyThatCannotBeOpenedForWritingIsLeftAsItWas) {
+  this->StoreOldValues();
+  this->backing.MakeUnwritable();
+  EXPECT_EQ(this->Run(Packet({})), this->kOk) << "the empty-record branch does nothing";
+  EXPECT_TRUE(this->counting.changed.empty());
+  EXPECT_EQ(this->Text("HttpPort"), "80");
+
+  auto lines = this->Run(Packet({kServerRow}));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3].rfind(kFailure, 0), 0u) << lines[3];
+  EXPECT_EQ(this->counting.changed, std::vector<std::string>{"WriteString HttpHostAddr"});
+  EXPECT_EQ(this->Text("HttpHostAddr"), "antigo");
+}
+
+TYPED_TEST(CriaRegHttpTest, AKeyThatCannotBeOpenedForWritingFailsEvenWhenNothingChanges) {
+  this->Run(Packet({kServerRow}));
+  this->backing.MakeUnwritable();
+  const auto lines = this->Run(Packet({kServerRow}));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3].rfind(kFailure, 0), 0u) << lines[3];
+  EXPECT_EQ(this->counting.changed, std::vector<std::string>{"WriteString HttpHostAddr"});
 }
 
 using CriaRegHttpOnHive = CriaRegHttpTest<OnHiveFile>;

@@ -88,7 +88,7 @@ TEST(EndToEnd, TheLauncherCopiesTheServersHttpSettingsIntoTheHive) {
                    dir.path() + "/jov.err");
   ASSERT_TRUE(launcher.started());
 
-  const bool written = WaitFor([&] { return SevenValues(hive).has_value(); }, 60s);
+  const bool written = WaitUntil([&] { return SevenValues(hive).has_value(); }, 60s);
   const int code = launcher.Stop(10s);
   ASSERT_TRUE(written) << "log:\n"
                        << LogOf(program) << "\nstderr:\n"

@@ -202,8 +202,22 @@ TEST_F(RegistryHiveFile, AReadOnlyHiveIsNotWritten) {
   EXPECT_NE(MessageOf([&] { hive.WriteString(kKey, "HttpPort", "8080"); }).find("read-only"),
             std::string::npos);
   EXPECT_FALSE(hive.OpenKey("Software\\Novo", true));
+  EXPECT_FALSE(hive.OpenKey(kKey, true)) << "an existing key opens for writing only";
+  EXPECT_FALSE(hive.OpenKey(kKey, false));
+  EXPECT_NE(MessageOf([&] { hive.WriteString(kKey, "HttpPort", "80"); }).find("read-only"),
+            std::string::npos)
+      << "even a write that would change nothing";
   EXPECT_EQ(hive.ReadString(kKey, "HttpPort"), "80");
   EXPECT_EQ(TempDir::Read(path), before);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  EXPECT_TRUE(hive.OpenKey(kKey, false));
+}
+
+TEST_F(RegistryHiveFile, AHiveInAFolderThatIsNotAFolderCannotBeOpened) {
+  dir.Write("arquivo", "");
+  RegistryHive nowhere(dir.path() + "/arquivo/HKLM.reg", 300);
+  EXPECT_FALSE(nowhere.OpenKey(kKey, true));
+  EXPECT_THROW(nowhere.WriteString(kKey, "HttpPort", "80"), Error);
 }
 
 TEST_F(RegistryHiveFile, AHiveLockedByAnotherWriterFailsWithinTheWaitAndLosesNothing) {
@@ -216,6 +230,7 @@ TEST_F(RegistryHiveFile, AHiveLockedByAnotherWriterFailsWithinTheWaitAndLosesNot
             std::string::npos);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_EQ(hive.ReadString(kKey, "HttpPort"), "80") << "readers are not held up by the lock";
+  EXPECT_FALSE(hive.OpenKey(kKey, false)) << "the key does not open for writing while locked";
   ::close(other);
   hive.WriteString(kKey, "HttpPort", "8080");
   EXPECT_EQ(hive.ReadString(kKey, "HttpPort"), "8080");
@@ -275,7 +290,7 @@ TEST_F(RegistryHiveFile, TwoProcessesWritingAtOnceLoseNothing) {
   }
   for (const pid_t pid : writers) {
     int status = -1;
-    const bool ended = WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120s);
+    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120s);
     if (!ended) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);

@@ -8,20 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 
 extern char** environ;
 
 namespace jov::testing {
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return condition();
-}
 
 Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                  const std::string& stderr_path) {
@@ -77,7 +67,7 @@ std::optional<std::string> Process::FirstLine(std::chrono::milliseconds limit) {
 }
 
 std::optional<int> Process::Wait(std::chrono::milliseconds limit) {
-  WaitFor(
+  WaitUntil(
       [&] {
         if (status_) return true;
         int status = 0;

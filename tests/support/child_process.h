@@ -4,17 +4,15 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 namespace jov::testing {
 
 using namespace std::chrono_literals;
-
-// Polls the condition every 10 ms until it holds or the limit passes; returns its last value.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
 // A child process with extra environment entries (replacing inherited ones of the same name),
 // standard output on a pipe and standard error in a file. Killed and reaped if still running
