@@ -14,6 +14,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace jov::testing {
 namespace {
@@ -137,7 +138,7 @@ class Display {
         xvfb_({"/usr/bin/Xvfb", name_, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
               dir + "/xvfb.err") {
     const std::string socket = "/tmp/.X11-unix/X" + name_.substr(1);
-    up_ = WaitFor([&] { return fs::exists(socket); }, 10s);
+    up_ = WaitUntil([&] { return fs::exists(socket); }, 10s);
   }
   ~Display() {
     kill(xvfb_.pid(), SIGTERM);
@@ -174,20 +175,20 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   Display display(dir.path());
   ASSERT_TRUE(display.up());
   auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
-  ASSERT_TRUE(WaitFor([&] { return Calls() == "1_\n"; }, 20s));
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
   std::string launcher;
   ASSERT_TRUE(
-      WaitFor([&] { return !(launcher = display.Window("frmEscolheSistema")).empty(); }, 10s));
+      WaitUntil([&] { return !(launcher = display.Window("frmEscolheSistema")).empty(); }, 10s));
 
   std::string module;
   ASSERT_TRUE(display.Keys(launcher, "alt+e"));
-  ASSERT_TRUE(WaitFor([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
   ASSERT_TRUE(display.Keys(module, "Escape"));
-  EXPECT_TRUE(WaitFor([&] { return display.Window("REV10000").empty(); }, 10s));
+  EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
   EXPECT_FALSE(child->Wait(200ms).has_value()) << "leaving the module leaves the launcher up";
 
   ASSERT_TRUE(display.Keys(launcher, "alt+e"));
-  ASSERT_TRUE(WaitFor([&] { return !display.Window("REV10000").empty(); }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
   kill(child->pid(), SIGTERM);
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
