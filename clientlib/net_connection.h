@@ -31,4 +31,16 @@ class TNetConnection {
   bool connected_ = false;
 };
 
+// Disconnects the connection when the scope ends, however it ends; closing never reports.
+struct DisconnectOnExit {
+  TNetConnection& connection;
+  ~DisconnectOnExit() {
+    try {
+      connection.SetConnected(false);
+    } catch (...) {
+      // the connection is dropped either way
+    }
+  }
+};
+
 }  // namespace jov

@@ -41,22 +41,10 @@ std::int32_t ComoInteiro(const std::string& texto, const char* campo) {
   return valor;
 }
 
-// Disconnects the server connection when the update ends, however it ends.
-struct Desconecta {
-  jov::TNetConnection& conexao;
-  ~Desconecta() {
-    try {
-      conexao.SetConnected(false);
-    } catch (...) {
-      // closing never reports; the connection is dropped either way
-    }
-  }
-};
-
 }  // namespace
 
 void TfrmEscolheSistema::criaRegHTTP() {
-  const Desconecta desconecta{*netLocalCache};
+  const jov::DisconnectOnExit desconecta{*netLocalCache};
   std::unique_ptr<jov::TClientDataSet> cdsHttp;
   try {
     Log("Conexão Lum - Criação Registro para HTTP"_w);

@@ -62,18 +62,6 @@ std::string ComoTexto(const std::vector<std::string>& lines) {
   return text;
 }
 
-// Closes the connection when the query ends, however it ends.
-struct Desconecta {
-  jov::TNetConnection& conexao;
-  ~Desconecta() {
-    try {
-      conexao.SetConnected(false);
-    } catch (...) {
-      // closing never reports; the connection is dropped either way
-    }
-  }
-};
-
 // Examines one reply's file list in order, appending the files whose server copy is later
 // than the local one. A bad stamp (or any other failure) ends this list silently; what was
 // appended stays.
@@ -240,7 +228,7 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
 std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
                                             const UpdateLogLine& log,
                                             const std::string& file_name) {
-  const Desconecta desconecta{connection};
+  const jov::DisconnectOnExit desconecta{connection};
   connection.SetConnected(true);
   const std::string name = jov::FileNameOf(file_name);
   std::string reply;
