@@ -1,44 +1,77 @@
 #!/usr/bin/env bash
 # Runs the launcher on the embedded default: a demo register's program directory made on the
-# fly, an SQLite database and the reference application server on loopback.
-# Usage: scripts/demo.sh [--trv] [--no-data-file]
-#   --trv           runs the sibling product's host, TRV.EXE
-#   --no-data-file  leaves "Mercato.cds" out: the launcher asks for branch and register on its
-#                   keyboard and saves them to "cdsFilialCaixa.cds"
+# fly, with stand-in sibling programs, an SQLite database, the reference application server on
+# loopback with one newer program file to install, and one staged file waiting.
+# Usage: scripts/demo.sh [--register hand|auto] [--no-data-file] [--trv] [--dir DIR]
+#   --register hand  the register 0001/001, opened by the operator (the default)
+#   --register auto  the register 0001/002, which refreshes its tables and opens by itself
+#   --no-data-file   leaves "Mercato.cds" out: the launcher asks for branch and register on its
+#                    keyboard and saves them to "cdsFilialCaixa.cds"
+#   --trv            runs the sibling product's host, TRV.EXE
+#   --dir DIR        makes the demo register in DIR (default: a new folder under /tmp)
+# With a display the launcher opens there. Without one it runs on a virtual display (Xvfb),
+# goes through every screen by itself, and saves a picture of each under DIR/screens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 build=build/default
 
-demo=$(mktemp -d /tmp/jov-demo-XXXXXX)
+host=JOV.EXE
+data_file=yes
+register=001
+demo=""
+usage() {
+  echo "usage: $0 [--register hand|auto] [--no-data-file] [--trv] [--dir DIR]" >&2
+  exit 2
+}
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --trv) host=TRV.EXE ;;
+    --no-data-file) data_file=no ;;
+    --register)
+      case "${2:-}" in hand) register=001 ;; auto) register=002 ;; *) usage ;; esac
+      shift ;;
+    --dir) [ -n "${2:-}" ] || usage; demo=$2; shift ;;
+    *) usage ;;
+  esac
+  shift
+done
+[ -n "$demo" ] || demo=$(mktemp -d /tmp/jov-demo-XXXXXX)
+mkdir -p "$demo"
+demo=$(cd "$demo" && pwd)
 server_pid=""
+xvfb_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   echo "demo folder kept for a look: $demo"
 }
 trap cleanup EXIT
 
-host=JOV.EXE
-data_file=yes
-for arg in "$@"; do
-  case "$arg" in
-    --trv) host=TRV.EXE ;;
-    --no-data-file) data_file=no ;;
-    *) echo "usage: $0 [--trv] [--no-data-file]" >&2; exit 2 ;;
-  esac
-done
-
+rm -rf "$demo/caixa" "$demo/updates" "$demo/work" "$demo/screens"
 cp -r "$build/program" "$demo/caixa"
-mkdir -p "$demo/updates" "$demo/work" "$demo/c/Program Files/Calvora Web"
+mkdir -p "$demo/updates" "$demo/work" "$demo/c/Program Files/Calvora Web" \
+  "$demo/caixa/Dados/Jov_Bpl"
+
+# The sibling programs, each a stand-in that logs how it was started to caixa/standins.log.
+for sibling in JovTab.exe JovBpl.exe Altera_Permissoes_Calvora.EXE; do
+  cp "$build/bin/jov-standin" "$demo/caixa/$sibling"
+done
+# An older "JovTab.exe" here, a newer one on the server, and "JovExp.exe" staged for
+# installing at start-up.
+touch -d '2 days ago' "$demo/caixa/JovTab.exe"
+(cd "$demo/caixa" && zip -q -X "$demo/updates/JovTab.exe.zip" JovTab.exe)
+touch "$demo/updates/JovTab.exe.zip"
+cp "$build/bin/jov-standin" "$demo/caixa/Dados/Jov_Bpl/JovExp.exe"
 
 # The register's branch and register codes, as the point-of-sale data file holds them.
-[ "$data_file" = yes ] && cat > "$demo/caixa/Mercato.cds" <<'XML'
+[ "$data_file" = yes ] && cat > "$demo/caixa/Mercato.cds" <<XML
 <?xml version="1.0" standalone="yes"?>
 <DATAPACKET Version="2.0"><METADATA><FIELDS>
 <FIELD attrname="CDFILIAL" fieldtype="string" WIDTH="4"/>
 <FIELD attrname="CDCAIXA" fieldtype="string" WIDTH="3"/>
 </FIELDS><PARAMS/></METADATA><ROWDATA>
-<ROW CDFILIAL="0001" CDCAIXA="001"/>
+<ROW CDFILIAL="0001" CDCAIXA="$register"/>
 </ROWDATA></DATAPACKET>
 XML
 
@@ -87,13 +120,19 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$demo/runtime"
   mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 fi
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display here: running on a virtual one (Xvfb). Press Ctrl+C to end the demo."
-  exec_cmd=(xvfb-run -a -s "-screen 0 1024x768x24" "$demo/caixa/$host")
-else
-  exec_cmd=("$demo/caixa/$host")
-fi
 echo "Launcher: $demo/caixa/$host  server: 127.0.0.1:$port  registry: $JOV_HKLM"
-"${exec_cmd[@]}"
-echo "The launcher ended. Update log:"
-cat "$demo/caixa/Dados/Jov_Bpl/"Log_Baixa*.txt 2>/dev/null || true
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  "$demo/caixa/$host" || true
+else
+  echo "No display here: running on a virtual one (Xvfb) and going through each screen."
+  bash scripts/demo-tour.sh "$demo" "$demo/caixa/$host" "$build/bin/jov-snap" "$data_file" "$register" ||
+    echo "the tour did not reach its end; see $demo/tour.log" >&2
+fi
+echo
+echo "The launcher ended. This month's update log:"
+for log in "$demo/caixa/Dados/Jov_Bpl/"Log_Baixa*.txt; do
+  [ -f "$log" ] && iconv -f WINDOWS-1252 -t UTF-8 "$log" | tr -d '\r'
+done
+echo
+echo "What the stand-in programs were asked to do (caixa/standins.log):"
+cat "$demo/caixa/standins.log" 2>/dev/null || echo "(nothing)"
