@@ -1,0 +1,39 @@
+// A virtual X display for one test, and the windows on it found and driven with the keyboard.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+
+namespace jov::testing {
+
+class XDisplay {
+ public:
+  // Starts Xvfb (1024x768) on a display number no other server holds; up() says whether it
+  // came up within 10 s. Files of its own go in dir.
+  explicit XDisplay(const std::string& dir);
+  ~XDisplay();
+  XDisplay(const XDisplay&) = delete;
+  XDisplay& operator=(const XDisplay&) = delete;
+
+  bool up() const { return up_; }
+  // ":N", for DISPLAY.
+  const std::string& name() const { return name_; }
+  // The first visible window whose name is exactly title; empty when there is none.
+  std::string Window(const std::string& title) const;
+  // The first visible named window whose name is none of known: a question or a notice.
+  std::string Other(const std::vector<std::string>& known) const;
+  // Sends keys (xdotool key names: "alt+e", "Return", "0") to the window, one by one.
+  bool Keys(const std::string& window, const std::vector<std::string>& keys) const;
+
+ private:
+  std::vector<std::string> Lines(const std::vector<std::string>& argv) const;
+  std::string dir_;
+  std::string name_;
+  std::unique_ptr<Process> xvfb_;
+  bool up_ = false;
+};
+
+}  // namespace jov::testing
