@@ -82,6 +82,9 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   }
   auto client = std::make_unique<httplib::Client>(bare, port);
   client->set_keep_alive(true);
+  // A request goes out as two writes (head, body): without this, the body waits for the
+  // server's delayed acknowledgement, some 40-90 ms per call.
+  client->set_tcp_nodelay(true);
   client->set_url_encode(false);
   client->set_connection_timeout(impl_->timeouts.connect);
   client->set_read_timeout(impl_->timeouts.read);

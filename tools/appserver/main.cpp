@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   httplib::Server server;
+  server.set_tcp_nodelay(true);  // answers go out as head and body: no wait between them
   int port = options.port;
   if (port == 0) {
     port = server.bind_to_any_port(options.bind);
