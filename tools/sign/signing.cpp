@@ -132,7 +132,12 @@ void WriteNewKeyFile(const std::string& path, const SigningKey& key) {
 std::string WriteSignatureFile(const std::string& archive_path, const SigningKey& key) {
   const std::string text = key.SignFile(archive_path) + "\n";
   const std::string target = archive_path + ".sig";
-  std::string temporary = target + ".XXXXXX";
+  // A hidden name: a folder listing that offers archives by name never shows a half-written one.
+  const std::size_t slash = archive_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : archive_path.substr(0, slash + 1);
+  const std::string base =
+      slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
+  std::string temporary = folder + "." + base + ".sig.XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) throw IoError("Cannot create a file beside " + target + ": " + std::strerror(errno));
   // mkostemp makes the file private; a signature is public, and web servers must read it.
