@@ -12,14 +12,17 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
+#include "tools/sign/signing.h"
 
 namespace appserver {
 namespace {
@@ -66,6 +69,52 @@ std::string DefaultSource(const Options& options, int port, const httplib::Reque
   return "http://" + host + ":" + std::to_string(port) + "/files/";
 }
 
+bool IsSignatureName(const std::string& name) {
+  return name.size() > 4 && jov::cp1252::UpperAscii(name.substr(name.size() - 4)) == ".SIG";
+}
+
+// The signatures the server made, one per archive path, kept while the archive's size and
+// modification time stay the same. Safe to use from the server's threads; signing holds the
+// lock, so one archive version is signed once however many registers ask at the same time.
+class SignatureCache {
+ public:
+  explicit SignatureCache(jov::sign::SigningKey key) : key_(std::move(key)) {}
+
+  // The signature text of the regular file at path; nothing when there is none. Throws
+  // jov::Error when it cannot be read or signed.
+  std::optional<std::string> Signature(const std::string& path) {
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = entries_.find(path);
+    if (found != entries_.end() && found->second.Matches(before)) return found->second.text;
+    Entry entry{before.st_size, before.st_mtim, key_.SignFile(path) + "\n"};
+    // A file that changed while it was read is signed again on the next request.
+    struct stat after {};
+    if (::stat(path.c_str(), &after) == 0 && entry.Matches(after)) entries_[path] = entry;
+    return entry.text;
+  }
+
+ private:
+  struct Entry {
+    off_t size;
+    timespec mtime;
+    std::string text;
+    bool Matches(const struct stat& st) const {
+      return st.st_size == size && st.st_mtim.tv_sec == mtime.tv_sec &&
+             st.st_mtim.tv_nsec == mtime.tv_nsec;
+    }
+  };
+  jov::sign::SigningKey key_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
+void NotFound(httplib::Response& response) {
+  response.status = 404;
+  response.set_content("not found\n", "text/plain");
+}
+
 void Reply(httplib::Response& response, const std::string& result) {
   nlohmann::json body = {{"result", jov::cp1252::ToUtf8(result)}};
   response.set_content(body.dump(), "application/json");
@@ -92,7 +141,7 @@ std::string FileVersionReply(const Options& options, const std::string& argument
   }
   while (const dirent* entry = ::readdir(dir)) {
     const std::string file = entry->d_name;
-    if (jov::cp1252::UpperAscii(file).rfind(prefix, 0) != 0) continue;
+    if (jov::cp1252::UpperAscii(file).rfind(prefix, 0) != 0 || IsSignatureName(file)) continue;
     struct stat st {};
     if (::stat((options.updates + "/" + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     found.emplace_back(file, st.st_mtime);
@@ -165,34 +214,50 @@ void Install(httplib::Server& server, const Options& options, int port) {
     }
   });
 
-  server.Get(
-      "/files/(.*)", [options](const httplib::Request& request, httplib::Response& response) {
-        const std::string name = request.matches[1];
-        if (!SafeFileName(name)) {
-          response.status = 403;
-          response.set_content("refused\n", "text/plain");
-          return;
-        }
-        const std::string path = options.updates + "/" + name;
-        struct stat st {};
-        auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !*file) {
-          response.status = 404;
-          response.set_content("not found\n", "text/plain");
-          return;
-        }
-        response.set_content_provider(
-            static_cast<std::size_t>(st.st_size), "application/zip",
-            [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-              char buffer[65536];
-              file->seekg(static_cast<std::streamoff>(offset));
-              file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
-              const std::streamsize n = file->gcount();
-              if (n <= 0) return false;
-              sink.write(buffer, static_cast<std::size_t>(n));
-              return true;
-            });
-      });
+  std::shared_ptr<SignatureCache> signatures;
+  if (!options.signing_key.empty()) {
+    signatures = std::make_shared<SignatureCache>(jov::sign::SigningKey::Load(options.signing_key));
+  }
+
+  server.Get("/files/(.*)", [options, signatures](const httplib::Request& request,
+                                                  httplib::Response& response) {
+    const std::string name = request.matches[1];
+    if (!SafeFileName(name)) {
+      response.status = 403;
+      response.set_content("refused\n", "text/plain");
+      return;
+    }
+    const std::string path = options.updates + "/" + name;
+    const bool signature = IsSignatureName(name);
+    if (signature && signatures) {
+      try {
+        const std::optional<std::string> text =
+            signatures->Signature(path.substr(0, path.size() - 4));
+        if (!text) return NotFound(response);
+        response.set_content(*text, "text/plain");
+      } catch (const jov::Error& error) {
+        response.status = 500;
+        response.set_content(std::string(error.what()) + "\n", "text/plain");
+      }
+      return;
+    }
+    struct stat st {};
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !*file) {
+      return NotFound(response);
+    }
+    response.set_content_provider(
+        static_cast<std::size_t>(st.st_size), signature ? "text/plain" : "application/zip",
+        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          char buffer[65536];
+          file->seekg(static_cast<std::streamoff>(offset));
+          file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
+          const std::streamsize n = file->gcount();
+          if (n <= 0) return false;
+          sink.write(buffer, static_cast<std::size_t>(n));
+          return true;
+        });
+  });
 }
 
 }  // namespace appserver

@@ -18,11 +18,13 @@ struct Options {
   bool ask = false;           // the question flag of the version replies
   std::string http_settings;  // data packet answered to GetDadosHttp; may be missing
   std::string source_url;     // download source; empty: this server's /files/ URL
+  std::string signing_key;    // PEM Ed25519 private key; set: the server signs its archives
 };
 
 // Windows-1252 texts in, Windows-1252 texts out.
 // "&Name": the server's archives of that name, "<source>\r\n<file>=<stamp>\r\n...&<flag>";
-// empty when there is none; an "EXCEPT" reply for a name holding "/", "\" or "..".
+// empty when there is none; an "EXCEPT" reply for a name holding "/", "\" or "..". Signature
+// files ("<archive>.sig") are not archives and are not listed.
 std::string FileVersionReply(const Options& options, const std::string& argument,
                              const std::string& source);
 // The packet in options.http_settings, or a packet of the seven fields without a row when
@@ -33,7 +35,10 @@ std::string HttpSettingsReply(const Options& options);
 bool SafeFileName(const std::string& name);
 
 // Installs the routes and the one-line-per-request log on the server; port is the port the
-// server is bound to (for the default download source).
+// server is bound to (for the default download source). "<files URL><name>.sig" is the
+// signature text of archive <name>: made here with options.signing_key when set (once per
+// archive version), otherwise a ".sig" file that lies beside the archive. Throws jov::Error
+// when the signing key cannot be used.
 void Install(httplib::Server& server, const Options& options, int port);
 
 }  // namespace appserver

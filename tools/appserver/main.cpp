@@ -1,6 +1,6 @@
 // jov-appserver: the reference application server for registers and tests.
 //   jov-appserver --bind 127.0.0.1 --port N --updates DIR [--ask] [--http-settings FILE]
-//                 [--source-url URL]
+//                 [--source-url URL] [--signing-key KEY]
 // Prints "listening on HOST:PORT" as its first line (--port 0 picks a free port), logs one
 // line per request to standard error, and stops cleanly on SIGTERM or SIGINT.
 #include <httplib.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <thread>
 
@@ -21,7 +22,8 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "jov-appserver: %s\n"
                "usage: jov-appserver --bind HOST --port N --updates DIR [--ask]\n"
-               "                     [--http-settings FILE] [--source-url URL]\n",
+               "                     [--http-settings FILE] [--source-url URL]\n"
+               "                     [--signing-key KEY]\n",
                why);
   return 2;
 }
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
       options.http_settings = argv[++i];
     } else if (arg == "--source-url" && has_value) {
       options.source_url = argv[++i];
+    } else if (arg == "--signing-key" && has_value) {
+      options.signing_key = argv[++i];
     } else {
       return Usage(("unknown or incomplete option " + arg).c_str());
     }
@@ -82,7 +86,12 @@ int main(int argc, char** argv) {
                  options.port, std::strerror(errno));
     return 1;
   }
-  appserver::Install(server, options, port);
+  try {
+    appserver::Install(server, options, port);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "jov-appserver: %s\n", error.what());
+    return 1;
+  }
   std::printf("listening on %s:%d\n", options.bind.c_str(), port);
   std::fflush(stdout);
 

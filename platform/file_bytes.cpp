@@ -1,0 +1,58 @@
+#include "platform/file_bytes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errors.h"
+
+namespace jov {
+namespace {
+
+class FdGuard {
+ public:
+  explicit FdGuard(int fd) : fd_(fd) {}
+  ~FdGuard() { ::close(fd_); }
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+  throw IoError("Cannot read " + path + ": " + why);
+}
+
+std::string TooLarge(std::size_t limit) {
+  return "the file is larger than " + std::to_string(limit) + " bytes";
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const std::string& path, std::size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(path, std::strerror(errno));
+  const FdGuard guard(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) Fail(path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) Fail(path, "not a regular file");
+  if (static_cast<unsigned long long>(st.st_size) > limit) Fail(path, TooLarge(limit));
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(path, std::strerror(errno));
+    if (n == 0) break;
+    if (bytes.size() + static_cast<std::size_t>(n) > limit) Fail(path, TooLarge(limit));
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+}  // namespace jov

@@ -1,0 +1,154 @@
+#include "tools/sign/signing.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/base64.h"
+#include "platform/file_bytes.h"
+#include "platform/file_text.h"
+
+namespace jov::sign {
+namespace {
+
+constexpr std::size_t kMaxKeyFileBytes = 64 * 1024;
+
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct MdCtxFree {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+// Refuses every pass phrase request: an encrypted key fails instead of waiting on a terminal.
+int NoPassphrase(char*, int, int, void*) { return 0; }
+
+// Writes all the bytes; false with errno set when a write fails.
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Writes, flushes and closes fd; on failure removes path and throws IoError.
+void FinishFile(int fd, const std::string& path, std::string_view bytes) {
+  if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    ::close(fd);
+    ::unlink(path.c_str());
+    throw IoError("Cannot write " + path + ": " + why);
+  }
+  if (::close(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(path.c_str());
+    throw IoError("Cannot write " + path + ": " + why);
+  }
+}
+
+}  // namespace
+
+void SigningKey::Free::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+
+SigningKey SigningKey::Generate() {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+  if (key == nullptr) throw Error("Cannot make an Ed25519 key");
+  return SigningKey(key);
+}
+
+SigningKey SigningKey::Load(const std::string& path) {
+  const FileText file = ReadFileText(path, kMaxKeyFileBytes);
+  if (file.error != 0) throw IoError("Cannot read " + path + ": " + std::strerror(file.error));
+  if (file.too_large) throw Error("Cannot use " + path + ": it is too large for a key file");
+  const std::unique_ptr<BIO, BioFree> bio(
+      BIO_new_mem_buf(file.text.data(), static_cast<int>(file.text.size())));
+  EVP_PKEY* key =
+      bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassphrase, nullptr) : nullptr;
+  if (key == nullptr) {
+    throw Error("Cannot use " + path + ": it holds no unencrypted PEM private key");
+  }
+  SigningKey result(key);
+  if (EVP_PKEY_get_id(key) != EVP_PKEY_ED25519) {
+    throw Error("Cannot use " + path + ": the key is not an Ed25519 key");
+  }
+  return result;
+}
+
+std::string SigningKey::PrivatePem() const {
+  const std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+  if (!bio ||
+      PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    throw Error("Cannot write the private key as PEM");
+  }
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::string SigningKey::PublicKeyBase64() const {
+  unsigned char raw[32];
+  std::size_t size = sizeof raw;
+  if (EVP_PKEY_get_raw_public_key(key_.get(), raw, &size) != 1 || size != sizeof raw) {
+    throw Error("Cannot take the public key out of the private key");
+  }
+  return base64::Encode(std::string_view(reinterpret_cast<const char*>(raw), size));
+}
+
+std::string SigningKey::SignatureBase64(std::string_view bytes) const {
+  const std::unique_ptr<EVP_MD_CTX, MdCtxFree> context(EVP_MD_CTX_new());
+  unsigned char signature[64];
+  std::size_t size = sizeof signature;
+  if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key_.get()) != 1 ||
+      EVP_DigestSign(context.get(), signature, &size,
+                     reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1 ||
+      size != sizeof signature) {
+    throw Error("Cannot make an Ed25519 signature");
+  }
+  return base64::Encode(std::string_view(reinterpret_cast<const char*>(signature), size));
+}
+
+std::string SigningKey::SignFile(const std::string& path) const {
+  return SignatureBase64(ReadFileBytes(path, kMaxArchiveBytes));
+}
+
+void WriteNewKeyFile(const std::string& path, const SigningKey& key) {
+  const std::string pem = key.PrivatePem();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const std::string why = errno == EEXIST ? "the file exists already" : std::strerror(errno);
+    throw IoError("Cannot create " + path + ": " + why);
+  }
+  FinishFile(fd, path, pem);
+}
+
+std::string WriteSignatureFile(const std::string& archive_path, const SigningKey& key) {
+  const std::string text = key.SignFile(archive_path) + "\n";
+  const std::string target = archive_path + ".sig";
+  // A hidden name: a folder listing that offers archives by name never shows a half-written one.
+  const std::size_t slash = archive_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : archive_path.substr(0, slash + 1);
+  const std::string base =
+      slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
+  std::string temporary = folder + "." + base + ".sig.XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) throw IoError("Cannot create a file beside " + target + ": " + std::strerror(errno));
+  // mkostemp makes the file private; a signature is public, and web servers must read it.
+  ::fchmod(fd, 0644);
+  FinishFile(fd, temporary, text);
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(temporary.c_str());
+    throw IoError("Cannot write " + target + ": " + why);
+  }
+  return target;
+}
+
+}  // namespace jov::sign

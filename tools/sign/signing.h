@@ -1,0 +1,53 @@
+// Ed25519 keys and archive signatures for the chain's side: making a key, signing archives.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+
+typedef struct evp_pkey_st EVP_PKEY;
+
+namespace jov::sign {
+
+// Archives are signed whole in memory; larger ones are refused (IoError).
+inline constexpr std::size_t kMaxArchiveBytes = std::size_t{1} << 30;
+
+// A private Ed25519 key held in memory.
+class SigningKey {
+ public:
+  // A new random key.
+  static SigningKey Generate();
+  // The key in a PEM file (PKCS#8, unencrypted, as "openssl genpkey -algorithm ed25519"
+  // writes it). Throws IoError when the file cannot be read, Error when it holds no
+  // unencrypted Ed25519 private key. Never asks for a pass phrase.
+  static SigningKey Load(const std::string& path);
+
+  // The PEM PKCS#8 text of the private key.
+  std::string PrivatePem() const;
+  // The base64 of the 32-byte raw public key, the value of clientlib.ini's [Update] PublicKey.
+  std::string PublicKeyBase64() const;
+  // The base64 of the 64-byte signature of the bytes, on one line without a line break.
+  std::string SignatureBase64(std::string_view bytes) const;
+  // The same for the whole file at path (read once, bounded by kMaxArchiveBytes).
+  std::string SignFile(const std::string& path) const;
+
+ private:
+  struct Free {
+    void operator()(EVP_PKEY* key) const;
+  };
+  explicit SigningKey(EVP_PKEY* key) : key_(key) {}
+  std::unique_ptr<EVP_PKEY, Free> key_;
+};
+
+// Writes the key's PEM to a new file created with mode 0600; refuses (IoError) a path that
+// exists already, and leaves no partial file behind on failure.
+void WriteNewKeyFile(const std::string& path, const SigningKey& key);
+
+// Writes "<archive>.sig": the archive's signature text and a line break, through a temporary
+// file in the same folder that is flushed and renamed over any older signature. Returns the
+// path written. Throws IoError or Error naming the file.
+std::string WriteSignatureFile(const std::string& archive_path, const SigningKey& key);
+
+}  // namespace jov::sign
