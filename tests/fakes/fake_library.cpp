@@ -36,9 +36,11 @@ void FakeDownloader::GetExeFile(const std::vector<std::string>& local_paths,
                                 const std::string& source, bool& /*flag*/) {
   log_.Add("downloads.GetExeFile " + source);
   requested.push_back(local_paths);
-  (void)server_lines;
+  requested_lines.push_back(server_lines);
   last_source = source;
+  if (error) std::rethrow_exception(error);
   if (fail) throw Error("Download from " + source + " failed");
+  if (on_fetch) on_fetch(local_paths);
 }
 
 void FakeAppServerChannel::Open(const std::string& host, int port, const std::string& server_name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <set>
@@ -59,8 +60,12 @@ class FakeConsoleRunner : public ConsoleRunner {
 class FakeDownloader : public Downloader {
  public:
   explicit FakeDownloader(CallLog& log) : log_(log) {}
-  bool fail = false;
+  bool fail = false;         // throws jov::Error
+  std::exception_ptr error;  // thrown instead, when set (e.g. a jov::SignatureError)
+  // Runs before a successful return, e.g. to place the files in the working folder.
+  std::function<void(const std::vector<std::string>& local_paths)> on_fetch;
   std::vector<std::vector<std::string>> requested;
+  std::vector<std::vector<std::string>> requested_lines;  // the server lines of each call
   std::string last_source;
   void GetExeFile(const std::vector<std::string>& local_paths,
                   const std::vector<std::string>& server_lines, const std::string& source,
