@@ -80,9 +80,13 @@ class CloseOnSignal {
       char drained[16];
       while (::read(pipe_[0], drained, sizeof drained) > 0) {
       }
+      // A notice or a question above the form (the missing data file's notice, a question of
+      // the update) runs a modal loop of its own that closing the form does not end: end
+      // those first, a question as answered No, so that nothing waits for the operator.
+      jov::EndModalWindowsAbove(Cli_jov00000::frmEscolheSistema);
       if (Cli_jov00000::frmEscolheSistema != nullptr) Cli_jov00000::frmEscolheSistema->close();
-      // Closing the form ends only its own showing; whatever runs above it (the point-of-sale
-      // module's window, a question, a wait for the operator) ends with every event loop.
+      // Closing the form ends only its own showing; whatever still runs above it (the
+      // point-of-sale module's window, a wait for the operator) ends with every event loop.
       QCoreApplication::exit(0);
     });
     struct sigaction action {};

@@ -1,6 +1,7 @@
 #include "clientlib/dialogs_qt.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -50,5 +51,23 @@ void DialogsQt::Notify(const std::string& text, int kind) {
 void DialogsQt::ShowMessage(const std::string& text) { Run(QMessageBox::NoIcon, text, false); }
 
 void DialogsQt::ShowException(const std::string& text) { Run(QMessageBox::Critical, text, false); }
+
+int EndModalWindowsAbove(const QWidget* keep) {
+  int ended = 0;
+  const QWidget* last = nullptr;
+  while (QWidget* modal = QApplication::activeModalWidget()) {
+    // Stop at the window to keep, and at one that refused to go: never loop on it.
+    if (modal == keep || modal == last) break;
+    last = modal;
+    // reject() and not close(): a message box without an escape button ignores close().
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+    ++ended;
+  }
+  return ended;
+}
 
 }  // namespace jov

@@ -3,6 +3,8 @@
 
 #include "platform/dialogs.h"
 
+class QWidget;
+
 namespace jov {
 
 class DialogsQt : public Dialogs {
@@ -12,5 +14,11 @@ class DialogsQt : public Dialogs {
   void ShowMessage(const std::string& text) override;
   void ShowException(const std::string& text) override;
 };
+
+// Ends the modal windows stacked above `keep`, innermost first, as if each were dismissed: a
+// question counts as answered No, a notice as acknowledged. `keep` and what lies below it stay
+// up; with `keep` null every modal window ends. For shutting down, so that no box is left
+// waiting for an operator who is gone. Returns how many it ended; never blocks.
+int EndModalWindowsAbove(const QWidget* keep);
 
 }  // namespace jov

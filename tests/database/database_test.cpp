@@ -19,19 +19,6 @@ struct Sqlite {
   }
 };
 
-// One server for the whole run, started on first use (a start takes a few seconds) and
-// stopped when the tests end, so that no server outlives them.
-class PostgresEnvironment : public ::testing::Environment {
- public:
-  static PostgresServer& Server() {
-    if (server_ == nullptr) server_ = std::make_unique<PostgresServer>();
-    return *server_;
-  }
-  void TearDown() override { server_.reset(); }
-
- private:
-  static inline std::unique_ptr<PostgresServer> server_;
-};
 [[maybe_unused]] ::testing::Environment* const kPostgres =
     ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
 

@@ -129,16 +129,19 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   xvfb.Wait(5s);
 }
 
-// A real X display for one test, and the windows on it found and driven by xdotool.
+// A real X display for one test, and the windows on it found and driven by xdotool. The
+// server picks a free display number itself and tells it once it accepts clients, so that
+// tests running side by side never share or race for one.
 class Display {
  public:
   explicit Display(const std::string& dir)
       : dir_(dir),
-        name_(":" + std::to_string(90 + getpid() % 100)),
-        xvfb_({"/usr/bin/Xvfb", name_, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
-              dir + "/xvfb.err") {
-    const std::string socket = "/tmp/.X11-unix/X" + name_.substr(1);
-    up_ = WaitUntil([&] { return fs::exists(socket); }, 10s);
+        xvfb_(
+            {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+            {}, dir + "/xvfb.err") {
+    const std::optional<std::string> number = xvfb_.FirstLine(10s);
+    up_ = number.has_value() && !number->empty();
+    if (up_) name_ = ":" + *number;
   }
   ~Display() {
     kill(xvfb_.pid(), SIGTERM);
@@ -146,11 +149,11 @@ class Display {
   }
   bool up() const { return up_; }
   const std::string& name() const { return name_; }
-  // The first window whose name matches; empty when there is none.
+  // The first shown window whose name matches; empty when there is none.
   std::string Window(const std::string& title) const {
     const std::string out = dir_ + "/window";
     fs::remove(out);
-    Run("xdotool search --name '" + title + "' > " + out);
+    Run("xdotool search --onlyvisible --name '" + title + "' > " + out);
     const std::string found = TempDir::Read(out);
     return found.substr(0, found.find('\n'));
   }
@@ -163,8 +166,8 @@ class Display {
     return std::system(("DISPLAY=" + name_ + " " + command).c_str());
   }
   std::string dir_;
-  std::string name_;
   Process xvfb_;
+  std::string name_;
   bool up_ = false;
 };
 
@@ -191,6 +194,32 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
   kill(child->pid(), SIGTERM);
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+}
+
+TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePrompt) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
+  }
+  fs::remove(program + "/Mercato.cds");
+  Display display(dir.path());
+  ASSERT_TRUE(display.up());
+  for (const bool at_prompt : {false, true}) {
+    SCOPED_TRACE(at_prompt ? "at the branch prompt" : "at the notice");
+    auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+    // The notice is a modal box of its own above the launcher, waiting for its OK.
+    std::string notice;
+    ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("^Jov$")).empty(); }, 20s))
+        << TempDir::Read(dir.path() + "/stderr");
+    if (at_prompt) {
+      ASSERT_TRUE(display.Keys(notice, "Return"));
+      ASSERT_TRUE(WaitUntil([&] { return display.Window("^Jov$").empty(); }, 10s));
+    }
+    EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher waits for the operator";
+    kill(child->pid(), SIGTERM);
+    EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+    EXPECT_FALSE(fs::exists(program + "/cdsFilialCaixa.cds")) << "nobody typed any code";
+    EXPECT_EQ(Calls(), "") << "nothing after the codes runs once the launcher is ending";
+  }
 }
 
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -55,6 +56,42 @@ TEST_F(DialogsQtTest, NoticesAndErrorsWaitForTheOperator) {
   AnswerWith(Qt::Key_Return, &seen);
   dialogs.ShowMessage("pronto");
   EXPECT_EQ(seen, QStringLiteral("pronto"));
+}
+
+int VisibleBoxes() {
+  int boxes = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible()) ++boxes;
+  }
+  return boxes;
+}
+
+TEST_F(DialogsQtTest, EndingTheModalWindowsAboveAWindowAnswersNoAndKeepsThatWindow) {
+  QDialog form;  // the launcher's own modal showing, which the shutdown closes by itself
+  int ended = -1;
+  bool answer = true;
+  bool form_kept = false;
+  QTimer poll;  // once a notice is up above a question, both above the form, end them
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (ended < 0 && VisibleBoxes() == 2) ended = EndModalWindowsAbove(&form);
+  });
+  poll.start(5);
+  QTimer guard;  // bounds the test should the boxes never end
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { EndModalWindowsAbove(nullptr); });
+  guard.start(10000);
+  QTimer::singleShot(0, &form, [&] {
+    QTimer::singleShot(0, [&] { dialogs.Notify("Aguarde", 3); });  // inside the question
+    answer = dialogs.Confirm("Deseja continuar?");
+    form_kept = form.isVisible() && QApplication::activeModalWidget() == &form;
+    form.reject();
+  });
+  form.exec();
+  EXPECT_TRUE(guard.isActive()) << "the boxes did not end";
+  EXPECT_EQ(ended, 2);
+  EXPECT_FALSE(answer) << "a question nobody answered counts as No";
+  EXPECT_TRUE(form_kept);
+  EXPECT_EQ(EndModalWindowsAbove(nullptr), 0);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // A throwaway PostgreSQL server for tests: its own data folder, loopback, a free port.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 
@@ -26,6 +28,21 @@ class PostgresServer {
   TempDir dir_;
   int port_ = 0;
   std::string bin_;
+};
+
+// One server for a whole test program, started on first use (a start takes a few seconds)
+// and stopped when the tests end, so that no server outlives them. A program registers it
+// once: ::testing::AddGlobalTestEnvironment(new PostgresEnvironment).
+class PostgresEnvironment : public ::testing::Environment {
+ public:
+  static PostgresServer& Server() {
+    if (server_ == nullptr) server_ = std::make_unique<PostgresServer>();
+    return *server_;
+  }
+  void TearDown() override { server_.reset(); }
+
+ private:
+  static inline std::unique_ptr<PostgresServer> server_;
 };
 
 // A loopback TCP port that nothing listens on at the moment of the call.
