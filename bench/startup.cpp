@@ -121,7 +121,9 @@ struct Setup {
       display = ":" + std::to_string(n);
       break;
     }
-    xvfb = Spawn({"/usr/bin/Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {});
+    xvfb = Spawn(
+        {"/usr/bin/Xvfb", display, "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+        {});
     const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
     for (int i = 0; i < 1000 && !fs::exists(socket); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -16,7 +16,7 @@ for n in $(seq 120 160); do
   break
 done
 [ -n "$display" ] || { echo "no free display number" >&2; exit 1; }
-Xvfb "$display" -nolisten tcp -screen 0 1024x768x24 2>> "$log" &
+Xvfb "$display" -noreset -nolisten tcp -screen 0 1024x768x24 2>> "$log" &
 xvfb=$!
 launcher_pid=""
 finish() {

@@ -67,9 +67,10 @@ XDisplay::XDisplay(const std::string& dir) : dir_(dir) {
     break;
   }
   if (name_.empty()) return;
-  xvfb_ = std::make_unique<Process>(std::vector<std::string>{"/usr/bin/Xvfb", name_, "-nolisten",
-                                                             "tcp", "-screen", "0", "1024x768x24"},
-                                    std::vector<std::string>{}, dir + "/xvfb.err");
+  xvfb_ = std::make_unique<Process>(
+      std::vector<std::string>{"/usr/bin/Xvfb", name_, "-noreset", "-nolisten", "tcp", "-screen",
+                               "0", "1024x768x24"},
+      std::vector<std::string>{}, dir + "/xvfb.err");
   const std::string socket = "/tmp/.X11-unix/X" + name_.substr(1);
   up_ = WaitUntil([&] { return fs::exists(socket) || !xvfb_->started(); }, 10s) &&
         xvfb_->started() && fs::exists(socket);

@@ -11,8 +11,9 @@ namespace jov::testing {
 
 class XDisplay {
  public:
-  // Starts Xvfb (1024x768) on a display number no other server holds; up() says whether it
-  // came up within 10 s. Files of its own go in dir.
+  // Starts Xvfb (1024x768, never resetting when its last client leaves, so that a program
+  // connecting just then is not refused) on a display number no other server holds; up() says
+  // whether it came up within 10 s. Files of its own go in dir.
   explicit XDisplay(const std::string& dir);
   ~XDisplay();
   XDisplay(const XDisplay&) = delete;
