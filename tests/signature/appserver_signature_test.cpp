@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -69,10 +70,18 @@ TEST_F(AppServerSignatureTest, SignsEachArchiveOncePerVersion) {
   EXPECT_NE(second, first);
   EXPECT_NO_THROW(VerifyArchiveSignature(archive, second, public_key));
 
-  for (const std::string name : {"Nada.exe.ZIP.sig", ".sig", "JovTab.exe.ZIP.sig.sig"}) {
+  dir.Write("updates/JovExp.exe.ZIP.sig", "a signature someone left");
+  for (const std::string name : {"Nada.exe.ZIP.sig", ".sig", "JovExp.exe.ZIP.sig.sig"}) {
     EXPECT_EQ(Get(server->port(), name).first, 404) << name;
   }
   EXPECT_EQ(Get(server->port(), "..%2Fchain.pem.sig").first, 403);
+
+  // An archive too large to sign in memory (sparse: refused from its size alone).
+  const std::string huge = dir.Write("updates/Huge.exe.ZIP", "");
+  ASSERT_EQ(::truncate(huge.c_str(), (off_t{1} << 30) + 1), 0);
+  const auto [refused, body] = Get(server->port(), "Huge.exe.ZIP.sig");
+  EXPECT_EQ(refused, 500);
+  EXPECT_EQ(body.find(dir.path()), std::string::npos) << "no server paths to the client";
 }
 
 TEST_F(AppServerSignatureTest, WithoutAKeyServesOnlyThePreSignedFiles) {

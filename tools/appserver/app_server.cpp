@@ -230,14 +230,21 @@ void Install(httplib::Server& server, const Options& options, int port) {
     const std::string path = options.updates + "/" + name;
     const bool signature = IsSignatureName(name);
     if (signature && signatures) {
+      // Only archives are signed: a signature of a signature is nothing a register asks for.
+      const std::string archive = path.substr(0, path.size() - 4);
       try {
         const std::optional<std::string> text =
-            signatures->Signature(path.substr(0, path.size() - 4));
+            IsSignatureName(archive) ? std::nullopt : signatures->Signature(archive);
         if (!text) return NotFound(response);
         response.set_content(*text, "text/plain");
       } catch (const jov::Error& error) {
+        // The cause names the server's folders: it goes to the log, not to the client.
+        {
+          const std::lock_guard<std::mutex> lock(log_mutex);
+          std::fprintf(stderr, "jov-appserver: %s\n", Printable(error.what()).c_str());
+        }
         response.status = 500;
-        response.set_content(std::string(error.what()) + "\n", "text/plain");
+        response.set_content("cannot sign the archive\n", "text/plain");
       }
       return;
     }
