@@ -23,6 +23,14 @@ constexpr const char* kStyle =
     "QLabel { color: #808080; font: 15px 'Arial'; }"
     "QLabel#Title { color: black; font: bold 16px 'Arial'; }";
 
+// Whole percent of got (0..total) of a positive total, rounded down; 100 only when complete.
+// Beyond sizes where got * 100 could overflow it is approximate.
+std::int64_t Percent(std::int64_t got, std::int64_t total) {
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 100;
+  if (got == total) return 100;
+  return std::min<std::int64_t>(total <= kLimit ? got * 100 / total : got / (total / 100), 99);
+}
+
 bool IsUserInput(QEvent::Type type) {
   switch (type) {
     case QEvent::KeyPress:
@@ -78,7 +86,21 @@ struct DownloadProgressWindow::Parts {
   QLabel* file = nullptr;
   QLabel* progress = nullptr;
   std::int64_t total = -1;
+  std::int64_t shown_step = -1;  // the step last drawn; -1 forces the next drawing
 };
+
+namespace {
+
+// How far a download is, coarsely: the percent when the size is known, else the 256 KiB
+// blocks received. The window is drawn again only when this changes, so that a download in
+// small reads is not slowed down by drawing.
+std::int64_t Step(std::int64_t received, std::int64_t total) {
+  const std::int64_t got = std::max<std::int64_t>(received, 0);
+  if (total <= 0) return got / (256 << 10);
+  return Percent(std::min(got, total), total);
+}
+
+}  // namespace
 
 DownloadProgressWindow::DownloadProgressWindow() : parts_(std::make_unique<Parts>()) {}
 
@@ -118,6 +140,7 @@ void DownloadProgressWindow::Begin(const std::string& file_name, std::int64_t to
     p.window->show();
   }
   p.file->setText(QStringLiteral("Recebendo ") + cp1252::ToQString(file_name));
+  p.shown_step = -1;
   Refresh(0);
 }
 
@@ -132,6 +155,9 @@ void DownloadProgressWindow::End() { parts_->window.reset(); }
 void DownloadProgressWindow::Refresh(std::int64_t received) {
   Parts& p = *parts_;
   p.progress->setText(cp1252::ToQString(DownloadProgressText(received, p.total)));
+  const std::int64_t step = Step(received, p.total);
+  if (step == p.shown_step) return;
+  p.shown_step = step;
   p.window->repaint();
   const InputBlock block;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -144,14 +170,8 @@ std::string DownloadProgressText(std::int64_t received, std::int64_t total) {
   };
   if (total <= 0) return number(std::max<std::int64_t>(received, 0)) + " bytes";
   const std::int64_t got = std::clamp<std::int64_t>(received, 0, total);
-  // Whole percent, rounded down; 100 only when complete. Beyond sizes where got * 100 could
-  // overflow the percentage is approximate.
-  constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 100;
-  const std::int64_t percent =
-      got == total
-          ? 100
-          : std::min<std::int64_t>(total <= kLimit ? got * 100 / total : got / (total / 100), 99);
-  return std::to_string(percent) + "% (" + number(got) + " de " + number(total) + " bytes)";
+  return std::to_string(Percent(got, total)) + "% (" + number(got) + " de " + number(total) +
+         " bytes)";
 }
 
 }  // namespace jov
