@@ -369,15 +369,24 @@ TEST_F(PromptsTest, TheOperatorTypesBothCodesOnTheKeysAfterTheNotice) {
   EXPECT_TRUE(form->sbtEnter->isEnabled());
 }
 
-TEST_F(PromptsTest, TheApplicationQuittingEndsTheWaitSilently) {
-  bool quit = false;
+// The ways a wait ends without an entry: the application quitting (the exit key, a shutdown),
+// the form closed or hidden under it.
+struct EndOfWait {
+  const char* name;
+  void (*end)(Cli_jov00000::TfrmEscolheSistema& form);
+};
+
+class PromptEndTest : public PromptsTest, public ::testing::WithParamInterface<EndOfWait> {};
+
+TEST_P(PromptEndTest, EndsTheActivationSilentlyWithNothingSaved) {
+  bool ended = false;
   AtEveryPrompt([&] {
-    if (quit) return;
-    quit = true;
-    QCoreApplication::exit(0);
+    if (ended) return;
+    ended = true;
+    GetParam().end(*form);
   });
   form->show();
-  ASSERT_TRUE(WaitUntil([&] { return quit; }, 30s));
+  ASSERT_TRUE(WaitUntil([&] { return ended; }, 30s));
   // Once out of the wait the activation has ended: nothing after the prompt ran.
   operador.stop();
   EXPECT_FALSE(guard_fired);
@@ -387,10 +396,19 @@ TEST_F(PromptsTest, TheApplicationQuittingEndsTheWaitSilently) {
   EXPECT_FALSE(fake.log.Contains("database."));
   EXPECT_TRUE(fake.programs.starts.empty());
   EXPECT_TRUE(Cli_jov00000::boCriaPriVez);
-  // The application was asked to end; start and leave its loop once so later tests run.
+  // When the application was asked to end, start and leave its loop once so later tests run.
   QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
   QCoreApplication::exec();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, PromptEndTest,
+    ::testing::Values(
+        EndOfWait{"ApplicationQuits",
+                  [](Cli_jov00000::TfrmEscolheSistema&) { QCoreApplication::exit(0); }},
+        EndOfWait{"FormCloses", [](Cli_jov00000::TfrmEscolheSistema& f) { f.close(); }},
+        EndOfWait{"FormIsHidden", [](Cli_jov00000::TfrmEscolheSistema& f) { f.hide(); }}),
+    [](const ::testing::TestParamInfo<EndOfWait>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace jov::testing

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "tests/support/child_process.h"
@@ -101,51 +102,32 @@ TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
   }
 }
 
-TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
-  if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) {
-    GTEST_SKIP() << "Xvfb and xdotool are needed for a real window";
-  }
-  const std::string display = ":" + std::to_string(90 + getpid() % 100);
-  Process xvfb({"/usr/bin/Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {},
-               dir.path() + "/xvfb.err");
-  const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }, 10s));
-  auto child = Run("JOV.EXE", {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"});
-  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
-  const std::string find = "xdotool search --name frmEscolheSistema > " + dir.path() + "/window";
-  const std::string env = "DISPLAY=" + display + " ";
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return std::system((env + find).c_str()) == 0 &&
-               !TempDir::Read(dir.path() + "/window").empty();
-      },
-      10s));
-  std::string window = TempDir::Read(dir.path() + "/window");
-  window = window.substr(0, window.find('\n'));
-  const std::string press = env + "xdotool windowfocus --sync " + window + " key alt+s";
-  ASSERT_EQ(std::system(press.c_str()), 0);
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
-  kill(xvfb.pid(), SIGTERM);
-  xvfb.Wait(5s);
-}
-
-// A real X display for one test, and the windows on it found and driven by xdotool. The
-// server picks a free display number itself and tells it once it accepts clients, so that
-// tests running side by side never share or race for one.
+// A real X display for one test, and the windows on it found and driven by xdotool. Tests run
+// side by side and one display's server may still be going down when the next starts, so the
+// number is drawn at random from a wide range, the server says when it accepts clients, a
+// client must get through, and a number that fails is given up for another. The server does
+// not reset when its last client leaves (its default): a launcher starting then is refused.
 class Display {
  public:
-  explicit Display(const std::string& dir)
-      : dir_(dir),
-        xvfb_(
-            {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-            {}, dir + "/xvfb.err") {
-    const std::optional<std::string> number = xvfb_.FirstLine(10s);
-    up_ = number.has_value() && !number->empty();
-    if (up_) name_ = ":" + *number;
+  explicit Display(const std::string& dir) : dir_(dir) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 5 && !up_; ++attempt) {
+      const std::string number = std::to_string(200 + random() % 800);
+      auto xvfb = std::make_unique<Process>(
+          std::vector<std::string>{"/usr/bin/Xvfb", ":" + number, "-displayfd", "1", "-noreset",
+                                   "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+          std::vector<std::string>{}, dir + "/xvfb.err");
+      name_ = ":" + number;
+      if (xvfb->FirstLine(10s) == number && Run("xdpyinfo >/dev/null 2>&1") == 0) {
+        xvfb_ = std::move(xvfb);
+        up_ = true;
+      } else {
+        xvfb->Stop(5s);
+      }
+    }
   }
   ~Display() {
-    kill(xvfb_.pid(), SIGTERM);
-    xvfb_.Wait(5s);
+    if (xvfb_ != nullptr) xvfb_->Stop(5s);
   }
   bool up() const { return up_; }
   const std::string& name() const { return name_; }
@@ -160,16 +142,36 @@ class Display {
   bool Keys(const std::string& window, const std::string& keys) const {
     return Run("xdotool windowfocus --sync " + window + " key " + keys) == 0;
   }
+  // A left click at a point of the window, in its own pixel coordinates.
+  bool Click(const std::string& window, int x, int y) const {
+    return Run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+               std::to_string(y) + " click 1") == 0;
+  }
 
  private:
   int Run(const std::string& command) const {
     return std::system(("DISPLAY=" + name_ + " " + command).c_str());
   }
   std::string dir_;
-  Process xvfb_;
+  std::unique_ptr<Process> xvfb_;
   std::string name_;
   bool up_ = false;
 };
+
+TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
+  if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) {
+    GTEST_SKIP() << "Xvfb and xdotool are needed for a real window";
+  }
+  Display display(dir.path());
+  ASSERT_TRUE(display.up());
+  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
+  std::string window;
+  ASSERT_TRUE(
+      WaitUntil([&] { return !(window = display.Window("frmEscolheSistema")).empty(); }, 10s));
+  ASSERT_TRUE(display.Keys(window, "alt+s"));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+}
 
 TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhileShown) {
   for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
@@ -209,7 +211,7 @@ TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePromp
     // The notice is a modal box of its own above the launcher, waiting for its OK.
     std::string notice;
     ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("^Jov$")).empty(); }, 20s))
-        << TempDir::Read(dir.path() + "/stderr");
+        << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
     if (at_prompt) {
       ASSERT_TRUE(display.Keys(notice, "Return"));
       ASSERT_TRUE(WaitUntil([&] { return display.Window("^Jov$").empty(); }, 10s));
@@ -220,6 +222,54 @@ TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePromp
     EXPECT_FALSE(fs::exists(program + "/cdsFilialCaixa.cds")) << "nobody typed any code";
     EXPECT_EQ(Calls(), "") << "nothing after the codes runs once the launcher is ending";
   }
+}
+
+// The centre of an on-screen key in the launcher's window: the digit keys stand in the row at
+// top 190, "1" to "9" and then "0" in ten columns 60 pixels apart from left 101, 57 by 46 each;
+// the confirm key is the last column of the row at top 389.
+std::pair<int, int> DigitKey(char digit) {
+  const int column = digit == '0' ? 9 : digit - '1';
+  return {101 + 60 * column + 28, 190 + 23};
+}
+constexpr std::pair<int, int> kConfirmKey{641 + 28, 389 + 23};
+
+TEST_F(HostTest, TheOperatorTypesTheCodesOnTheScreenKeysThenEntersAndLeavesTheModule) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
+  }
+  fs::remove(program + "/Mercato.cds");
+  Display display(dir.path());
+  ASSERT_TRUE(display.up());
+  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+  std::string notice;
+  ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("^Jov$")).empty(); }, 20s))
+      << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
+  const std::string launcher = display.Window("frmEscolheSistema");
+  ASSERT_FALSE(launcher.empty());
+  ASSERT_TRUE(display.Keys(notice, "Return"));
+  ASSERT_TRUE(WaitUntil([&] { return display.Window("^Jov$").empty(); }, 10s));
+
+  // "12" for the branch and "7" for the register, each confirmed on the green key.
+  for (const char* code : {"12", "7"}) {
+    for (const char* c = code; *c != '\0'; ++c) {
+      const auto [x, y] = DigitKey(*c);
+      ASSERT_TRUE(display.Click(launcher, x, y)) << *c;
+    }
+    ASSERT_TRUE(display.Click(launcher, kConfirmKey.first, kConfirmKey.second));
+  }
+  // The codes were saved as fitted to their widths, then the start went on.
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s))
+      << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
+  const std::string saved = TempDir::Read(program + "/cdsFilialCaixa.cds");
+  EXPECT_NE(saved.find("<ROW CDFILIAL=\"0012\" CDCAIXA=\"007\"/>"), std::string::npos) << saved;
+
+  std::string module;
+  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
+  ASSERT_TRUE(display.Keys(module, "Escape"));
+  EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
+  ASSERT_TRUE(display.Keys(launcher, "alt+s"));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
 
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {
