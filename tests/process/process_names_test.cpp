@@ -2,12 +2,14 @@
 // link to another program, a Windows program under a loader. Each must be found and ended by
 // the name Windows would show, by the launcher and by TASKKILL alike.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 
 #include "platform/child_process_linux.h"
 #include "platform/cp1252.h"
@@ -32,14 +34,18 @@ struct Disguise {
   std::function<pid_t(Children&, const TempDir& dir, const std::string& name)> start;
 };
 
-// Each start may be repeated with the same name: the file is made once.
+// Each start may be repeated with the same name: the file is made once. The script waits in a
+// shell builtin, opening a pipe no one writes to, so that it never forks: a forked shell is
+// named as the script until it runs the next program.
 pid_t StartScript(Children& children, const TempDir& dir, const std::string& name) {
   const std::string path = dir.path() + "/" + name;
+  const std::string fifo = dir.path() + "/never-written";
   if (!std::filesystem::exists(path)) {
-    dir.Write(name, "#!/bin/sh\nwhile :; do sleep 1; done\n");
+    dir.Write(name, "#!/bin/sh\nread line < \"$1\"\n");
     std::filesystem::permissions(path, std::filesystem::perms(0755));
+    if (::mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
   }
-  return children.Start({path});
+  return children.Start({path, fifo});
 }
 
 pid_t StartLink(Children& children, const TempDir& dir, const std::string& name) {
@@ -53,7 +59,7 @@ pid_t StartUnderLoader(Children& children, const TempDir&, const std::string& na
 }
 
 const Disguise kDisguises[] = {
-    {"a #!/bin/sh script", false, StartScript},
+    {"a shell script", false, StartScript},
     {"a symbolic link to another program", false, StartLink},
     {"a symbolic link to another program", true, StartLink},
     {"a Windows program under a loader", false, StartUnderLoader},
