@@ -16,6 +16,9 @@ namespace {
 // Nesting deeper than this is refused, so that the reader's recursion stays bounded.
 constexpr int kMaxDepth = 32;
 constexpr std::size_t kMaxFields = 4096;
+// Up to this many attributes an element's repeats are found by comparing with each before;
+// beyond it through a hash set, so that many attributes still cost linear time.
+constexpr std::size_t kLinearAttributes = 16;
 
 enum class Encoding { kUtf8, kCp1252, kLatin1 };
 
@@ -189,9 +192,17 @@ class Reader {
   std::string ReadName() {
     if (AtEnd() || !IsNameStart(static_cast<unsigned char>(in_[pos_]))) Fail("expected a name");
     const std::size_t start = pos_;
-    while (!AtEnd() && IsNameChar(static_cast<unsigned char>(in_[pos_]))) ++pos_;
+    bool ascii = true;
+    while (!AtEnd() && IsNameChar(static_cast<unsigned char>(in_[pos_]))) {
+      ascii = ascii && static_cast<unsigned char>(in_[pos_]) < 0x80;
+      ++pos_;
+    }
     std::string name;
-    for (std::size_t i = start; i < pos_;) AppendChar(name, i, pos_);
+    if (ascii) {
+      name.assign(in_.substr(start, pos_ - start));  // name characters below 128 are as they are
+    } else {
+      for (std::size_t i = start; i < pos_;) AppendChar(name, i, pos_);
+    }
     // "?" is no name character: here it stands for one that Windows-1252 lacks, and two
     // different names would read the same.
     if (name.find('?') != std::string::npos) {
@@ -303,7 +314,21 @@ class Reader {
         value += ' ';
         ++pos_;
       } else {
-        AppendChar(value, pos_, in_.size());
+        // A run of printable ASCII is taken as it is, at once; anything else one by one.
+        const std::size_t run = pos_;
+        while (pos_ < in_.size()) {
+          const auto b = static_cast<unsigned char>(in_[pos_]);
+          if (b < 0x20 || b >= 0x80 || b == static_cast<unsigned char>(quote) || b == '<' ||
+              b == '&') {
+            break;
+          }
+          ++pos_;
+        }
+        if (pos_ > run) {
+          value.append(in_.substr(run, pos_ - run));
+        } else {
+          AppendChar(value, pos_, in_.size());
+        }
       }
     }
   }
@@ -314,7 +339,7 @@ class Reader {
     node.offset = pos_;
     Expect('<', "\"<\"");
     node.name = ReadName();
-    std::unordered_set<std::string> seen;  // a hash set: many attributes cost linear time
+    std::unordered_set<std::string> seen;  // filled once there are many attributes
     while (true) {
       const bool blank = !AtEnd() && IsBlank(in_[pos_]);
       SkipBlanks();
@@ -334,7 +359,16 @@ class Reader {
       Expect('=', "\"=\" after attribute " + name);
       SkipBlanks();
       std::string value = ReadAttributeValue();
-      if (!seen.insert(name).second) FailAt(attr_start, "attribute " + name + " given twice");
+      bool repeated = false;
+      if (node.attrs.size() < kLinearAttributes) {
+        for (const auto& [before, unused] : node.attrs) repeated = repeated || before == name;
+      } else {
+        if (seen.empty()) {
+          for (const auto& [before, unused] : node.attrs) seen.insert(before);
+        }
+        repeated = !seen.insert(name).second;
+      }
+      if (repeated) FailAt(attr_start, "attribute " + name + " given twice");
       node.attrs.emplace_back(std::move(name), std::move(value));
     }
     while (true) {
@@ -376,9 +410,9 @@ const std::string* Attribute(const Node& node, std::string_view name) {
 }
 
 // The one child of that name; nullptr when there is none, an error when there are more.
-const Node* OnlyChild(const Reader& reader, const Node& parent, std::string_view name) {
-  const Node* found = nullptr;
-  for (const Node& child : parent.children) {
+Node* OnlyChild(const Reader& reader, Node& parent, std::string_view name) {
+  Node* found = nullptr;
+  for (Node& child : parent.children) {
     if (!SameName(child.name, name)) continue;
     if (found != nullptr) reader.FailAt(child.offset, "more than one " + std::string(name));
     found = &child;
@@ -388,8 +422,19 @@ const Node* OnlyChild(const Reader& reader, const Node& parent, std::string_view
 
 // Names that differ only in ASCII letter case are the same attribute.
 void CheckUniqueAttributes(const Reader& reader, const Node& node) {
+  const auto& attrs = node.attrs;
+  if (attrs.size() <= kLinearAttributes) {
+    for (std::size_t i = 1; i < attrs.size(); ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        if (cp1252::EqualsIgnoringAsciiCase(attrs[j].first, attrs[i].first)) {
+          reader.FailAt(node.offset, "attribute " + attrs[i].first + " given twice");
+        }
+      }
+    }
+    return;
+  }
   std::unordered_set<std::string> seen;
-  for (const auto& [name, unused] : node.attrs) {
+  for (const auto& [name, unused] : attrs) {
     if (!seen.insert(cp1252::UpperAscii(name)).second) {
       reader.FailAt(node.offset, "attribute " + name + " given twice");
     }
@@ -460,11 +505,11 @@ void Escape(std::string& out, std::string_view text) {
 
 Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
   Reader reader(xml, source);
-  const Node root = reader.ReadDocument();
+  Node root = reader.ReadDocument();
   if (!SameName(root.name, "DATAPACKET")) {
     reader.FailAt(root.offset, "the root element is " + root.name + ", not DATAPACKET");
   }
-  const Node* metadata = OnlyChild(reader, root, "METADATA");
+  Node* metadata = OnlyChild(reader, root, "METADATA");
   if (metadata == nullptr) reader.FailAt(root.offset, "no METADATA");
   const Node* fields = OnlyChild(reader, *metadata, "FIELDS");
   if (fields == nullptr) reader.FailAt(metadata->offset, "no FIELDS");
@@ -483,9 +528,9 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
     data.fields.push_back(std::move(field));
   }
 
-  const Node* rowdata = OnlyChild(reader, root, "ROWDATA");
+  Node* rowdata = OnlyChild(reader, root, "ROWDATA");
   if (rowdata == nullptr) return data;
-  for (const Node& row : rowdata->children) {
+  for (Node& row : rowdata->children) {
     if (!SameName(row.name, "ROW")) {
       reader.FailAt(row.offset, "unexpected element " + row.name + " in ROWDATA");
     }
@@ -493,12 +538,12 @@ Dataset ParseDataPacket(std::string_view xml, const std::string& source) {
     // Only the values the row gives: a field it lacks is NULL by its absence, so that many
     // short rows under many fields cost no more than their text.
     std::map<std::string, std::optional<std::string>> values;
-    for (const auto& [name, value] : row.attrs) {
+    for (auto& [name, value] : row.attrs) {
       std::string key = cp1252::UpperAscii(name);
       if (key == "ROWSTATE") continue;
       if (!keys.contains(key))
         reader.FailAt(row.offset, "ROW attribute " + name + " names no field");
-      values.emplace(std::move(key), value);
+      values.emplace(std::move(key), std::move(value));  // the tree is not read again
     }
     data.rows.push_back(std::move(values));
   }

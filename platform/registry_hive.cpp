@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/cp1252.h"
 #include "platform/errors.h"
@@ -90,7 +91,7 @@ class Parser {
     if (text_.find_first_not_of(" \t\r\n") == std::string_view::npos) return h;
     std::string_view line;
     if (!NextLine(line) || line != "REGEDIT4") Fail("it does not begin with REGEDIT4");
-    hive::Key* current = nullptr;
+    std::size_t current = kNoKey;
     while (NextLine(line)) {
       const std::size_t first = line.find_first_not_of(" \t");
       if (first == std::string_view::npos || line[first] == ';') continue;
@@ -99,14 +100,19 @@ class Parser {
       if (line.front() == '[') {
         current = Section(h, line);
       } else {
-        if (current == nullptr) Fail("a value before the first key");
-        ValueLine(*current, line);
+        if (current == kNoKey) Fail("a value before the first key");
+        ValueLine(h.keys[current], value_index_[current], line);
       }
     }
     return h;
   }
 
  private:
+  static constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
+  // Names in upper case to their place: a key or value named again is found in constant time,
+  // so a hive of many keys or of one key with many values parses in linear time.
+  using Index = std::unordered_map<std::string, std::size_t>;
+
   [[noreturn]] void Fail(const std::string& what) const {
     throw Error("Registry hive " + path_ + " is corrupt: line " + std::to_string(line_no_) + ": " +
                 what);
@@ -125,7 +131,8 @@ class Parser {
     return true;
   }
 
-  hive::Key* Section(hive::Hive& h, std::string_view line) {
+  // The index in h.keys of the key the section line names, added when new.
+  std::size_t Section(hive::Hive& h, std::string_view line) {
     if (line.back() != ']') Fail("a key line without \"]\"");
     std::string_view name = line.substr(1, line.size() - 2);
     if (!name.empty() && name.front() == '-') Fail("key deletions are not supported");
@@ -141,9 +148,12 @@ class Parser {
       }
       path = std::string(name);
     }
-    if (hive::Key* existing = FindKey(h, path)) return existing;
-    h.keys.push_back({path, {}});
-    return &h.keys.back();
+    const auto [at, added] = key_index_.try_emplace(cp1252::UpperAscii(path), h.keys.size());
+    if (added) {
+      h.keys.push_back({std::move(path), {}});
+      value_index_.emplace_back();
+    }
+    return at->second;
   }
 
   // A quoted text starting at pos in line; returns the text and moves pos past it.
@@ -165,7 +175,7 @@ class Parser {
     }
   }
 
-  void ValueLine(hive::Key& key, std::string_view line) {
+  void ValueLine(hive::Key& key, Index& values, std::string_view line) {
     hive::Value value;
     std::size_t pos = 0;
     if (line.front() == '@') {
@@ -199,10 +209,11 @@ class Parser {
     } else {
       Fail("a value of unknown type");
     }
-    if (hive::Value* existing = FindValue(key, value.name)) {
-      *existing = std::move(value);
-    } else {
+    const auto [at, added] = values.try_emplace(cp1252::UpperAscii(value.name), key.values.size());
+    if (added) {
       key.values.push_back(std::move(value));
+    } else {
+      key.values[at->second] = std::move(value);
     }
   }
 
@@ -242,6 +253,8 @@ class Parser {
   const std::string& path_;
   std::size_t pos_ = 0;
   int line_no_ = 0;
+  Index key_index_;
+  std::vector<Index> value_index_;  // one per key, in the order of hive.keys
 };
 
 std::string ReadHiveText(const std::string& path) {

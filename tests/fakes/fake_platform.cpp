@@ -8,7 +8,7 @@
 namespace jov::testing {
 
 int FakeProcessTable::Add(const std::string& exe_name) {
-  running.push_back({++next_pid_, exe_name});
+  running.push_back({++next_pid_, exe_name, {}});
   return next_pid_;
 }
 

@@ -27,6 +27,7 @@ class RecordingTable : public ProcessTable {
  public:
   explicit RecordingTable(ProcessTable& inner) : inner_(inner) {}
   std::vector<ProcessEntry> Snapshot() override { return inner_.Snapshot(); }
+  std::vector<ProcessEntry> Find(const std::string& name) override { return inner_.Find(name); }
   bool Terminate(int pid) override {
     terminated.push_back(pid);
     return inner_.Terminate(pid);

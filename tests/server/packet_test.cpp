@@ -280,6 +280,48 @@ TEST(DataPacketReader, FindsTheOneRepeatedNameAmongThousands) {
   }
 }
 
+// Around the count where repeats stop being looked for one by one: a row, a FIELD or any other
+// element of n attributes parses whole, and a repeat of any one of them is found: in a row or
+// a FIELD also one in another letter case, elsewhere (as XML has it) only an exact one.
+TEST(DataPacketReader, FindsARepeatAtAnyCountOfAttributes) {
+  const auto error_of = [](const std::string& text) {
+    try {
+      Parse(text);
+      return std::string("no error");
+    } catch (const Error& e) {
+      return std::string(e.what());
+    }
+  };
+  for (const int n : {2, 15, 16, 17, 18, 40}) {
+    std::string fields;
+    std::string attributes;
+    for (int i = 0; i < n; ++i) {
+      fields += "<FIELD attrname=\"F" + std::to_string(i) + "\" fieldtype=\"string\"/>";
+      attributes += " F" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    }
+    const auto packet = [&](const std::string& in_field, const std::string& in_row,
+                            const std::string& in_params) {
+      return "<DATAPACKET><METADATA><FIELDS>" + fields + "<FIELD attrname=\"X\" fieldtype=\"i4\"" +
+             attributes + in_field + "/></FIELDS><PARAMS" + attributes + in_params +
+             "/></METADATA><ROWDATA><ROW" + attributes + in_row + "/></ROWDATA></DATAPACKET>";
+    };
+    EXPECT_EQ(Parse(packet("", "", "")).rows.at(0).size(), static_cast<std::size_t>(n));
+    for (const int repeated : {0, n / 2, n - 1}) {
+      for (const char* prefix : {" F", " f"}) {
+        const std::string again = prefix + std::to_string(repeated) + "=\"y\"";
+        const std::string expected = again.substr(1, again.find('=') - 1) + " given twice";
+        for (const std::string& text :
+             {packet(again, "", ""), packet("", again, ""), packet("", "", again)}) {
+          const bool other_case = prefix[1] == 'f' && text == packet("", "", again);
+          const std::string error = error_of(text);
+          EXPECT_EQ(error.find(expected) != std::string::npos, !other_case)
+              << n << " attributes, then" << again << ": " << error;
+        }
+      }
+    }
+  }
+}
+
 TEST(DataPacketReader, DeepNestingAndHugeInputAreRefusedWithoutCrashing) {
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "<A>";

@@ -311,5 +311,49 @@ TEST_F(RegistryHiveFile, TwoProcessesWritingAtOnceLoseNothing) {
   }
 }
 
+// A large hive keeps what a small one does: sections of one key merge in the order keys first
+// appear, and a value named again (in any letter case) takes the later data and spelling in
+// its first place.
+TEST(RegistryHiveParse, ALargeHiveMergesKeysAndValuesAsASmallOneDoes) {
+  constexpr int kKeys = 20000;
+  constexpr int kValues = 50000;
+  std::string text = "REGEDIT4\r\n";
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < kKeys; ++i) {
+      text += pass == 0 ? "[HKEY_LOCAL_MACHINE\\Software\\K" : "[hkey_local_machine\\SOFTWARE\\k";
+      text += std::to_string(i) + "]\r\n";
+      text += pass == 0 ? "\"A\"=\"first\"\r\n" : "\"a\"=dword:" + std::to_string(i % 10) + "\r\n";
+      if (pass == 1) text += "\"B\"=\"" + std::to_string(i) + "\"\r\n";
+    }
+    text += "[HKEY_LOCAL_MACHINE\\Software\\Wide]\r\n";
+    for (int i = 0; i < kValues; ++i) {
+      text += (pass == 0 ? "\"Valor" : "\"VALOR") + std::to_string(i) + "\"=\"" +
+              std::to_string(pass * kValues + i) + "\"\r\n";
+    }
+  }
+
+  const hive::Hive h = hive::Parse(text, "large.reg");
+  ASSERT_EQ(h.keys.size(), static_cast<std::size_t>(kKeys + 1));
+  for (int i = 0; i < kKeys; ++i) {
+    const hive::Key& key = h.keys[static_cast<std::size_t>(i)];
+    ASSERT_EQ(key.path, "Software\\K" + std::to_string(i));
+    ASSERT_EQ(key.values.size(), 2u) << key.path;
+    EXPECT_EQ(key.values[0].name, "a");
+    EXPECT_EQ(key.values[0].kind, hive::Kind::kDword);
+    EXPECT_EQ(key.values[0].number, static_cast<std::uint32_t>(i % 10));
+    EXPECT_EQ(key.values[1].name, "B");
+    EXPECT_EQ(key.values[1].text, std::to_string(i));
+  }
+  const hive::Key& wide = h.keys.back();
+  EXPECT_EQ(wide.path, "Software\\Wide");
+  ASSERT_EQ(wide.values.size(), static_cast<std::size_t>(kValues));
+  for (int i = 0; i < kValues; ++i) {
+    const hive::Value& value = wide.values[static_cast<std::size_t>(i)];
+    ASSERT_EQ(value.name, "VALOR" + std::to_string(i));
+    ASSERT_EQ(value.text, std::to_string(kValues + i));
+  }
+  EXPECT_EQ(hive::Parse(hive::Serialize(h), "large.reg").keys.size(), h.keys.size());
+}
+
 }  // namespace
 }  // namespace jov::testing

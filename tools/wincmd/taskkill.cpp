@@ -25,10 +25,9 @@ class RecordingTable : public jov::ProcessTable {
   };
   explicit RecordingTable(jov::ProcessTable& inner) : inner_(inner) {}
 
-  std::vector<jov::ProcessEntry> Snapshot() override {
-    snapshot_ = inner_.Snapshot();
-    std::erase_if(snapshot_, [](const jov::ProcessEntry& e) { return e.pid == ::getpid(); });
-    return snapshot_;
+  std::vector<jov::ProcessEntry> Snapshot() override { return Keep(inner_.Snapshot()); }
+  std::vector<jov::ProcessEntry> Find(const std::string& name) override {
+    return Keep(inner_.Find(name));
   }
   bool Terminate(int pid) override {
     const bool ended = inner_.Terminate(pid);
@@ -41,6 +40,12 @@ class RecordingTable : public jov::ProcessTable {
   std::vector<Outcome> outcomes;
 
  private:
+  std::vector<jov::ProcessEntry> Keep(std::vector<jov::ProcessEntry> entries) {
+    std::erase_if(entries, [](const jov::ProcessEntry& e) { return e.pid == ::getpid(); });
+    snapshot_ = entries;
+    return entries;
+  }
+
   jov::ProcessTable& inner_;
   std::vector<jov::ProcessEntry> snapshot_;
 };
@@ -81,7 +86,9 @@ int Taskkill(int argc, char** argv) {
       code = 128;
     }
     for (const RecordingTable::Outcome& outcome : table.outcomes) {
-      const std::string process = "o processo \""_w + outcome.process.exe_name + "\" com PID " +
+      // The name by which it matched: a script is "JovTab.exe" here, not its shell.
+      const std::string* shown = jov::MatchingName(outcome.process, name);
+      const std::string process = "o processo \""_w + (shown ? *shown : name) + "\" com PID " +
                                   std::to_string(outcome.process.pid);
       if (outcome.ended) {
         Print(stdout, "ÊXITO: "_w + process + " foi finalizado.\r\n"_w);

@@ -1,7 +1,7 @@
 // Helper for the process tests, run as its own process:
 //   proc_probe NAME         scans the process table as the unprivileged user "nobody", to whom
 //                           other users' executable links are closed, and prints "PID NAME"
-//                           for each process matching NAME;
+//                           for each process matching NAME, by the name that matched;
 //   proc_probe --closed FILE closes its standard streams, captures "echo ok" through RunChild,
 //                           tries a missing program, and writes what it got to FILE.
 #include <fcntl.h>
@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
   jov::ProcessTableLinux table;
-  for (const jov::ProcessEntry& entry : table.Snapshot()) {
-    if (jov::ProcessNameMatches(entry.exe_name, argv[1])) {
-      std::printf("%d %s\n", entry.pid, entry.exe_name.c_str());
+  for (const jov::ProcessEntry& entry : table.Find(argv[1])) {
+    if (const std::string* name = jov::MatchingName(entry, argv[1])) {
+      std::printf("%d %s\n", entry.pid, name->c_str());
     }
   }
   return 0;
