@@ -140,6 +140,30 @@ std::optional<Url> ParseUrl(const std::string& text) {
   return url;
 }
 
+// An absolute path with its "." and ".." segments resolved, as a browser resolves them.
+std::string WithoutDotSegments(const std::string& path) {
+  std::vector<std::string> kept;
+  std::size_t start = 1;
+  for (;;) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string segment = path.substr(start, end - start);
+    const bool last = end == path.size();
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+    } else if (segment != ".") {
+      kept.push_back(segment);
+    }
+    if (last) {
+      if (segment == "." || segment == "..") kept.emplace_back();
+      break;
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const std::string& segment : kept) out += "/" + segment;
+  return out.empty() ? "/" : out;
+}
+
 // Where a redirect's Location leads from base: an absolute URL, "//host...", "/path",
 // "?query" or a path beside the current one.
 std::optional<Url> Resolve(const Url& base, const std::string& location) {
@@ -160,7 +184,9 @@ std::optional<Url> Resolve(const Url& base, const std::string& location) {
   } else {
     target = path.substr(0, path.rfind('/') + 1) + location;
   }
-  url.target = EncodeTarget(target.substr(0, target.find('#')));
+  target = target.substr(0, target.find('#'));
+  const std::size_t query = std::min(target.find('?'), target.size());
+  url.target = EncodeTarget(WithoutDotSegments(target.substr(0, query)) + target.substr(query));
   return url;
 }
 

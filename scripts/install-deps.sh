@@ -9,7 +9,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libzip-dev zlib1g-dev libssl-dev libbrotli-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sqlite3 postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
-  iproute2
+  iproute2 zip python3 openssl
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation
 )
