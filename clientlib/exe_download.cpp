@@ -410,7 +410,9 @@ int Get(const std::string& url_text, const ExeDownloadSettings& s, const std::st
       received += static_cast<std::int64_t>(size);
       try {
         if (last_byte - started > s.total_timeout) {
-          throw Error(fail + "not complete after " + Span(s.total_timeout));
+          const std::string cause = "not complete after " + Span(s.total_timeout);
+          NoteServerStall("the download of " + what + ": " + cause);
+          throw Error(fail + cause);
         }
         handlers.data(data, size);
       } catch (...) {
@@ -434,10 +436,15 @@ int Get(const std::string& url_text, const ExeDownloadSettings& s, const std::st
     if (hop >= s.max_redirects) {
       throw Error(fail + "more than " + std::to_string(s.max_redirects) + " redirects");
     }
+    const std::string from_scheme = url->scheme;
     url = Resolve(*url, location);
     if (!url) {
       throw Error(fail + "redirected to \"" + Printable(location) +
                   "\", which is not an http or https address");
+    }
+    // What came over a checked connection does not go on over an unchecked one.
+    if (from_scheme == "https" && url->scheme != "https") {
+      throw Error(fail + "redirected from https to \"" + Printable(location) + "\"");
     }
   }
 }

@@ -17,7 +17,9 @@
 
 #include "clientlib/archive_signature.h"
 #include "clientlib/download_progress.h"
+#include "clientlib/http_channel.h"
 #include "clientlib/server_stall.h"
+#include "tests/server/server_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
@@ -479,9 +481,33 @@ TEST_F(ExeDownload, HttpsChecksTheServersCertificate) {
   ASSERT_NO_THROW(Download(source));
   EXPECT_EQ(Downloaded(), payload_);
   fs::remove(work_.path() + "/JovTab.exe");
+  // Nor does a checked connection hand over to an unchecked one.
+  https.Route("/down/JovTab.exe.zip", Redirect(Base("ok") + "JovTab.exe.zip"));
+  ExpectCleanFailure(
+      [&] {
+        settings_.ca_file = tls.path() + "/cert.pem";
+        Download("https://127.0.0.1:" + std::to_string(https.port()) + "/down/");
+      },
+      {"redirected from https"});
   // Without the test's authority the certificate is nobody's.
   settings_.ca_file.clear();
   ExpectCleanFailure([&] { Download(source); }, {"certificate is not trusted"});
+}
+
+TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
+  TempDir updates;
+  updates.Write("JovTab.exe.zip", Zip("-9"));
+  AppServer server({"--updates", updates.path()}, files_.path() + "/server.err");
+  ASSERT_GT(server.port(), 0);
+  HttpAppServerChannel channel;
+  channel.Open("127.0.0.1", server.port(), "lum.rdmAtualizaEstrutura");
+  const std::string reply = channel.Call("GetFileVersion", {"&JovTab.exe"});
+  const std::size_t crlf = reply.find("\r\n");
+  ASSERT_NE(crlf, std::string::npos) << reply;
+  const std::string line = reply.substr(crlf + 2, reply.find("\r\n", crlf + 2) - crlf - 2);
+  ASSERT_EQ(line.rfind("JovTab.exe.zip=", 0), 0u) << reply;
+  DownloadExeFiles({line}, reply.substr(0, crlf), settings_, nullptr);
+  EXPECT_EQ(Downloaded(), payload_);
 }
 
 }  // namespace
