@@ -624,6 +624,9 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
   refuse_after_stall("from " + Printable(source));
   for (const std::string& line : server_lines) {
     const std::string name = line.substr(0, line.find('='));
+    // A server lists an archive's signature like an archive (its name begins with the
+    // archive's); it comes with its archive, not as a program file of its own.
+    if (cp1252::UpperAscii(name).ends_with(".ZIP.SIG")) continue;
     refuse_after_stall(Printable(name));
     DownloadExeFile(name, source, settings, progress);
   }
