@@ -478,8 +478,15 @@ TEST_F(ExeDownload, HttpsChecksTheServersCertificate) {
         Download("https://127.0.0.1:" + std::to_string(https.port()) + "/down/");
       },
       {"redirected from https"});
-  // Without the test's authority the certificate is nobody's.
+  // With no authority given, the system's store counts: here OpenSSL's default file, which
+  // SSL_CERT_FILE moves to the test's certificate.
   settings_.ca_file.clear();
+  ::setenv("SSL_CERT_FILE", (tls.path() + "/cert.pem").c_str(), 1);
+  EXPECT_NO_THROW(Download(source));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(Downloaded(), payload_);
+  fs::remove(work_.path() + "/JovTab.exe");
+  // Without the test's authority the certificate is nobody's.
   ExpectCleanFailure([&] { Download(source); }, {"certificate is not trusted"});
 }
 
