@@ -1,5 +1,6 @@
 #include "clientlib/exe_download.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/stat.h>
@@ -530,6 +531,31 @@ void Unpack(const std::string& archive_path, const std::string& local, const Exe
   out.Install(s.working_directory + local, 0755);
 }
 
+// Removes the temporaries of local that downloads cut short (by a power cut) left behind, once
+// they are older than any download can last, so that they cannot fill the folder over time
+// nor touch a download running now.
+void RemoveOldTemporaries(const ExeDownloadSettings& s, const std::string& local) {
+  DIR* dir = ::opendir(s.working_directory.c_str());
+  if (dir == nullptr) return;
+  const auto age = std::chrono::duration_cast<std::chrono::seconds>(
+      s.total_timeout + s.stall_timeout + std::chrono::hours(1));
+  const time_t before = ::time(nullptr) - static_cast<time_t>(age.count());
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    bool ours = false;
+    for (const char* kind : {".download-", ".unpack-"}) {
+      const std::string prefix = "." + local + kind;
+      ours = ours || (name.size() == prefix.size() + 6 && name.starts_with(prefix));
+    }
+    const std::string path = s.working_directory + name;
+    struct stat st {};
+    if (ours && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < before) {
+      ::unlink(path.c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
 void DownloadExeFile(const std::string& name, const std::string& source,
                      const ExeDownloadSettings& s, DownloadProgress* progress) {
   const std::string local = LocalFileNameOf(name);
@@ -538,6 +564,7 @@ void DownloadExeFile(const std::string& name, const std::string& source,
   }
   const std::string url = source + EncodeName(name);
   const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
+  RemoveOldTemporaries(s, local);
   TempFile archive(s, local + ".download", fail);
   ProgressScope shown{progress};
   const int status = Get(

@@ -43,7 +43,8 @@ std::string LocalFileNameOf(const std::string& server_name);
 // base URL; the name percent-encoded), checks its signature when a key is set, and places its
 // entry named like the local file under working_directory + local name, flushed, through a
 // rename: that name holds the previous file or the whole new one, never a part. A line naming
-// an archive's signature ("<name>.zip.sig") is passed over. Fails at once
+// an archive's signature ("<name>.zip.sig") is passed over; temporaries that earlier
+// downloads of a file left behind are removed once older than any download can last. Fails at once
 // when the server has stalled earlier in this start. progress, when given, is told about each
 // archive as its bytes arrive. Blocks for at most a few seconds plus total_timeout per file.
 // Throws Error naming the file and the cause (SignatureError for a missing or refused

@@ -324,11 +324,17 @@ TEST_F(ExeDownload, EveryKindOfArchiveAndAnswerGivesTheWholeFile) {
     // the way.
     work_.Write("JovTab.exe", "old");
     work_.Write(".JovTab.exe.download-AAAAAA", "left over");
+    // One left long ago goes, with no other file.
+    for (const char* old : {".JovTab.exe.unpack-BBBBBB", ".JovTab.exe.unpack-CC", "a.tmp"}) {
+      fs::last_write_time(work_.Write(old, "old"), fs::file_time_type::clock::now() - 48h);
+    }
     ASSERT_NO_THROW(Download(Base("case")));
     EXPECT_EQ(Downloaded(), payload_);
     EXPECT_EQ(fs::status(work_.path() + "/JovTab.exe").permissions() & fs::perms::owner_exec,
               fs::perms::owner_exec);
-    EXPECT_EQ(WorkFiles(), (std::vector<std::string>{".JovTab.exe.download-AAAAAA", "JovTab.exe"}))
+    EXPECT_EQ(WorkFiles(),
+              (std::vector<std::string>{".JovTab.exe.download-AAAAAA", ".JovTab.exe.unpack-CC",
+                                        "JovTab.exe", "a.tmp"}))
         << "no temporary of its own left";
     ASSERT_EQ(progress_.events.size(), 2u);
     EXPECT_EQ(progress_.events[0], "Begin JovTab.exe " + std::to_string(c.told_total));
