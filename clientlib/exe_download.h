@@ -43,12 +43,13 @@ std::string LocalFileNameOf(const std::string& server_name);
 // base URL; the name percent-encoded), checks its signature when a key is set, and places its
 // entry named like the local file under working_directory + local name, flushed, through a
 // rename: that name holds the previous file or the whole new one, never a part. A line naming
-// an archive's signature ("<name>.zip.sig") is passed over; temporaries that earlier
-// downloads of a file left behind are removed once older than any download can last. Fails at once
-// when the server has stalled earlier in this start. progress, when given, is told about each
-// archive as its bytes arrive. Blocks for at most a few seconds plus total_timeout per file.
-// Throws Error naming the file and the cause (SignatureError for a missing or refused
-// signature, IoError for the working folder); whatever fails, no temporary is left behind.
+// an archive's signature ("<name>.zip.sig") is passed over. Temporaries that earlier downloads
+// of a file left behind are removed once older than any download can last. Fails at once when
+// the server has stalled earlier in this start. progress, when given, is told about each
+// archive as its bytes arrive. Blocks per file for at most total_timeout plus stall_timeout
+// plus a connect_timeout for each redirect. Throws Error naming the file and the cause
+// (SignatureError for a missing or refused signature, IoError for the working folder);
+// whatever fails, no temporary of this call is left behind.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress);
 
