@@ -11,13 +11,16 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "clientlib/archive_signature.h"
+#include "clientlib/client_ini.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
+#include "clientlib/jov_requisicaohttp.h"
 #include "clientlib/server_stall.h"
 #include "tests/server/server_support.h"
 #include "tests/support/child_process.h"
@@ -516,6 +519,27 @@ TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
   ASSERT_EQ(lines.size(), 2u) << reply;
   DownloadExeFiles(lines, reply.substr(0, crlf), settings_, nullptr);
   EXPECT_EQ(Downloaded(), payload_);
+}
+
+TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
+  // This program's folder is the program directory; nothing else here reads its clientlib.ini.
+  const std::string ini = ProgramDirectory() + "/clientlib.ini";
+  struct Removed {
+    std::string path;
+    ~Removed() { fs::remove(path); }
+  } removed{ini};
+  std::ofstream(ini) << "[Paths]\nWorkingDirectory=" << work_.path()
+                     << "\n[Update]\nMaxDownloadMB=1\n";
+  http_.Route("/big/JovTab.exe.zip", Whole(Zip("-0") + std::string(1 << 20, 'x')));
+  bool flag = false;
+  const std::vector<std::string> lines = {"JovTab.exe.zip=20240131235959"};
+  Dwnldftp::GetExeFile({"/opt/caixa/JovTab.exe"}, lines, Base("ok"), flag);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(Downloaded(), payload_);
+  EXPECT_NE(MessageOfA<Error>([&] {
+              Dwnldftp::GetExeFile({}, lines, Base("big"), flag);
+            }).find("more than the limit of 1 MiB"),
+            std::string::npos);
 }
 
 }  // namespace
