@@ -1,5 +1,6 @@
 #include "clientlib/client_ini.h"
 
+#include <charconv>
 #include <fstream>
 #include <string>
 
@@ -55,6 +56,15 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
       ini.drive_c = Absolute(value, program_dir);
     } else if (section == "database" && key == "connectionstring") {
       ini.connection_string = value;
+    } else if (section == "update" && key == "maxdownloadmb") {
+      std::int64_t mb = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), mb);
+      // Up to 1 TiB, so that the limit in bytes cannot overflow.
+      if (error == std::errc{} && end == value.data() + value.size() && mb >= 1 && mb <= 1048576) {
+        ini.max_download_mb = mb;
+      }
+    } else if (section == "update" && key == "publickey") {
+      ini.public_key = value;
     }
   }
   for (std::string* folder : {&ini.working_directory, &ini.drive_c}) {

@@ -1,6 +1,7 @@
 // clientlib.ini: the client library's settings file in the program directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace jov {
@@ -11,6 +12,11 @@ struct ClientIni {
   std::string working_directory = "/var/lib/jov/work/";  // always ends with "/"
   std::string drive_c = "/";                             // always ends with "/"
   std::string connection_string = "Provider=QSQLITE;Data Source=/var/lib/jov/caixa.db";
+  // [Update]: the largest program archive a download accepts, in MiB (a value that is not a
+  // whole number from 1 to 1048576 keeps the default), and the base64 Ed25519 key that every
+  // archive's signature must match (empty: archives are not signed).
+  std::int64_t max_download_mb = 512;
+  std::string public_key;
 };
 
 // Reads the file; a missing file or key keeps the default, a relative path is taken from

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "clientlib/client_ini.h"
+#include "clientlib/exe_download.h"
 #include "platform/child_process_linux.h"
 #include "platform/errors.h"
 
@@ -53,9 +54,13 @@ std::string GetDosOutput(const std::string& command_line, const std::string& dri
 namespace Dwnldftp {
 
 void GetExeFile(const std::vector<std::string>& /*local_paths*/,
-                const std::vector<std::string>& /*server_lines*/, const std::string& source,
-                bool& /*flag*/) {
-  throw jov::Error("Cannot download from " + source + ": downloads are not available");
+                const std::vector<std::string>& server_lines, const std::string& source,
+                bool& flag) {
+  // The local paths are the caller's; the server lines alone say what to fetch and where it
+  // lands (the working folder).
+  jov::DownloadExeFiles(server_lines, source,
+                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), nullptr);
+  flag = true;
 }
 
 }  // namespace Dwnldftp

@@ -11,6 +11,10 @@ std::string GetDosOutput(const std::string& command_line, const std::string& dri
 }  // namespace Jov_requisicaohttp
 
 namespace Dwnldftp {
+// Fetches every "<name>.zip=<stamp>" line's archive from the base URL source and places its
+// file in Calvora::WorkingDirectory() under the local name (see jov::DownloadExeFiles, with
+// clientlib.ini's limit and key); returns only when all are there, whole, and sets flag.
+// Throws jov::Error naming the file and the cause.
 void GetExeFile(const std::vector<std::string>& local_paths,
                 const std::vector<std::string>& server_lines, const std::string& source,
                 bool& flag);

@@ -51,6 +51,30 @@ TEST(ClientIni, AnUnreadablePortKeepsTheDefault) {
   EXPECT_EQ(ReadClientIni(path, "/x").port, 8211);
 }
 
+TEST(ClientIni, UpdateKeysGiveTheDownloadLimitAndTheKey) {
+  TempDir dir;
+  const ClientIni defaults = ReadClientIni("/nonexistent/clientlib.ini", "/x");
+  EXPECT_EQ(defaults.max_download_mb, 512);
+  EXPECT_EQ(defaults.public_key, "");
+  const std::string path = dir.Write("clientlib.ini",
+                                     "[update]\r\nmaxdownloadmb = 64 \r\n"
+                                     "PublicKey= MCowBQYDK2VwAyEA+/x= \r\n");
+  const ClientIni ini = ReadClientIni(path, "/x");
+  EXPECT_EQ(ini.max_download_mb, 64);
+  EXPECT_EQ(ini.public_key, "MCowBQYDK2VwAyEA+/x=");
+}
+
+TEST(ClientIni, AnUnusableDownloadLimitKeepsTheDefault) {
+  TempDir dir;
+  for (const char* value : {"abc", "0", "-5", "12MB", "", "1048577", "99999999999999999999"}) {
+    const std::string path =
+        dir.Write("clientlib.ini", std::string("[Update]\nMaxDownloadMB=") + value + "\n");
+    EXPECT_EQ(ReadClientIni(path, "/x").max_download_mb, 512) << value;
+  }
+  const std::string path = dir.Write("clientlib.ini", "[Server]\nMaxDownloadMB=7\n");
+  EXPECT_EQ(ReadClientIni(path, "/x").max_download_mb, 512) << "only [Update] counts";
+}
+
 TEST(Consiste, AjustaPadsShortCodesWithZerosAndLeavesLongOnes) {
   EXPECT_EQ(Consiste::Ajusta("1", 4), "0001");
   EXPECT_EQ(Consiste::Ajusta("A1", 3), "0A1");

@@ -1,0 +1,56 @@
+// Program-file downloads: an archive per file over HTTP(S), unpacked into the working folder.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace jov {
+
+class DownloadProgress;
+struct ClientIni;
+
+struct ExeDownloadSettings {
+  // Where the files land, ending with "/"; the temporaries are made there too.
+  std::string working_directory;
+  // The largest archive accepted, and the largest file unpacked from one.
+  std::int64_t max_bytes = std::int64_t{512} << 20;
+  // Base64 Ed25519 key; when set, every archive must carry a matching "<name>.sig".
+  std::string public_key;
+  // PEM certificate authorities for https; empty: the system's store.
+  std::string ca_file;
+  std::chrono::milliseconds connect_timeout{5000};
+  // No byte for this long ends a download (and every later one of this start).
+  std::chrono::milliseconds stall_timeout{30000};
+  // The longest one file's download may take, however steadily its bytes come.
+  std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
+  int max_redirects = 5;
+  // Free bytes in a folder; empty: statvfs. Tests put a small disk in its place.
+  std::function<std::int64_t(const std::string& folder)> free_space;
+};
+
+// The settings that clientlib.ini gives: working folder, size limit, key.
+ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
+
+// The local file name of a server archive name: the text before its first ".ZIP" (any
+// letter case). Empty when there is none, or when the result is not a plain file name
+// (empty, holds "/", "\" or "..").
+std::string LocalFileNameOf(const std::string& server_name);
+
+// Fetches each "<name>=<stamp>" line's archive as GET <source><name> (source: an http or https
+// base URL; the name percent-encoded), checks its signature when a key is set, and places its
+// entry named like the local file under working_directory + local name, flushed, through a
+// rename: that name holds the previous file or the whole new one, never a part. A line naming
+// an archive's signature ("<name>.zip.sig") is passed over. Temporaries that earlier downloads
+// of a file left behind are removed once older than any download can last. Fails at once when
+// the server has stalled earlier in this start. progress, when given, is told about each
+// archive as its bytes arrive. Blocks per file for at most total_timeout plus stall_timeout
+// plus a connect_timeout for each redirect. Throws Error naming the file and the cause
+// (SignatureError for a missing or refused signature, IoError for the working folder);
+// whatever fails, no temporary of this call is left behind.
+void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
+                      const ExeDownloadSettings& settings, DownloadProgress* progress);
+
+}  // namespace jov

@@ -1,0 +1,546 @@
+// Program-file downloads against real HTTP and HTTPS servers on loopback, with archives made
+// by Info-ZIP's zip and python3's zipfile.
+#include "clientlib/exe_download.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "clientlib/archive_signature.h"
+#include "clientlib/client_ini.h"
+#include "clientlib/download_progress.h"
+#include "clientlib/http_channel.h"
+#include "clientlib/jov_requisicaohttp.h"
+#include "clientlib/server_stall.h"
+#include "tests/server/server_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
+
+namespace jov::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+// Runs a program from an argv vector; false (with its error output) unless it exits 0.
+::testing::AssertionResult RunCommand(const std::vector<std::string>& argv,
+                                      const std::string& dir) {
+  const std::string err = dir + "/command.err";
+  Process process(argv, {}, err);
+  if (process.started() && process.Wait(60s) == std::optional<int>(0)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << argv[0] << " failed: " << TempDir::Read(err);
+}
+
+// 300 KiB that deflate shrinks only in part: pseudo-random bytes mixed with text.
+std::string Payload() {
+  std::string bytes;
+  std::uint32_t x = 12345;
+  while (bytes.size() < 300 * 1024) {
+    x = x * 1103515245u + 12345u;
+    bytes +=
+        (x >> 24) % 3 == 0 ? std::string("JovTab ") : std::string(1, static_cast<char>(x >> 16));
+  }
+  return bytes;
+}
+
+// A loopback server (plain or TLS) answering each path through the handler routed to it.
+class TestServer {
+ public:
+  explicit TestServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {
+    server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      Handler handler;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto route = routes_.find(request.path);
+        if (route != routes_.end()) handler = route->second;
+      }
+      if (handler) {
+        handler(request, response);
+      } else {
+        response.status = 404;
+      }
+    });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    EXPECT_TRUE(WaitUntil([this] { return server_->is_running(); }));
+  }
+  ~TestServer() {
+    Release();
+    server_->stop();
+    thread_.join();
+  }
+  void Route(const std::string& path, Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[path] = std::move(handler);
+  }
+  int port() const { return port_; }
+  // Lets a handler that holds its answer back end.
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    released_signal_.notify_all();
+  }
+  // Sends the first part bytes of the whole, then nothing until released (at most 20 s).
+  Handler Stall(std::string bytes, std::size_t part) {
+    return [this, bytes, part](const httplib::Request&, httplib::Response& response) {
+      response.set_content_provider(
+          bytes.size(), "application/zip",
+          [this, bytes, part](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset < part) return sink.write(bytes.data(), part);
+            std::unique_lock<std::mutex> lock(mutex_);
+            released_signal_.wait_for(lock, 20s, [this] { return released_; });
+            return false;
+          });
+    };
+  }
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::mutex mutex_;
+  std::condition_variable released_signal_;
+  bool released_ = false;
+  std::map<std::string, Handler> routes_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+Handler Whole(std::string bytes) {
+  return [bytes](const httplib::Request&, httplib::Response& response) {
+    response.set_content(bytes, "application/zip");
+  };
+}
+
+Handler Chunked(std::string bytes) {
+  return [bytes](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider(
+        "application/zip", [bytes](std::size_t offset, httplib::DataSink& sink) {
+          const std::size_t n = std::min<std::size_t>(16 * 1024, bytes.size() - offset);
+          if (n > 0) sink.write(bytes.data() + offset, n);
+          if (offset + n == bytes.size()) sink.done();
+          return true;
+        });
+  };
+}
+
+// No Content-Length: the end of the connection ends the body.
+Handler Unsized(std::string bytes) {
+  return [bytes](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider("application/zip",
+                                  [bytes](std::size_t offset, httplib::DataSink& sink) {
+                                    if (offset < bytes.size())
+                                      sink.write(bytes.data() + offset, bytes.size() - offset);
+                                    sink.done();
+                                    return true;
+                                  });
+  };
+}
+
+// Announces the whole, sends the first part bytes and closes the connection.
+Handler Cut(std::string bytes, std::size_t part) {
+  return [bytes, part](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(
+        bytes.size(), "application/zip",
+        [bytes, part](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          return offset < part && sink.write(bytes.data(), part);
+        });
+  };
+}
+
+Handler Redirect(std::string location, int status = 302) {
+  return [location, status](const httplib::Request&, httplib::Response& response) {
+    response.status = status;
+    response.set_header("Location", location);
+  };
+}
+
+// The message of the exception of type E that action raises; "no such error" when none.
+template <typename E>
+std::string MessageOfA(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const E& error) {
+    return error.what();
+  }
+  return "no such error";
+}
+
+class Recorder : public DownloadProgress {
+ public:
+  void Begin(const std::string& file, std::int64_t total) override {
+    events.push_back("Begin " + file + " " + std::to_string(total));
+    last = 0;
+  }
+  void Advance(std::int64_t received) override {
+    EXPECT_GT(received, last) << "progress only grows";
+    last = received;
+  }
+  void End() override { events.push_back("End at " + std::to_string(last)); }
+  std::vector<std::string> events;
+  std::int64_t last = 0;
+};
+
+// Makes its calling thread honour file permissions even as root, for the scope: capabilities
+// belong to a thread, so the server threads keep theirs.
+class WithoutDacOverride {
+ public:
+  WithoutDacOverride() {
+    syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    syscall(SYS_capset, &header_, reduced);
+  }
+  ~WithoutDacOverride() { syscall(SYS_capset, &header_, saved_); }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+};
+
+class ExeDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetServerStall();
+    settings_.working_directory = work_.path() + "/";
+    files_.Write("JovTab.exe", payload_);
+    http_.Route("/ok/JovTab.exe.zip", Whole(Zip("-9")));
+  }
+  void TearDown() override { ResetServerStall(); }
+
+  std::string Base(const std::string& folder) const {
+    return "http://127.0.0.1:" + std::to_string(http_.port()) + "/" + folder + "/";
+  }
+  void Download(const std::string& source, const std::string& name = "JovTab.exe.zip") {
+    DownloadExeFiles({name + "=20240131235959"}, source, settings_, &progress_);
+  }
+  std::string Downloaded() const { return TempDir::Read(work_.path() + "/JovTab.exe"); }
+  std::vector<std::string> WorkFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // An archive of JovTab.exe made by zip with the given options (-0 stores, -9 deflates).
+  std::string Zip(const std::string& options) {
+    fs::remove(files_.path() + "/a.zip");
+    EXPECT_TRUE(
+        RunCommand({"/bin/sh", "-c", "cd \"$1\" && zip -q -X " + options + " a.zip JovTab.exe",
+                    "sh", files_.path()},
+                   files_.path()));
+    return TempDir::Read(files_.path() + "/a.zip");
+  }
+  // zip writing to a pipe: sizes and CRC after the data, the data-descriptor flag set.
+  std::string ZipThroughPipe() {
+    EXPECT_TRUE(RunCommand(
+        {"/bin/sh", "-c", "cd \"$1\" && zip -q - JovTab.exe | cat > p.zip", "sh", files_.path()},
+        files_.path()));
+    return TempDir::Read(files_.path() + "/p.zip");
+  }
+  // python3's zipfile: the entry under the given name holding content, zip64 when asked.
+  std::string PythonZip(const std::string& entry, const std::string& content, bool zip64) {
+    const std::string in = files_.Write("content.bin", content);
+    const std::string out = files_.path() + "/py.zip";
+    const char* script =
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    with z.open(sys.argv[2], 'w', force_zip64=sys.argv[4] == '1') as w:\n"
+        "        w.write(open(sys.argv[3], 'rb').read())\n";
+    EXPECT_TRUE(RunCommand({"/usr/bin/python3", "-c", script, out, entry, in, zip64 ? "1" : "0"},
+                           files_.path()));
+    return TempDir::Read(out);
+  }
+
+  // The download fails naming the file and each fragment, leaves the working folder empty,
+  // and the next download from a healthy server works.
+  void ExpectCleanFailure(const std::function<void()>& download,
+                          const std::vector<std::string>& fragments) {
+    std::string message = "no error";
+    try {
+      download();
+    } catch (const Error& error) {
+      message = error.what();
+    }
+    EXPECT_NE(message.find("JovTab.exe"), std::string::npos) << message;
+    for (const std::string& fragment : fragments) {
+      EXPECT_NE(message.find(fragment), std::string::npos) << message;
+    }
+    EXPECT_EQ(WorkFiles(), std::vector<std::string>{}) << message;
+    EXPECT_EQ(progress_.events.size() % 2, 0u) << "every Begin has its End";
+    ResetServerStall();
+    const std::string folder = settings_.working_directory;
+    settings_ = ExeDownloadSettings{};
+    settings_.working_directory = folder;
+    ASSERT_NO_THROW(Download(Base("ok")));
+    EXPECT_EQ(Downloaded(), payload_);
+    fs::remove(work_.path() + "/JovTab.exe");
+  }
+
+  const std::string payload_ = Payload();
+  TempDir work_;
+  TempDir files_;
+  TestServer http_{std::make_unique<httplib::Server>()};
+  ExeDownloadSettings settings_;
+  Recorder progress_;
+};
+
+TEST_F(ExeDownload, EveryKindOfArchiveAndAnswerGivesTheWholeFile) {
+  const std::string stored = Zip("-0");
+  const std::string deflated = Zip("-9");
+  const std::string piped = ZipThroughPipe();
+  const std::string zip64 = PythonZip("jovtab.EXE", payload_, true);
+  const auto size = [](const std::string& bytes) {
+    return static_cast<std::int64_t>(bytes.size());
+  };
+  const struct {
+    const char* label;
+    Handler serve;
+    std::int64_t told_total;  // what Begin hears
+    std::int64_t size;
+  } cases[] = {
+      {"stored", Whole(stored), size(stored), size(stored)},
+      {"deflated", Whole(deflated), size(deflated), size(deflated)},
+      {"data descriptor", Whole(piped), size(piped), size(piped)},
+      {"zip64, entry name in other case", Whole(zip64), size(zip64), size(zip64)},
+      {"chunked", Chunked(deflated), -1, size(deflated)},
+      {"no length", Unsized(deflated), -1, size(deflated)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    http_.Route("/case/JovTab.exe.zip", c.serve);
+    progress_ = Recorder{};
+    // Neither a stale file under the final name nor a temporary left by a power cut is in
+    // the way.
+    work_.Write("JovTab.exe", "old");
+    work_.Write(".JovTab.exe.download-AAAAAA", "left over");
+    // One left long ago goes, with no other file.
+    for (const char* old : {".JovTab.exe.unpack-BBBBBB", ".JovTab.exe.unpack-CC", "a.tmp"}) {
+      fs::last_write_time(work_.Write(old, "old"), fs::file_time_type::clock::now() - 48h);
+    }
+    ASSERT_NO_THROW(Download(Base("case")));
+    EXPECT_EQ(Downloaded(), payload_);
+    EXPECT_EQ(fs::status(work_.path() + "/JovTab.exe").permissions() & fs::perms::owner_exec,
+              fs::perms::owner_exec);
+    EXPECT_EQ(WorkFiles(),
+              (std::vector<std::string>{".JovTab.exe.download-AAAAAA", ".JovTab.exe.unpack-CC",
+                                        "JovTab.exe", "a.tmp"}))
+        << "no temporary of its own left";
+    ASSERT_EQ(progress_.events.size(), 2u);
+    EXPECT_EQ(progress_.events[0], "Begin JovTab.exe " + std::to_string(c.told_total));
+    EXPECT_EQ(progress_.events[1], "End at " + std::to_string(c.size));
+  }
+}
+
+TEST_F(ExeDownload, RedirectsAreFollowedFiveTimesAtMost) {
+  // /rN/ leads to /r(N-1)/ by relative, absolute-path and absolute-URL locations in turn.
+  const std::string origin = "http://127.0.0.1:" + std::to_string(http_.port());
+  http_.Route("/r0/JovTab.exe.zip", Whole(Zip("-9")));
+  for (int n = 1; n <= 6; ++n) {
+    const std::string next = "r" + std::to_string(n - 1) + "/JovTab.exe.zip";
+    const std::string location = n % 3 == 0   ? "../" + next
+                                 : n % 3 == 1 ? "/" + next
+                                              : origin + "/" + next;
+    http_.Route("/r" + std::to_string(n) + "/JovTab.exe.zip", Redirect(location, 301 + n % 2));
+  }
+  ASSERT_NO_THROW(Download(Base("r3")));
+  EXPECT_EQ(Downloaded(), payload_);
+  fs::remove(work_.path() + "/JovTab.exe");
+  ASSERT_NO_THROW(Download(Base("r5")));
+  fs::remove(work_.path() + "/JovTab.exe");
+  ExpectCleanFailure([&] { Download(Base("r6")); }, {"more than 5 redirects"});
+}
+
+TEST_F(ExeDownload, FaultsFailNamingTheFileAndLeaveNothingBehind) {
+  const std::string stored = Zip("-0");
+  std::string flipped = stored;
+  flipped[stored.find(payload_.substr(1000, 64)) + 10] ^= 0x01;
+  const std::string big = PythonZip("JovTab.exe", Payload() + Payload() + Payload() + Payload(),
+                                    false);  // about 0.6 MiB packed, 1.2 MiB unpacked
+  const std::string zeros = PythonZip("JovTab.exe", std::string(3 << 20, '\0'), false);
+  const std::string stored_big = Zip("-0") + std::string(1 << 20, 'x');  // over 1 MiB sent
+  const struct {
+    const char* label;
+    Handler serve;
+    std::int64_t max_mb;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"not found", [](auto&, auto& r) { r.status = 404; }, 0, {"HTTP 404"}},
+      {"server error", [](auto&, auto& r) { r.status = 500; }, 0, {"HTTP 500"}},
+      {"redirect elsewhere than http", Redirect("ftp://127.0.0.1/x"), 0, {"ftp://"}},
+      {"closed mid-body", Cut(stored, 100 * 1024), 0, {"closed after"}},
+      {"one byte flipped", Whole(flipped), 0, {"CRC error"}},
+      {"no such entry", Whole(PythonZip("Other.exe", payload_, false)), 0, {"no entry JovTab.exe"}},
+      {"entry name as a path",
+       Whole(PythonZip("../JovTab.exe", payload_, false)),
+       0,
+       {"no entry JovTab.exe"}},
+      {"not an archive", Whole(std::string(5000, 'z')), 0, {"not a usable zip archive"}},
+      {"too large by length", Whole(stored_big), 1, {"more than the limit of 1 MiB"}},
+      {"too large while streaming", Chunked(stored_big), 1, {"larger than the limit of 1 MiB"}},
+      {"unpacks too large", Whole(big), 1, {"more than the limit of 1 MiB"}},
+      {"unpacks too large, small archive", Chunked(zeros), 1, {"more than the limit of 1 MiB"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    http_.Route("/bad/JovTab.exe.zip", c.serve);
+    if (c.max_mb > 0) settings_.max_bytes = c.max_mb << 20;
+    ExpectCleanFailure([&] { Download(Base("bad")); }, c.expected);
+  }
+}
+
+TEST_F(ExeDownload, NoSpaceIsToldBeforeTheDiskFills) {
+  // A disk with 100 KiB free when the download begins.
+  const auto free_space = [](const std::string& folder) {
+    std::int64_t free = 100 * 1024;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      free -= static_cast<std::int64_t>(entry.file_size());
+    }
+    return free;
+  };
+  http_.Route("/c/JovTab.exe.zip", Chunked(Zip("-0")));
+  for (const char* folder : {"ok", "c"}) {
+    SCOPED_TRACE(folder);
+    settings_.free_space = free_space;
+    ExpectCleanFailure([&] { Download(Base(folder)); }, {"no space left in " + work_.path()});
+  }
+}
+
+TEST_F(ExeDownload, AReadOnlyWorkingFolderFailsNamingIt) {
+  ExpectCleanFailure(
+      [&] {
+        struct Writable {
+          std::string folder;
+          ~Writable() { fs::permissions(folder, fs::perms::owner_all); }
+        } restore{work_.path()};
+        fs::permissions(work_.path(), fs::perms::owner_read | fs::perms::owner_exec);
+        const WithoutDacOverride honour_permissions;
+        Download(Base("ok"));
+      },
+      {"cannot create a file in " + work_.path() + "/", "Permission denied"});
+}
+
+TEST_F(ExeDownload, AStalledServerEndsTheDownloadAndTheLaterOnesAtOnce) {
+  http_.Route("/slow/JovTab.exe.zip", http_.Stall(Zip("-0"), 64 * 1024));
+  settings_.stall_timeout = 1s;
+  const auto start = std::chrono::steady_clock::now();
+  const std::string message = MessageOfA<Error>([&] { Download(Base("slow")); });
+  EXPECT_NE(message.find("JovTab.exe.zip"), std::string::npos) << message;
+  EXPECT_NE(message.find("no data for 1 s"), std::string::npos) << message;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+  http_.Release();
+  EXPECT_TRUE(ServerHasStalled());
+  EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
+  // Even a healthy source is not tried again in this start.
+  ExpectCleanFailure([&] { Download(Base("ok")); },
+                     {"stopped answering earlier", "no data for 1 s"});
+}
+
+TEST_F(ExeDownload, AMissingSignatureIsASignatureErrorNamingWhereItWasLookedFor) {
+  settings_.public_key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
+  http_.Route("/big/JovTab.exe.zip", Whole(Zip("-9")));
+  http_.Route("/big/JovTab.exe.zip.sig", Chunked(std::string(5000, 'A')));
+  EXPECT_EQ(MessageOfA<SignatureError>([&] { Download(Base("ok")); }),
+            "Cannot install JovTab.exe.zip: no signature at " + Base("ok") + "JovTab.exe.zip.sig");
+  EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
+  ExpectCleanFailure(
+      [&] {
+        settings_.public_key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
+        Download(Base("big"));
+      },
+      {"larger than 4 KiB"});
+}
+
+TEST_F(ExeDownload, HttpsChecksTheServersCertificate) {
+  TempDir tls;
+  ASSERT_TRUE(RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                          "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                          tls.path() + "/key.pem", "-out", tls.path() + "/cert.pem", "-days", "2",
+                          "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+                         tls.path()));
+  TestServer https(std::make_unique<httplib::SSLServer>((tls.path() + "/cert.pem").c_str(),
+                                                        (tls.path() + "/key.pem").c_str()));
+  https.Route("/s/JovTab.exe.zip", Chunked(Zip("-9")));
+  const std::string source = "HTTPS://127.0.0.1:" + std::to_string(https.port()) + "/s/";
+  settings_.ca_file = tls.path() + "/cert.pem";
+  ASSERT_NO_THROW(Download(source));
+  EXPECT_EQ(Downloaded(), payload_);
+  fs::remove(work_.path() + "/JovTab.exe");
+  // Nor does a checked connection hand over to an unchecked one.
+  https.Route("/down/JovTab.exe.zip", Redirect(Base("ok") + "JovTab.exe.zip"));
+  ExpectCleanFailure(
+      [&] {
+        settings_.ca_file = tls.path() + "/cert.pem";
+        Download("https://127.0.0.1:" + std::to_string(https.port()) + "/down/");
+      },
+      {"redirected from https"});
+  // With no authority given, the system's store counts: here OpenSSL's default file, which
+  // SSL_CERT_FILE moves to the test's certificate.
+  settings_.ca_file.clear();
+  ::setenv("SSL_CERT_FILE", (tls.path() + "/cert.pem").c_str(), 1);
+  EXPECT_NO_THROW(Download(source));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(Downloaded(), payload_);
+  fs::remove(work_.path() + "/JovTab.exe");
+  // Without the test's authority the certificate is nobody's.
+  ExpectCleanFailure([&] { Download(source); }, {"certificate is not trusted"});
+}
+
+TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
+  TempDir updates;
+  updates.Write("JovTab.exe.zip", Zip("-9"));
+  // Listed too, as the server lists every file whose name begins with the archive's.
+  updates.Write("JovTab.exe.zip.sig", "c2lnbmF0dXJl\n");
+  AppServer server({"--updates", updates.path()}, files_.path() + "/server.err");
+  ASSERT_GT(server.port(), 0);
+  HttpAppServerChannel channel;
+  channel.Open("127.0.0.1", server.port(), "lum.rdmAtualizaEstrutura");
+  const std::string reply = channel.Call("GetFileVersion", {"&JovTab.exe"});
+  const std::size_t crlf = reply.find("\r\n");
+  ASSERT_NE(crlf, std::string::npos) << reply;
+  std::vector<std::string> lines;
+  for (std::size_t at = crlf + 2, end; (end = reply.find("\r\n", at)) != std::string::npos;
+       at = end + 2) {
+    lines.push_back(reply.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 2u) << reply;
+  DownloadExeFiles(lines, reply.substr(0, crlf), settings_, nullptr);
+  EXPECT_EQ(Downloaded(), payload_);
+}
+
+TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
+  // This program's folder is the program directory; nothing else here reads its clientlib.ini.
+  const std::string ini = ProgramDirectory() + "/clientlib.ini";
+  struct Removed {
+    std::string path;
+    ~Removed() { fs::remove(path); }
+  } removed{ini};
+  std::ofstream(ini) << "[Paths]\nWorkingDirectory=" << work_.path()
+                     << "\n[Update]\nMaxDownloadMB=1\n";
+  http_.Route("/big/JovTab.exe.zip", Whole(Zip("-0") + std::string(1 << 20, 'x')));
+  bool flag = false;
+  const std::vector<std::string> lines = {"JovTab.exe.zip=20240131235959"};
+  Dwnldftp::GetExeFile({"/opt/caixa/JovTab.exe"}, lines, Base("ok"), flag);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(Downloaded(), payload_);
+  EXPECT_NE(MessageOfA<Error>([&] {
+              Dwnldftp::GetExeFile({}, lines, Base("big"), flag);
+            }).find("more than the limit of 1 MiB"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace jov::testing
