@@ -186,7 +186,18 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     std::string cause;
     bool stalls;  // counts as the server having stopped answering
   };
+  const auto header_flood = [](int fd) {
+    Send(fd, "HTTP/1.1 200 OK\r\n");
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) lines += "X-Filler: abcdefghijklmnopqrstuvwxyz\r\n";
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < end && Send(fd, lines)) {
+    }
+    return ScriptedServer::kClose;
+  };
   const std::vector<Case> cases = {
+      {"floods header lines", CallsGet(header_flood), false, "no complete answer within 600 ms",
+       true},
       {"accepts and never answers the connect check", Everything(silent), true,
        "no answer within 800 ms", true},
       {"trickles the connect check's answer", Everything(trickled), true, "no answer within 800 ms",

@@ -69,6 +69,10 @@ void ScriptedServer::Serve() {
     if (::poll(&waiting, 1, 20) <= 0) continue;
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    // A client that stops reading ends a flooding script instead of blocking it until the
+    // kernel gives the connection up.
+    const timeval limit{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     ++connections_;
     if (Converse(fd)) ::close(fd);
   }
