@@ -1,15 +1,20 @@
 #include "clientlib/http_channel.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "clientlib/server_stall.h"
+#include "clientlib/socket_bytes.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 
@@ -47,44 +52,64 @@ std::string PathPart(const std::string& text) {
   return out;
 }
 
-// Ends the client's request in flight when the deadline passes before Disarm: a server that
-// sends nothing, or its head a byte at a time, gives the content receiver no chance to look
-// at the clock. The client's stop() is the one call it allows from another thread; it only
-// shuts the socket down, so the request fails with a read error on the calling thread.
+// Ends the client's request in flight when the deadline passes, or when the check (looked at
+// every 50 ms) says the request has gone wrong, before Disarm: a server that sends nothing,
+// or its head a byte at a time, gives the content receiver no chance to look at the clock.
+// The client's stop() is the one call it allows from another thread; it only shuts the socket
+// down, so the request fails with a read error on the calling thread.
 class Watchdog {
  public:
-  Watchdog(httplib::Client& client, Clock::time_point deadline)
-      : thread_([this, &client, deadline] {
+  Watchdog(httplib::Client& client, Clock::time_point deadline, std::function<bool()> check)
+      : check_(std::move(check)), thread_([this, &client, deadline] {
           std::unique_lock<std::mutex> lock(mutex_);
-          if (!woken_.wait_until(lock, deadline, [this] { return done_; })) {
-            fired_ = true;
+          while (!done_) {
+            const auto now = Clock::now();
+            if (now >= deadline) {
+              late_ = true;
+            } else if (check_()) {
+              overrun_ = true;
+            } else {
+              woken_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(50)));
+              continue;
+            }
             client.stop();
+            return;
           }
         }) {}
   ~Watchdog() { Disarm(); }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  // Returns whether the deadline passed and the request was ended; never stops it after this.
-  bool Disarm() {
-    if (thread_.joinable()) {
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        done_ = true;
-      }
-      woken_.notify_one();
-      thread_.join();
+  // Joins the watchdog; it never stops the request after this.
+  void Disarm() {
+    if (!thread_.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
     }
-    return fired_;
+    woken_.notify_one();
+    thread_.join();
   }
+  // Valid after Disarm: whether the deadline passed, or the check fired, and the request
+  // was ended.
+  bool late() const { return late_; }
+  bool overrun() const { return overrun_; }
 
  private:
+  std::function<bool()> check_;
   std::mutex mutex_;
   std::condition_variable woken_;
   bool done_ = false;
-  bool fired_ = false;
+  bool late_ = false;
+  bool overrun_ = false;
   std::thread thread_;  // last: starts once the members above exist
 };
+
+// The most an answer's head may take on the wire, with what the kernel may have received of
+// the body before the head is parsed (the receive buffer is kept at kReceiveBuffer): header
+// lines are kept in memory at many times their size, so a flood of them is ended early.
+constexpr std::size_t kMaxHead = std::size_t{1} << 20;
+constexpr int kReceiveBuffer = 256 * 1024;
 
 // One request and its answer, bounded in time and size.
 struct Exchange {
@@ -92,20 +117,34 @@ struct Exchange {
   int status = 0;
   std::string body;
   bool too_big = false;
+  bool head_too_big = false;
   bool late = false;  // the time limit passed before the answer was complete
   bool connect_failed = false;
 };
 
-Exchange Send(httplib::Client& client, httplib::Request request,
+// socket is the client's current socket, as its socket options callback stores it.
+Exchange Send(httplib::Client& client, const std::atomic<int>& socket, httplib::Request request,
               std::chrono::milliseconds connect_limit, std::chrono::milliseconds limit,
               std::size_t max_bytes) {
   Exchange out;
+  std::atomic<bool> head_done{false};
+  // What a kept-alive socket had received before this request; a new one starts at zero.
+  const int kept = socket.load();
+  const std::uint64_t before = TcpBytesReceived(kept).value_or(0);
+  auto head_too_long = [&] {
+    if (head_done) return false;
+    const int now = socket.load();
+    const std::optional<std::uint64_t> received = TcpBytesReceived(now);
+    if (!received) return false;
+    return *received - (now == kept ? before : 0) > kMaxHead;
+  };
   const auto start = Clock::now();
   const auto deadline = start + limit;
   client.set_connection_timeout(std::min(connect_limit, limit));
   client.set_read_timeout(limit);
   client.set_write_timeout(limit);
   request.response_handler = [&](const httplib::Response& head) {
+    head_done = true;
     // A declared length over the bound ends the call before any of the body is read.
     const std::string length = head.get_header_value("Content-Length");
     if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > max_bytes) {
@@ -129,9 +168,11 @@ Exchange Send(httplib::Client& client, httplib::Request request,
   httplib::Response response;
   bool ok = false;
   {
-    Watchdog watchdog(client, deadline);
+    Watchdog watchdog(client, deadline, head_too_long);
     ok = client.send(request, response, out.error);
-    if (watchdog.Disarm()) out.late = true;
+    watchdog.Disarm();
+    if (watchdog.late()) out.late = true;
+    if (watchdog.overrun()) out.head_too_big = true;
   }
   if (ok) {
     out.status = response.status;
@@ -142,6 +183,7 @@ Exchange Send(httplib::Client& client, httplib::Request request,
   out.connect_failed =
       out.error == httplib::Error::Connection || out.error == httplib::Error::ConnectionTimeout;
   // A read or connect that ran into the per-read or connect time-out at the deadline.
+  if (out.head_too_big) return out;
   if (!out.too_big && Clock::now() >= deadline) out.late = true;
   if (out.connect_failed && out.error == httplib::Error::ConnectionTimeout) out.late = true;
   if (out.connect_failed && Clock::now() - start >= std::min(connect_limit, limit)) {
@@ -155,6 +197,7 @@ Exchange Send(httplib::Client& client, httplib::Request request,
 struct HttpAppServerChannel::Impl {
   Timeouts timeouts;
   std::unique_ptr<httplib::Client> client;
+  std::atomic<int> socket{-1};  // the client's socket, for the head's bound
   std::string server_name;
   std::string where;  // "lum.x at host:port", for messages
 
@@ -162,6 +205,7 @@ struct HttpAppServerChannel::Impl {
   // what names the exchange for the stall's later messages.
   std::string Cause(const Exchange& exchange, std::chrono::milliseconds limit,
                     const std::string& what) const {
+    if (exchange.head_too_big) return "the answer's head exceeded " + Bytes(kMaxHead);
     if (exchange.too_big) return "the answer exceeded " + Bytes(timeouts.max_answer_bytes);
     if (exchange.late) {
       std::string cause;
@@ -217,14 +261,20 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   auto client = std::make_unique<httplib::Client>(bare, port);
   client->set_keep_alive(true);
   client->set_url_encode(false);
+  impl_->socket = -1;
+  client->set_socket_options([socket = &impl_->socket](int fd) {
+    const int size = kReceiveBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    socket->store(fd);
+  });
   impl_->server_name = server_name;
   impl_->where = where;
   httplib::Request request;
   request.method = "GET";
   request.path = "/" + PathPart(server_name) + "/";
   const Timeouts& limits = impl_->timeouts;
-  const Exchange answer =
-      Send(*client, std::move(request), limits.connect, limits.connect, limits.max_answer_bytes);
+  const Exchange answer = Send(*client, impl_->socket, std::move(request), limits.connect,
+                               limits.connect, limits.max_answer_bytes);
   if (answer.error != httplib::Error::Success) {
     throw Error(failure + impl_->Cause(answer, limits.connect, "the connect check"));
   }
@@ -252,8 +302,8 @@ std::string HttpAppServerChannel::Call(const std::string& method,
   request.set_header("Content-Type", "application/json");
   request.body = body.dump();
   const Timeouts& limits = impl_->timeouts;
-  const Exchange answer = Send(*impl_->client, std::move(request), limits.connect, limits.answer,
-                               limits.max_answer_bytes);
+  const Exchange answer = Send(*impl_->client, impl_->socket, std::move(request), limits.connect,
+                               limits.answer, limits.max_answer_bytes);
   if (answer.error != httplib::Error::Success) {
     throw Error(what + impl_->Cause(answer, limits.answer, method));
   }
