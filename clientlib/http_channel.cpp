@@ -136,7 +136,9 @@ Exchange Send(httplib::Client& client, const std::atomic<int>& socket, httplib::
     const int now = socket.load();
     const std::optional<std::uint64_t> received = TcpBytesReceived(now);
     if (!received) return false;
-    return *received - (now == kept ? before : 0) > kMaxHead;
+    // A reconnect may get the old descriptor number back with a counter that starts anew.
+    const std::uint64_t base = now == kept && *received >= before ? before : 0;
+    return *received - base > kMaxHead;
   };
   const auto start = Clock::now();
   const auto deadline = start + limit;
@@ -182,11 +184,12 @@ Exchange Send(httplib::Client& client, const std::atomic<int>& socket, httplib::
   if (out.error == httplib::Error::Success) out.error = httplib::Error::Unknown;
   out.connect_failed =
       out.error == httplib::Error::Connection || out.error == httplib::Error::ConnectionTimeout;
-  // A read or connect that ran into the per-read or connect time-out at the deadline.
-  if (out.head_too_big) return out;
-  if (!out.too_big && Clock::now() >= deadline) out.late = true;
-  if (out.connect_failed && out.error == httplib::Error::ConnectionTimeout) out.late = true;
-  if (out.connect_failed && Clock::now() - start >= std::min(connect_limit, limit)) {
+  if (out.too_big || out.head_too_big) return out;
+  // A read that ran into the per-read time-out at the deadline, or a connect into its own.
+  const auto took = Clock::now() - start;
+  if (took >= limit) out.late = true;
+  if (out.connect_failed &&
+      (out.error == httplib::Error::ConnectionTimeout || took >= std::min(connect_limit, limit))) {
     out.late = true;
   }
   return out;
