@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 #include "clientlib/app_server_channel.h"
@@ -11,12 +12,19 @@ namespace jov {
 // Open checks GET /<server name>/ for 200; Call posts a JSON array of the arguments to
 // /<server name>/<method> and takes "result" from the JSON object answered with 200. Texts
 // travel as JSON strings of their Windows-1252 characters. One keep-alive connection serves
-// every call until Close. Every call blocks for at most the connect plus the read time-out.
+// every call until Close.
+//
+// Every exchange is bounded however the server behaves: Open blocks for at most the connect
+// limit (connection and answer together), Call for at most the answer limit (from sending the
+// request to the answer's last byte, a reconnect included), and an answer body larger than
+// the size limit ends the call. Once an Open or a Call of this process has run out of time,
+// the later ones fail at once (see clientlib/server_stall.h); a refused connection is no stall.
 class HttpAppServerChannel : public AppServerChannel {
  public:
   struct Timeouts {
     std::chrono::milliseconds connect{5000};
-    std::chrono::milliseconds read{30000};
+    std::chrono::milliseconds answer{30000};
+    std::size_t max_answer_bytes = std::size_t{64} << 20;
   };
 
   HttpAppServerChannel();

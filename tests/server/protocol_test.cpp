@@ -13,14 +13,17 @@
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "clientlib/consiste.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/net_connection.h"
+#include "clientlib/server_stall.h"
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/errors.h"
+#include "tests/server/scripted_server.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,119 +31,6 @@ namespace jov::testing {
 namespace {
 
 const std::string kModule = "lum.rdmAtualizaEstrutura";
-
-int Listener(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::listen(fd, 16);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
-void Send(int fd, const std::string& bytes) {
-  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-}
-
-std::string Answer(int status, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) +
-         " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-// A loopback server that answers each request as its script says. The script sees the
-// request (head and body) and writes to the socket; what it returns says whether the
-// connection goes on, closes, or is left open and unanswered.
-class ScriptedServer {
- public:
-  enum Then { kGoOn, kClose, kStall };
-  using Script = std::function<Then(int fd, const std::string& request)>;
-
-  explicit ScriptedServer(Script script) : script_(std::move(script)) {
-    listener_ = Listener(port_);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~ScriptedServer() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-    for (int fd : stalled_) ::close(fd);
-  }
-  int port() const { return port_; }
-  int connections() const { return connections_; }
-  std::vector<std::string> requests() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-
- private:
-  void Serve() {
-    while (!stop_) {
-      pollfd waiting{listener_, POLLIN, 0};
-      if (::poll(&waiting, 1, 20) <= 0) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      ++connections_;
-      if (Converse(fd)) ::close(fd);
-    }
-  }
-
-  // Returns true when the connection is done with and may be closed.
-  bool Converse(int fd) {
-    std::string pending;
-    while (!stop_) {
-      const std::size_t end = pending.find("\r\n\r\n");
-      if (end == std::string::npos) {
-        pollfd waiting{fd, POLLIN, 0};
-        if (::poll(&waiting, 1, 20) <= 0) continue;
-        char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return true;
-        pending.append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      std::size_t length = 0;
-      const auto at = pending.find("Content-Length: ");
-      if (at != std::string::npos && at < end) length = std::stoul(pending.substr(at + 16));
-      if (pending.size() < end + 4 + length) {
-        char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return true;
-        pending.append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      const std::string request = pending.substr(0, end + 4 + length);
-      pending.erase(0, request.size());
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-      }
-      switch (script_(fd, request)) {
-        case kGoOn:
-          break;
-        case kClose:
-          return true;
-        case kStall:
-          stalled_.push_back(fd);
-          return false;
-      }
-    }
-    return true;
-  }
-
-  Script script_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> connections_{0};
-  std::vector<int> stalled_;
-  std::mutex mutex_;
-  std::vector<std::string> requests_;
-};
 
 bool IsConnectCheck(const std::string& request) {
   return request.rfind("GET /" + kModule + "/ HTTP/1.1\r\n", 0) == 0;
@@ -161,7 +51,14 @@ ScriptedServer::Script CallsAnswered(const std::string& bytes,
 
 HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
 
-TEST(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
+// Every test starts with a server that has not stalled yet.
+class HttpChannel : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetServerStall(); }
+  void TearDown() override { ResetServerStall(); }
+};
+
+TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
   ScriptedServer server(
       CallsAnswered(Answer(200, "{\"result\": \"Cora\\u00e7\\u00e3o \\u20ac\"}")));
   HttpAppServerChannel channel;
@@ -187,7 +84,7 @@ TEST(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
             std::string::npos);
 }
 
-TEST(HttpChannel, ARefusedConnectionSaysSo) {
+TEST_F(HttpChannel, ARefusedConnectionSaysSo) {
   int port = 0;
   ::close(Listener(port));  // nothing listens there any more
   HttpAppServerChannel channel(Short());
@@ -198,24 +95,7 @@ TEST(HttpChannel, ARefusedConnectionSaysSo) {
             std::string::npos);
 }
 
-TEST(HttpChannel, AServerThatNeverAnswersTimesOutWithinTheBound) {
-  ScriptedServer silent([](int, const std::string&) { return ScriptedServer::kStall; });
-  HttpAppServerChannel channel(Short());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_NE(MessageOf([&] {
-              channel.Open("127.0.0.1", silent.port(), kModule);
-            }).find("no answer within 300 ms"),
-            std::string::npos);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-
-  ScriptedServer stalls_calls(CallsAnswered("", ScriptedServer::kStall));
-  channel.Open("127.0.0.1", stalls_calls.port(), kModule);
-  const std::string message = MessageOf([&] { channel.Call("GetDadosHttp", {""}); });
-  EXPECT_EQ(message, "Call GetDadosHttp on " + kModule + " at 127.0.0.1:" +
-                         std::to_string(stalls_calls.port()) + " failed: no answer within 300 ms");
-}
-
-TEST(HttpChannel, BadAnswersRaiseAndSayWhich) {
+TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
   const std::vector<std::pair<std::string, std::string>> answers = {
       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"result\": \"abc",
        "the connection closed before the answer was complete"},
@@ -239,7 +119,7 @@ TEST(HttpChannel, BadAnswersRaiseAndSayWhich) {
   }
 }
 
-TEST(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
+TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
   ScriptedServer server([](int fd, const std::string&) {
     Send(fd, Answer(404, "no module"));
     return ScriptedServer::kGoOn;
@@ -252,11 +132,202 @@ TEST(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
             std::string::npos);
 }
 
+// An answer's head, then chunks of body for as long as the client reads them.
+ScriptedServer::Then EndlessChunks(int fd) {
+  if (!Send(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")) {
+    return ScriptedServer::kClose;
+  }
+  const std::string chunk = "1000\r\n" + std::string(0x1000, 'x') + "\r\n";
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < end && Send(fd, chunk)) {
+  }
+  return ScriptedServer::kClose;
+}
+
+// The connect check answered at once; each call answered by the given behaviour.
+ScriptedServer::Script CallsGet(std::function<ScriptedServer::Then(int)> behaviour) {
+  return [behaviour](int fd, const std::string& request) {
+    if (IsConnectCheck(request)) {
+      Send(fd, Answer(200, kModule));
+      return ScriptedServer::kGoOn;
+    }
+    return behaviour(fd);
+  };
+}
+
+ScriptedServer::Script Everything(std::function<ScriptedServer::Then(int)> behaviour) {
+  return [behaviour](int fd, const std::string&) { return behaviour(fd); };
+}
+
+TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
+  const std::string kResult = "{\"result\": \"abcdefghij\"}";
+  const auto silent = [](int) { return ScriptedServer::kStall; };
+  const auto trickled = [&](int fd) {
+    Trickle(fd, Answer(200, kResult), 100ms);
+    return ScriptedServer::kClose;
+  };
+  const auto body_trickled = [&](int fd) {
+    Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kResult.size()) + "\r\n\r\n");
+    Trickle(fd, kResult, 100ms);
+    return ScriptedServer::kClose;
+  };
+  const auto declared_huge = [](int fd) {
+    Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 10000000000\r\n\r\n{\"result\": \"");
+    return ScriptedServer::kStall;
+  };
+  const auto until_close = [](int fd) {
+    Send(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100000, 'x'));
+    return ScriptedServer::kClose;
+  };
+  struct Case {
+    const char* what;
+    ScriptedServer::Script script;
+    bool at_connect;  // the connect check misbehaves, else the call after it
+    std::string cause;
+    bool stalls;  // counts as the server having stopped answering
+  };
+  const auto header_flood = [](int fd) {
+    Send(fd, "HTTP/1.1 200 OK\r\n");
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) lines += "X-Filler: abcdefghijklmnopqrstuvwxyz\r\n";
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < end && Send(fd, lines)) {
+    }
+    return ScriptedServer::kClose;
+  };
+  const std::vector<Case> cases = {
+      {"floods header lines", CallsGet(header_flood), false, "the answer's head exceeded 1 MiB",
+       false},
+      {"floods the connect check with header lines", Everything(header_flood), true,
+       "the answer's head exceeded 1 MiB", false},
+      {"accepts and never answers the connect check", Everything(silent), true,
+       "no answer within 800 ms", true},
+      {"trickles the connect check's answer", Everything(trickled), true, "no answer within 800 ms",
+       true},
+      {"never answers the call", CallsGet(silent), false, "no complete answer within 600 ms", true},
+      {"trickles the call's head", CallsGet(trickled), false, "no complete answer within 600 ms",
+       true},
+      {"trickles the call's body", CallsGet(body_trickled), false,
+       "no complete answer within 600 ms", true},
+      {"streams an endless chunked answer to the call", CallsGet(EndlessChunks), false,
+       "the answer exceeded 64 KiB", false},
+      {"streams an endless answer to the connect check", Everything(EndlessChunks), true,
+       "the answer exceeded 64 KiB", false},
+      {"declares a body larger than the bound", CallsGet(declared_huge), false,
+       "the answer exceeded 64 KiB", false},
+      {"sends a body larger than the bound until it closes", CallsGet(until_close), false,
+       "the answer exceeded 64 KiB", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetServerStall();
+    ScriptedServer server(c.script);
+    const std::string where = kModule + " at 127.0.0.1:" + std::to_string(server.port());
+    HttpAppServerChannel channel({800ms, 600ms, 64 * 1024});
+    const auto start = std::chrono::steady_clock::now();
+    std::string message;
+    if (c.at_connect) {
+      message = MessageOf([&] { channel.Open("127.0.0.1", server.port(), kModule); });
+      EXPECT_EQ(message, "Cannot connect to " + where + ": " + c.cause);
+    } else {
+      channel.Open("127.0.0.1", server.port(), kModule);
+      message = MessageOf([&] { channel.Call("GetDadosHttp", {""}); });
+      EXPECT_EQ(message, "Call GetDadosHttp on " + where + " failed: " + c.cause);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, (c.at_connect ? 800ms : 1400ms) + 1500ms);
+    if (c.stalls) {
+      EXPECT_GE(took, c.at_connect ? 800ms : 600ms);
+    }
+    EXPECT_EQ(ServerHasStalled(), c.stalls);
+  }
+}
+
+TEST_F(HttpChannel, AnAnswerOfExactlyTheBoundIsTaken) {
+  const std::string head = "{\"result\": \"";
+  const std::string tail = "\"}";
+  const std::size_t bound = 4096;
+  for (const std::size_t size : {bound, bound + 1}) {
+    const std::string result(size - head.size() - tail.size(), 'r');
+    for (const bool chunked : {false, true}) {
+      const std::string body = head + result + tail;
+      const std::string bytes = chunked
+                                    ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                          (std::stringstream() << std::hex << body.size()).str() +
+                                          "\r\n" + body + "\r\n0\r\n\r\n"
+                                    : Answer(200, body);
+      ScriptedServer server(CallsAnswered(bytes));
+      HttpAppServerChannel channel({1000ms, 1000ms, bound});
+      channel.Open("127.0.0.1", server.port(), kModule);
+      if (size == bound) {
+        EXPECT_EQ(channel.Call("GetDadosHttp", {""}), result) << chunked;
+      } else {
+        EXPECT_NE(MessageOf([&] {
+                    channel.Call("GetDadosHttp", {""});
+                  }).find("the answer exceeded 4 KiB"),
+                  std::string::npos)
+            << chunked;
+      }
+    }
+  }
+}
+
+TEST_F(HttpChannel, ALargeAnswerWithinTheBoundsIsTakenWhole) {
+  const std::string result(16 << 20, 'r');
+  ScriptedServer server(CallsAnswered(Answer(200, "{\"result\": \"" + result + "\"}")));
+  HttpAppServerChannel channel;
+  channel.Open("127.0.0.1", server.port(), kModule);
+  EXPECT_EQ(channel.Call("GetDadosHttp", {""}).size(), result.size())
+      << "what the system received ahead of the head is no head flood";
+}
+
+TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
+  ScriptedServer good(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
+  HttpAppServerChannel before(Short());
+  before.Open("127.0.0.1", good.port(), kModule);
+
+  int refused_port = 0;
+  ::close(Listener(refused_port));
+  HttpAppServerChannel refused(Short());
+  EXPECT_NE(MessageOf([&] { refused.Open("127.0.0.1", refused_port, kModule); }).find("refused"),
+            std::string::npos);
+  EXPECT_FALSE(ServerHasStalled()) << "a refused connection is no stall";
+  EXPECT_EQ(before.Call("GetFileVersion", {"&x"}), "ok");
+
+  ScriptedServer stalls(CallsAnswered("", ScriptedServer::kStall));
+  HttpAppServerChannel stalled(Short());
+  stalled.Open("127.0.0.1", stalls.port(), kModule);
+  MessageOf([&] { stalled.Call("GetDadosHttp", {""}); });
+  ASSERT_TRUE(ServerHasStalled());
+
+  const std::string earlier = "the server stopped answering earlier (GetDadosHttp on " + kModule +
+                              " at 127.0.0.1:" + std::to_string(stalls.port()) +
+                              ": no complete answer within 300 ms)";
+  const std::string good_at = kModule + " at 127.0.0.1:" + std::to_string(good.port());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MessageOf([&] { before.Call("GetFileVersion", {"&x"}); }),
+            "Call GetFileVersion on " + good_at + " failed: " + earlier);
+  EXPECT_EQ(MessageOf([&] { stalled.Call("GetFileVersion", {"&x"}); }),
+            "Call GetFileVersion on " + kModule + " at 127.0.0.1:" + std::to_string(stalls.port()) +
+                " failed: " + earlier);
+  HttpAppServerChannel later(Short());
+  EXPECT_EQ(MessageOf([&] { later.Open("127.0.0.1", good.port(), kModule); }),
+            "Cannot connect to " + good_at + ": " + earlier);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  EXPECT_EQ(good.requests().size(), 2u) << "nothing more reached the server";
+
+  ResetServerStall();
+  before.Close();  // the server serves one connection at a time
+  later.Open("127.0.0.1", good.port(), kModule);
+  EXPECT_EQ(later.Call("GetFileVersion", {"&x"}), "ok");
+}
+
 // jov-appserver with an updates folder whose archives have known local times (TZ=BRT3 is
 // three hours behind UTC and needs no time-zone files).
 class AppServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ResetServerStall();
     std::filesystem::create_directories(updates);
     Archive("JovTab.exe.zip", "zip-bytes", 1706756399);  // 31/01/2024 23:59:59 local
     Archive("JOVTAB.EXE.ZIP.old", "old", 1577847600);    // 01/01/2020 00:00:00 local
