@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -564,6 +565,10 @@ void DownloadExeFile(const std::string& name, const std::string& source,
   }
   const std::string url = source + EncodeName(name);
   const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
+  // A register whose working folder was never made still updates; when it cannot be made, the
+  // temporary file's failure below says why.
+  std::error_code not_made;
+  std::filesystem::create_directories(s.working_directory, not_made);
   RemoveOldTemporaries(s, local);
   TempFile archive(s, local + ".download", fail);
   ProgressScope shown{progress};

@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <chrono>
+#include <memory>
 
 #include "clientlib/client_ini.h"
+#include "clientlib/download_progress_window.h"
 #include "clientlib/exe_download.h"
 #include "platform/child_process_linux.h"
 #include "platform/errors.h"
@@ -58,8 +61,14 @@ void GetExeFile(const std::vector<std::string>& /*local_paths*/,
                 bool& flag) {
   // The local paths are the caller's; the server lines alone say what to fetch and where it
   // lands (the working folder).
+  // People see which file is coming while the screen is not up yet; without widgets (a
+  // console tool, a test) the download runs unseen.
+  std::unique_ptr<jov::DownloadProgressWindow> window;
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+    window = std::make_unique<jov::DownloadProgressWindow>();
+  }
   jov::DownloadExeFiles(server_lines, source,
-                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), nullptr);
+                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), window.get());
   flag = true;
 }
 

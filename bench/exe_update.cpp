@@ -1,0 +1,210 @@
+// The whole executable update of a start (nine program files of 8 MB each, newer on
+// jov-appserver on loopback, no question) beside what the stock tools do for the same nine
+// archives: curl downloading each and unzip extracting it.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Cli_jov00000/update/baixa_exe.h"
+#include "clientlib/exe_download.h"
+#include "clientlib/http_channel.h"
+#include "platform/file_system_linux.h"
+#include "platform/process_table_linux.h"
+#include "platform/program_launcher_linux.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kNames = {
+    "JovSinc.exe", "JovImp.exe",     "JovTab.exe",
+    "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
+    "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
+constexpr std::size_t kFileBytes = 8u << 20;
+
+// Starts the program; its standard output goes to out. Returns its pid, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/null") {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Runs the program to its end; its exit code, or -1.
+int Run(const std::vector<std::string>& argv) {
+  const pid_t pid = Spawn(argv);
+  if (pid < 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void MakeOld(const std::string& path) {
+  const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 2 * 86400, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), old, 0);
+}
+
+class Answers : public jov::Dialogs {
+ public:
+  bool Confirm(const std::string&) override { return false; }
+  void Notify(const std::string&, int) override {}
+  void ShowMessage(const std::string&) override {}
+  void ShowException(const std::string&) override {}
+};
+
+class Settings : public jov::LibrarySettings {
+ public:
+  explicit Settings(std::string work) : work_(std::move(work)) {}
+  std::string WorkingDirectory() override { return work_; }
+  std::string WebURL() override { return "127.0.0.1"; }
+  int WebPort() override { return 0; }
+  std::string DriveC() override { return "/"; }
+  std::string ConnectionString() override { return {}; }
+
+ private:
+  std::string work_;
+};
+
+// GetExeFile with the bench's working folder in place of clientlib.ini's.
+class Downloads : public jov::Downloader {
+ public:
+  explicit Downloads(std::string work) { settings_.working_directory = std::move(work); }
+  void GetExeFile(const std::vector<std::string>&, const std::vector<std::string>& lines,
+                  const std::string& source, bool& flag) override {
+    jov::DownloadExeFiles(lines, source, settings_, nullptr);
+    flag = true;
+  }
+
+ private:
+  jov::ExeDownloadSettings settings_;
+};
+
+struct Setup {
+  std::string root;
+  std::string program;
+  std::string url;
+  int port = 0;
+  pid_t server = -1;
+
+  Setup() {
+    char pattern[] = "/tmp/jov-update-bench-XXXXXX";
+    root = ::mkdtemp(pattern);
+    program = root + "/caixa/";
+    for (const char* dir : {"/caixa", "/updates", "/work", "/stock", "/make"}) {
+      fs::create_directories(root + dir);
+    }
+    std::mt19937_64 random(42);
+    std::string bytes(kFileBytes, '\0');
+    for (const std::string& name : kNames) {
+      for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        const std::uint64_t word = random();
+        std::memcpy(&bytes[i], &word, 8);
+      }
+      std::ofstream(root + "/make/" + name, std::ios::binary) << bytes;
+      std::ofstream(program + name, std::ios::binary) << "old";
+      Run({"zip", "-q", "-j", root + "/updates/" + name + ".zip", root + "/make/" + name});
+    }
+    server = Spawn({JOV_BIN_DIR "/jov-appserver", "--bind", "127.0.0.1", "--port", "0", "--updates",
+                    root + "/updates"},
+                   root + "/server.out");
+    for (int i = 0; i < 500 && port == 0; ++i) {
+      std::ifstream in(root + "/server.out");
+      std::string line;
+      if (std::getline(in, line) && line.find_last_of("0123456789") != std::string::npos) {
+        port = std::stoi(line.substr(line.find_last_not_of("0123456789") + 1));
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    url = "http://127.0.0.1:" + std::to_string(port) + "/files/";
+  }
+  ~Setup() {
+    if (server > 0) {
+      ::kill(server, SIGTERM);
+      ::waitpid(server, nullptr, 0);
+    }
+    fs::remove_all(root);
+  }
+};
+
+Setup& Shared() {
+  static Setup setup;
+  return setup;
+}
+
+void BM_LauncherUpdatesNineFiles(benchmark::State& state) {
+  Setup& setup = Shared();
+  jov::HttpAppServerChannel channel;
+  jov::TNetConnection connection(channel);
+  connection.ServerName = "lum.rdmAtualizaEstrutura";
+  connection.Host = "127.0.0.1";
+  connection.Port = setup.port;
+  jov::FileSystemLinux files;
+  jov::ProcessTableLinux processes;
+  jov::ProgramLauncherLinux programs(setup.program);
+  Answers dialogs;
+  Downloads downloads(setup.root + "/work/");
+  Settings library(setup.root + "/work/");
+  std::string log;
+  const Cli_jov00000::ExeUpdateSeams seams{
+      connection, files,     processes, programs,
+      dialogs,    downloads, library,   [&](const std::string& line) {
+                                             log += line; }};
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (const std::string& name : kNames) MakeOld(setup.program + name);
+    log.clear();
+    state.ResumeTiming();
+    Cli_jov00000::UpdateExecutables(seams, kNames, setup.program, "ExeUpdate");
+    state.PauseTiming();
+    if (fs::file_size(setup.program + "JovTab.exe") != kFileBytes) {
+      state.SkipWithError("the update did not install the files");
+    }
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * kNames.size() * kFileBytes));
+}
+BENCHMARK(BM_LauncherUpdatesNineFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CurlAndUnzipNineFiles(benchmark::State& state) {
+  Setup& setup = Shared();
+  for (auto _ : state) {
+    for (const std::string& name : kNames) {
+      const std::string archive = setup.root + "/stock/" + name + ".zip";
+      if (Run({"curl", "-s", "-f", "-o", archive, setup.url + name + ".zip"}) != 0 ||
+          Run({"unzip", "-o", "-q", archive, "-d", setup.root + "/stock"}) != 0) {
+        state.SkipWithError("curl or unzip failed");
+      }
+    }
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * kNames.size() * kFileBytes));
+}
+BENCHMARK(BM_CurlAndUnzipNineFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
