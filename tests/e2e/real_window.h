@@ -13,7 +13,10 @@
 
 namespace jov::testing {
 
-inline const std::vector<std::string> kScreens = {"frmEscolheSistema", "REV10000"};
+// The launcher's own windows; any other named window is a question or a notice. The progress
+// window takes no input and goes away by itself.
+inline const std::vector<std::string> kScreens = {"frmEscolheSistema", "REV10000",
+                                                  "Atualizando o sistema"};
 
 class RealWindowTest : public ::testing::Test {
  protected:
@@ -21,12 +24,16 @@ class RealWindowTest : public ::testing::Test {
     if (!HaveRealWindowTools()) GTEST_SKIP() << "Xvfb, xdotool and sqlite3 are needed";
   }
 
-  // Waits for a question or notice and answers it with key; false when none came.
+  // Waits for a question or notice and answers it with key; false when none was answered
+  // within the limit. A box not yet ready for keys is tried again.
   bool Answer(XDisplay& display, const std::string& key, std::chrono::milliseconds limit = 30s) {
-    std::string box;
-    if (!WaitUntil([&] { return !(box = display.Other(kScreens)).empty(); }, limit)) return false;
-    return display.Keys(box, {key}) &&
-           WaitUntil([&] { return display.Other(kScreens) != box; }, 10s);
+    return WaitUntil(
+        [&] {
+          const std::string box = display.Other(kScreens);
+          return !box.empty() && display.Keys(box, {key}) &&
+                 WaitUntil([&] { return display.Other(kScreens) != box; }, 5s);
+        },
+        limit);
   }
 
   std::string WaitForWindow(XDisplay& display, const std::string& title,

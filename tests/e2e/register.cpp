@@ -57,7 +57,7 @@ void TestRegister::WriteIni(const std::string& host, int port) {
                                         "/work/\nDriveC=" + dir_.path() +
                                         "/c/\n[Database]\nConnectionString=Provider=QSQLITE;"
                                         "Data Source=" +
-                                        dir_.path() + "/caixa.db\n");
+                                        dir_.path() + "/caixa.db\n" + options_.ini_extra);
 }
 
 void TestRegister::PointAt(const std::string& host, int port) { WriteIni(host, port); }

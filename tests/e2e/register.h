@@ -18,7 +18,9 @@ struct RegisterOptions {
   bool data_file = true;      // "Mercato.cds" with branch 0001 and the register above
   bool server = true;         // jov-appserver; false: a port nothing listens on
   std::vector<std::string> server_args;  // extra jov-appserver arguments ("--ask")
-  int standin_seconds = 1;               // how long the stand-in "JovTab.exe" runs
+  int standin_seconds = 1;
+  std::string ini_extra;  // more of clientlib.ini ("[Update]\nPublicKey=...\n")               //
+                          // how long the stand-in "JovTab.exe" runs
 };
 
 class TestRegister {

@@ -69,6 +69,58 @@ TEST_P(UpdateTest, TheOperatorIsAskedAndTheAnswerDecides) {
 INSTANTIATE_TEST_SUITE_P(Answers, UpdateTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Yes" : "No"; });
 
+// The chain's key, made with jov-sign in dir; returns the "PublicKey=..." line.
+std::string MakeChainKey(const std::string& dir) {
+  Process keygen({JOV_BIN_DIR "/jov-sign", "keygen", dir + "/chain-key.pem"}, {},
+                 dir + "/keygen.err");
+  const auto line = keygen.FirstLine(10s);
+  keygen.Wait(10s);
+  return line.value_or("");
+}
+
+TEST_F(RealWindowTest, ASignedUpdateInstallsAndOneChangedByteIsRefused) {
+  TempDir keys;
+  const std::string public_key = MakeChainKey(keys.path());
+  ASSERT_EQ(public_key.rfind("PublicKey=", 0), 0u) << public_key;
+  for (const bool tampered : {false, true}) {
+    RegisterOptions options;
+    options.ini_extra = "[Update]\n" + public_key + "\n";
+    // Signed by the server as it serves, or signed beforehand beside the archive.
+    if (!tampered) options.server_args = {"--signing-key", keys.path() + "/chain-key.pem"};
+    TestRegister caixa(options);
+    OfferNewJovTab(caixa);
+    const std::string archive = caixa.updates() + "/JovTab.exe.zip";
+    if (tampered) {
+      Process sign({JOV_BIN_DIR "/jov-sign", "sign", keys.path() + "/chain-key.pem", archive}, {},
+                   caixa.root() + "/sign.err");
+      ASSERT_EQ(sign.Wait(10s), std::optional<int>(0));
+      std::string bytes = TempDir::Read(archive);
+      bytes[bytes.size() / 2] ^= 0x01;
+      caixa.Write("updates/JovTab.exe.zip", bytes);
+    }
+    const std::string old_jovtab = TempDir::Read(caixa.program() + "/JovTab.exe");
+    XDisplay display(caixa.root());
+    ASSERT_TRUE(display.up());
+    auto launcher = caixa.Launch(display.name());
+    ASSERT_TRUE(Answer(display, "Return", 60s)) << "the table-update notice";
+    ASSERT_FALSE(WaitForWindow(display, "frmEscolheSistema").empty());
+    const std::string log = caixa.UpdateLog();
+    const std::string jovtab = TempDir::Read(caixa.program() + "/JovTab.exe");
+    if (tampered) {
+      EXPECT_TRUE(jovtab == old_jovtab) << "a tampered archive was installed";
+      const std::string failed =
+          " ----         : Falha no download do arquivo " + caixa.program() + "/JovTab.exe\r\n";
+      const std::size_t at = log.find(failed);
+      ASSERT_NE(at, std::string::npos) << log;
+      EXPECT_NE(log.find(" ----         : ", at + failed.size()), std::string::npos) << log;
+    } else {
+      EXPECT_TRUE(jovtab == kNewJovTab) << log;
+    }
+    kill(launcher->pid(), SIGTERM);
+    EXPECT_EQ(launcher->Wait(30s), std::optional<int>(0));
+  }
+}
+
 // A listening socket that never accepts: connections complete and requests go unanswered.
 class SilentServer {
  public:
