@@ -10,18 +10,15 @@
 #include "platform/data_packet.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
+#include "platform/system_text.h"
 
 namespace jov {
-namespace {
-
-std::string SystemText(int error) { return std::strerror(error); }
-
-}  // namespace
+namespace {}  // namespace
 
 Dataset DatasetFilesXml::Load(const std::string& path) {
   const FileText file = ReadFileText(path, kMaxDataPacketBytes);
   if (file.error == EINVAL) throw Error("Cannot read " + path + ": not a regular file");
-  if (file.error != 0) throw Error("Cannot open " + path + ": " + SystemText(file.error));
+  if (file.error != 0) throw Error("Cannot open " + path + ": " + SystemErrorText(file.error));
   if (file.too_large) {
     throw Error(path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) +
                 " bytes");
@@ -34,11 +31,11 @@ void DatasetFilesXml::Save(const std::string& path, const Dataset& data) {
   // Written beside the file and renamed over it: a failure leaves the old file whole.
   std::string temp = path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw Error("Cannot create " + path + ": " + SystemText(errno));
+  if (fd < 0) throw Error("Cannot create " + path + ": " + SystemErrorText(errno));
   auto fail = [&](const char* what, int error) {
     ::close(fd);
     ::unlink(temp.c_str());
-    throw Error(std::string("Cannot ") + what + " " + path + ": " + SystemText(error));
+    throw Error(std::string("Cannot ") + what + " " + path + ": " + SystemErrorText(error));
   };
   struct stat old {};
   const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
@@ -54,12 +51,12 @@ void DatasetFilesXml::Save(const std::string& path, const Dataset& data) {
   if (::close(fd) != 0) {
     const int error = errno;
     ::unlink(temp.c_str());
-    throw Error("Cannot write " + path + ": " + SystemText(error));
+    throw Error("Cannot write " + path + ": " + SystemErrorText(error));
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     const int error = errno;
     ::unlink(temp.c_str());
-    throw Error("Cannot replace " + path + ": " + SystemText(error));
+    throw Error("Cannot replace " + path + ": " + SystemErrorText(error));
   }
 }
 
