@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/clock_linux.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
@@ -17,39 +18,6 @@
 
 namespace jov {
 namespace {
-
-// Writes a new file beside target through fill(fd), flushes it, gives it mode and renames it
-// over target; on any failure the temporary is removed, target is untouched and IoError is
-// raised.
-void InstallBeside(const std::string& target, mode_t mode, const std::function<void(int)>& fill) {
-  std::string temp = target + ".tmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0)
-    throw IoError("Cannot create a file beside " + target + ": " + SystemErrorText(errno));
-  try {
-    fill(fd);
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-      throw IoError("Cannot write " + temp + ": " + SystemErrorText(errno));
-    }
-    const int closing = fd;
-    fd = -1;
-    if (::close(closing) != 0)
-      throw IoError("Cannot write " + temp + ": " + SystemErrorText(errno));
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      throw IoError("Cannot replace " + target + ": " + SystemErrorText(errno));
-    }
-  } catch (...) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    throw;
-  }
-  // The rename itself lasts once the folder is flushed; a folder that cannot be is no failure.
-  const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-}
 
 // Copies all of in to out: in the kernel where it can, else through a buffer.
 void CopyAll(int in, int out, const std::string& from, const std::string& to) {
@@ -174,7 +142,7 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   struct stat old {};
   const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;
   try {
-    InstallBeside(to, mode, [&](int out) { CopyAll(in, out, from, to); });
+    ReplaceFileThrough(to, mode, [&](int out) { CopyAll(in, out, from, to); });
   } catch (...) {
     ::close(in);
     throw;

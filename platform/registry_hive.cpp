@@ -14,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
@@ -316,32 +317,7 @@ class HiveLock {
 };
 
 void ReplaceHive(const std::string& path, const std::string& text, mode_t mode) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(error));
-  };
-  if (::fchmod(fd, mode) != 0) fail(errno);
-  for (std::size_t written = 0; written < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    written += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) fail(errno);
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(error));
-  }
-  const int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  WriteFileAtomically(path, text, mode, "registry hive " + path);
 }
 
 // Throws unless the hive may be replaced: a hive file without write bits is read-only even
