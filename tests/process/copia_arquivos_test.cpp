@@ -190,9 +190,7 @@ class CopiaArquivosOnDiskTest : public LauncherTest {
   FileSystemLinux files_;
   ProgramLauncherLinux real_programs_{dir_.path()};
   CountingLauncher programs_{real_programs_};
-  Services services_{fake.processes, programs_,     files_,        fake.registry,  fake.clock,
-                     fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                     fake.library,   fake.modules,  fake.console,  fake.downloads, fake.server};
+  Services services_ = fake.Wire({.programs = &programs_, .files = &files_});
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form_;
 };
 
