@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the C++ format, builds and runs the unit tests under
+# Installs what is missing, checks the C++ format, builds and runs the tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (preset "asan"; JOV_ASAN=0 leaves them out),
 # then builds the default preset and runs every test. ctest's summary of the default build
 # comes last; the exit status is non-zero when any step failed.

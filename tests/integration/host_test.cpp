@@ -111,7 +111,9 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }, 10s));
   auto child = Run("JOV.EXE", {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"});
-  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s))
+      << "stderr:\n"
+      << TempDir::Read(dir.path() + "/stderr");
   const std::string find = "xdotool search --name frmEscolheSistema > " + dir.path() + "/window";
   const std::string env = "DISPLAY=" + display + " ";
   ASSERT_TRUE(WaitUntil(
@@ -124,7 +126,8 @@ TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   window = window.substr(0, window.find('\n'));
   const std::string press = env + "xdotool windowfocus --sync " + window + " key alt+s";
   ASSERT_EQ(std::system(press.c_str()), 0);
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << "stderr:\n"
+                                                     << TempDir::Read(dir.path() + "/stderr");
   kill(xvfb.pid(), SIGTERM);
   xvfb.Wait(5s);
 }
@@ -190,7 +193,8 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   ASSERT_TRUE(display.Keys(launcher, "alt+e"));
   ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
   kill(child->pid(), SIGTERM);
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << "stderr:\n"
+                                                     << TempDir::Read(dir.path() + "/stderr");
 }
 
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {
