@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
+#include "clientlib/client_ini.h"
 #include "clientlib/dialogs_qt.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/library_services.h"
@@ -17,7 +18,6 @@
 #include "platform/database_qt.h"
 #include "platform/dataset_files_xml.h"
 #include "platform/file_system_linux.h"
-#include "platform/host_path_linux.h"
 #include "platform/process_table_linux.h"
 #include "platform/program_launcher_linux.h"
 #include "platform/registry_hive.h"
@@ -25,10 +25,8 @@
 
 namespace {
 
-jov::HostPathLinux& RealHostPath() {
-  static jov::HostPathLinux host;
-  return host;
-}
+// The package and the client library take every path from one host path, the library's.
+jov::HostPath& RealHostPath() { return jov::LibraryHostPath(); }
 
 // Unit initialization and finalization run when the package is loaded and unloaded.
 struct Unit {
@@ -53,9 +51,21 @@ struct RealServices {
   jov::DownloaderReal downloads;
   jov::HttpAppServerChannel server;
 
-  jov::Services services{processes, programs, files,    registry,  clock,
-                         dialogs,   database, datasets, taskbar,   RealHostPath(),
-                         library,   modules,  console,  downloads, server};
+  jov::Services services{.processes = processes,
+                         .programs = programs,
+                         .files = files,
+                         .registry = registry,
+                         .clock = clock,
+                         .dialogs = dialogs,
+                         .database = database,
+                         .datasets = datasets,
+                         .taskbar = taskbar,
+                         .host = RealHostPath(),
+                         .library = library,
+                         .modules = modules,
+                         .console = console,
+                         .downloads = downloads,
+                         .server = server};
 };
 
 // The host need not bring up Qt; the package does when nobody has.

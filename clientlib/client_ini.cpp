@@ -73,7 +73,22 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
   return ini;
 }
 
-std::string ProgramDirectory() { return DirectoryOf(HostPathLinux().ExecutablePath()); }
+namespace {
+HostPath* routed_host = nullptr;
+}  // namespace
+
+HostPath& LibraryHostPath() {
+  static HostPathLinux running;
+  return routed_host != nullptr ? *routed_host : running;
+}
+
+HostPath* UseHostPath(HostPath* host) {
+  HostPath* before = routed_host;
+  routed_host = host;
+  return before;
+}
+
+std::string ProgramDirectory() { return DirectoryOf(LibraryHostPath().ExecutablePath()); }
 
 ClientIni CurrentClientIni() {
   const std::string dir = ProgramDirectory();

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/system_text.h"
+
 extern char** environ;
 
 namespace jov {
@@ -219,7 +221,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   int output[2] = {-1, -1};
   if (::pipe2(status, O_CLOEXEC) != 0 ||
       (options.capture_output && ::pipe2(output, O_CLOEXEC) != 0)) {
-    result.error = std::strerror(errno);
+    result.error = SystemErrorText(errno);
     CloseFd(status[0]);
     CloseFd(status[1]);
     return result;
@@ -227,7 +229,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) {
-    result.error = std::strerror(errno);
+    result.error = SystemErrorText(errno);
     for (int* fd : {&status[0], &status[1], &output[0], &output[1]}) CloseFd(*fd);
     return result;
   }
@@ -242,7 +244,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   if (exec_error != 0) {
     Reap(pid);
     CloseFd(output[0]);
-    result.error = std::strerror(exec_error);
+    result.error = SystemErrorText(exec_error);
     return result;
   }
   result.started = true;

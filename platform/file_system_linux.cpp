@@ -10,45 +10,14 @@
 #include <functional>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/clock_linux.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
+#include "platform/system_text.h"
 
 namespace jov {
 namespace {
-
-std::string SystemText(int error) { return std::strerror(error); }
-
-// Writes a new file beside target through fill(fd), flushes it, gives it mode and renames it
-// over target; on any failure the temporary is removed, target is untouched and IoError is
-// raised.
-void InstallBeside(const std::string& target, mode_t mode, const std::function<void(int)>& fill) {
-  std::string temp = target + ".tmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw IoError("Cannot create a file beside " + target + ": " + SystemText(errno));
-  try {
-    fill(fd);
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-      throw IoError("Cannot write " + temp + ": " + SystemText(errno));
-    }
-    const int closing = fd;
-    fd = -1;
-    if (::close(closing) != 0) throw IoError("Cannot write " + temp + ": " + SystemText(errno));
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      throw IoError("Cannot replace " + target + ": " + SystemText(errno));
-    }
-  } catch (...) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    throw;
-  }
-  // The rename itself lasts once the folder is flushed; a folder that cannot be is no failure.
-  const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-}
 
 // Copies all of in to out: in the kernel where it can, else through a buffer.
 void CopyAll(int in, int out, const std::string& from, const std::string& to) {
@@ -63,7 +32,7 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (errno == EINTR) continue;
     if (copied_any || (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
                        errno != EOPNOTSUPP && errno != EPERM)) {
-      throw IoError("Cannot copy " + from + " to " + to + ": " + SystemText(errno));
+      throw IoError("Cannot copy " + from + " to " + to + ": " + SystemErrorText(errno));
     }
     break;
   }
@@ -73,12 +42,12 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (n == 0) return;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw IoError("Cannot read " + from + ": " + SystemText(errno));
+      throw IoError("Cannot read " + from + ": " + SystemErrorText(errno));
     }
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w < 0) throw IoError("Cannot write beside " + to + ": " + SystemText(errno));
+      if (w < 0) throw IoError("Cannot write beside " + to + ": " + SystemErrorText(errno));
       done += w;
     }
   }
@@ -111,7 +80,7 @@ bool FileSystemLinux::ForceDirectories(const std::string& path) {
 
 void FileSystemLinux::AppendToFile(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw IoError("Cannot open " + path + ": " + SystemText(errno));
+  if (fd < 0) throw IoError("Cannot open " + path + ": " + SystemErrorText(errno));
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -119,11 +88,11 @@ void FileSystemLinux::AppendToFile(const std::string& path, std::string_view byt
       if (errno == EINTR) continue;
       const int error = errno;
       ::close(fd);
-      throw IoError("Cannot write " + path + ": " + SystemText(error));
+      throw IoError("Cannot write " + path + ": " + SystemErrorText(error));
     }
     written += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) throw IoError("Cannot close " + path + ": " + SystemText(errno));
+  if (::close(fd) != 0) throw IoError("Cannot close " + path + ": " + SystemErrorText(errno));
 }
 
 bool FileSystemLinux::DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -146,8 +115,8 @@ std::vector<DirEntry> FileSystemLinux::ListDirectory(const std::string& dir) {
 }
 
 void FileSystemLinux::MoveReplace(const std::string& from, const std::string& to) {
-  if (DirectoryExists(to)) throw IoError(SystemText(EISDIR));
-  if (::rename(from.c_str(), to.c_str()) != 0) throw IoError(SystemText(errno));
+  if (DirectoryExists(to)) throw IoError(SystemErrorText(EISDIR));
+  if (::rename(from.c_str(), to.c_str()) != 0) throw IoError(SystemErrorText(errno));
 }
 
 std::optional<DateTime> FileSystemLinux::LastWriteTime(const std::string& path) {
@@ -160,7 +129,7 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   // Non-blocking open: a FIFO under the source's name cannot hold the launcher; only a
   // regular file is copied.
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) throw IoError("Cannot open " + from + ": " + SystemText(errno));
+  if (in < 0) throw IoError("Cannot open " + from + ": " + SystemErrorText(errno));
   struct stat source {};
   const int error = ::fstat(in, &source) != 0 ? errno
                     : S_ISREG(source.st_mode) ? 0
@@ -168,12 +137,12 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
                                               : EINVAL;
   if (error != 0) {
     ::close(in);
-    throw IoError("Cannot copy " + from + ": " + SystemText(error));
+    throw IoError("Cannot copy " + from + ": " + SystemErrorText(error));
   }
   struct stat old {};
   const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;
   try {
-    InstallBeside(to, mode, [&](int out) { CopyAll(in, out, from, to); });
+    ReplaceFileThrough(to, mode, [&](int out) { CopyAll(in, out, from, to); });
   } catch (...) {
     ::close(in);
     throw;

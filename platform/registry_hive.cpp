@@ -15,17 +15,17 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
+#include "platform/system_text.h"
 
 namespace jov {
 namespace {
 
 constexpr std::size_t kMaxHiveBytes = 16u << 20;
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
-
-std::string SystemText(int error) { return std::strerror(error); }
 
 using cp1252::EqualsIgnoringAsciiCase;
 
@@ -261,7 +261,7 @@ std::string ReadHiveText(const std::string& path) {
   FileText file = ReadFileText(path, kMaxHiveBytes);  // a larger hive: the parser reports it
   if (file.error == ENOENT) return {};
   if (file.error != 0) {
-    throw Error("Cannot read registry hive " + path + ": " + SystemText(file.error));
+    throw Error("Cannot read registry hive " + path + ": " + SystemErrorText(file.error));
   }
   return std::move(file.text);
 }
@@ -291,7 +291,8 @@ class HiveLock {
     MakeFolders(Folder(path));
     while (true) {
       fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-      if (fd_ < 0) throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+      if (fd_ < 0)
+        throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
       if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         // The file locked must still be the hive: a writer may have renamed a new one over it.
         struct stat held {
@@ -304,7 +305,7 @@ class HiveLock {
       } else if (errno != EWOULDBLOCK && errno != EINTR) {
         const int error = errno;
         ::close(fd_);
-        throw Error("Cannot lock registry hive " + path + ": " + SystemText(error));
+        throw Error("Cannot lock registry hive " + path + ": " + SystemErrorText(error));
       }
       ::close(fd_);
       fd_ = -1;
@@ -329,32 +330,7 @@ class HiveLock {
 };
 
 void ReplaceHive(const std::string& path, const std::string& text, mode_t mode) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw Error("Cannot write registry hive " + path + ": " + SystemText(error));
-  };
-  if (::fchmod(fd, mode) != 0) fail(errno);
-  for (std::size_t written = 0; written < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(errno);
-    written += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) fail(errno);
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    throw Error("Cannot write registry hive " + path + ": " + SystemText(error));
-  }
-  const int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  WriteFileAtomically(path, text, mode, "registry hive " + path);
 }
 
 // Throws unless the hive may be replaced: a hive file without write bits is read-only even
@@ -366,15 +342,15 @@ void CheckWritable(const std::string& path) {
       throw Error("Cannot write registry hive " + path + ": it is read-only");
     }
     if (::access(path.c_str(), W_OK) != 0) {
-      throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+      throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
     }
     const std::string folder = Folder(path);
     if (::access(folder.c_str(), W_OK) != 0) {
       throw Error("Cannot write registry hive " + path + ": folder " + folder + ": " +
-                  SystemText(errno));
+                  SystemErrorText(errno));
     }
   } else if (errno != ENOENT) {
-    throw Error("Cannot write registry hive " + path + ": " + SystemText(errno));
+    throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
   }
 }
 

@@ -12,6 +12,7 @@ packages=(
   iproute2 zip unzip curl openssl python3
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation
+  locales libc-l10n
 )
 
 missing=()
@@ -28,4 +29,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The tests check system texts under a translated UTF-8 locale (glibc's Portuguese messages
+# come with libc-l10n); generate it once.
+if ! locale -a 2>/dev/null | grep -qix 'pt_BR.utf8'; then
+  echo "install-deps: generating the pt_BR.UTF-8 locale"
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" sed -i -E 's/^# *(pt_BR\.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  grep -qx 'pt_BR.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'pt_BR.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  "${sudo_cmd[@]}" locale-gen >/dev/null
 fi

@@ -1,6 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite.
-set -euo pipefail
+# Installs what is missing, checks the C++ format, builds and runs the tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer (preset "asan"; JOV_ASAN=0 leaves them out),
+# then builds the default preset and runs every test. ctest's summary of the default build
+# comes last; the exit status is non-zero when any step failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+
+failed=()
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "== ${name}"
+  if "$@"; then
+    echo "== ${name}: passed in $((SECONDS - start)) s"
+  else
+    echo "== ${name}: FAILED after $((SECONDS - start)) s"
+    failed+=("${name}")
+  fi
+}
+
+bash scripts/build.sh || exit 1
+
+step "format check" bash scripts/check-format.sh
+if [ "${JOV_ASAN:-1}" != 0 ]; then
+  step "asan build" bash -c 'cmake --preset asan >/dev/null && cmake --build --preset asan'
+  if [[ ! " ${failed[*]} " =~ " asan build " ]]; then
+    step "asan tests" ctest --preset asan -j2 --timeout 600
+  fi
+fi
+
+[ ${#failed[@]} -eq 0 ] || echo "== failed before the default tests: ${failed[*]}"
 ctest --preset default --timeout 300
+status=$?
+[ ${#failed[@]} -eq 0 ] || status=1
+exit ${status}

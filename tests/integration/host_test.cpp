@@ -195,7 +195,8 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   ASSERT_TRUE(display.Keys(launcher, "alt+e"));
   ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
   kill(child->pid(), SIGTERM);
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << "stderr:\n"
+                                                     << TempDir::Read(dir.path() + "/stderr");
 }
 
 TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePrompt) {

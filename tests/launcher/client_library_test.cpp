@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdlib>
+#include <filesystem>
 
 #include "clientlib/client_ini.h"
 #include "clientlib/consiste.h"
@@ -73,6 +74,29 @@ TEST(ClientIni, AnUnusableDownloadLimitKeepsTheDefault) {
   }
   const std::string path = dir.Write("clientlib.ini", "[Server]\nMaxDownloadMB=7\n");
   EXPECT_EQ(ReadClientIni(path, "/x").max_download_mb, 512) << "only [Update] counts";
+}
+
+// The library's settings follow the host path it is given, and go back to the running
+// executable's when it is taken away.
+TEST(ClientIni, TheProgramFolderComesThroughTheLibrarysHostPath) {
+  TempDir dir;
+  dir.Write("clientlib.ini", "[Server]\nHost=10.9.8.7\n[Paths]\nWorkingDirectory=trabalho\n");
+  FakeHostPath host;
+  host.path = dir.path() + "/JOV.EXE";
+  struct Routed {
+    explicit Routed(HostPath* host) : before(UseHostPath(host)) {}
+    ~Routed() { UseHostPath(before); }
+    HostPath* before;
+  };
+  {
+    const Routed routed(&host);
+    EXPECT_EQ(&LibraryHostPath(), &host);
+    EXPECT_EQ(ProgramDirectory(), dir.path());
+    const ClientIni ini = CurrentClientIni();
+    EXPECT_EQ(ini.host, "10.9.8.7");
+    EXPECT_EQ(ini.working_directory, dir.path() + "/trabalho/");
+  }
+  EXPECT_EQ(ProgramDirectory(), std::filesystem::read_symlink("/proc/self/exe").parent_path());
 }
 
 TEST(Consiste, AjustaPadsShortCodesWithZerosAndLeavesLongOnes) {

@@ -105,9 +105,7 @@ TEST_F(ModuleTest, AMissingOrBrokenModuleIsAnErrorNamingTheFileAndTheReason) {
 class RealLoaderFormTest : public LauncherTest {
  protected:
   ModuleLoaderReal loader;
-  Services services{fake.processes, fake.programs, fake.files,    fake.registry,  fake.clock,
-                    fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                    fake.library,   loader,        fake.console,  fake.downloads, fake.server};
+  Services services = fake.Wire({.modules = &loader});
 };
 
 TEST_F(RealLoaderFormTest, AModuleThatCannotBeLoadedIsShownAndTheScreenStaysUsable) {

@@ -100,9 +100,7 @@ TEST_F(AtualizaBplTest, RealStartsRunTaskkillToTheEndBeforeTheNewUpdater) {
   fake.host.path = dir.path() + "/JOV.EXE";
   ResetUnit();
   ProgramLauncherLinux programs(dir.path());
-  Services services{fake.processes, programs,      fake.files,    fake.registry,  fake.clock,
-                    fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                    fake.library,   fake.modules,  fake.console,  fake.downloads, fake.server};
+  Services services = fake.Wire({.programs = &programs});
   CopyExecutable(PROC_RECORDER, dir.path() + "/bin", "TASKKILL");
   CopyExecutable(PROC_RECORDER, dir.path(), "JovBpl.exe");
   const std::string record = dir.path() + "/record.txt";

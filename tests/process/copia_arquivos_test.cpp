@@ -11,6 +11,7 @@
 #include "platform/program_launcher_linux.h"
 #include "tests/process/child_helpers.h"
 #include "tests/support/launcher_fixture.h"
+#include "tests/support/scoped_locale.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -189,9 +190,7 @@ class CopiaArquivosOnDiskTest : public LauncherTest {
   FileSystemLinux files_;
   ProgramLauncherLinux real_programs_{dir_.path()};
   CountingLauncher programs_{real_programs_};
-  Services services_{fake.processes, programs_,     files_,        fake.registry,  fake.clock,
-                     fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                     fake.library,   fake.modules,  fake.console,  fake.downloads, fake.server};
+  Services services_ = fake.Wire({.programs = &programs_, .files = &files_});
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form_;
 };
 
@@ -242,6 +241,20 @@ TEST_F(CopiaArquivosOnDiskTest, AFailedMoveIsLoggedWithTheSystemsTextAndStaysSta
   EXPECT_EQ(TempDir::Read(LogPath()),
             Line("Falha ao mover arquivo " + staged + ": " + std::strerror(EISDIR)));
   EXPECT_EQ(programs_.starts, 0);
+}
+
+// Under a translated UTF-8 locale the system's text reaches the Windows-1252 log in the log's
+// code page, not as UTF-8.
+TEST_F(CopiaArquivosOnDiskTest, TheSystemsTextOfATranslatedLocaleIsLoggedInWindows1252) {
+  ScopedLocale locale("pt_BR.UTF-8");
+  if (!locale.ok()) GTEST_SKIP() << "the pt_BR.UTF-8 locale is not installed";
+  dir_.Write("JovImp.exe/conteudo.txt", "x");
+  const std::string staged = Stage("JovImp.exe");
+
+  form_->CopiaArquivos();
+
+  EXPECT_EQ(TempDir::Read(LogPath()),
+            Line("Falha ao mover arquivo " + staged + ": \xC9 um diret\xF3rio"));
 }
 
 TEST_F(CopiaArquivosOnDiskTest, TheLogAndOtherFilesAreNeverMoved) {

@@ -113,9 +113,7 @@ class CriaRegHttpTest : public LauncherTest {
 
   Backing backing{fake};
   CountingRegistry counting{backing.registry};
-  Services services{fake.processes, fake.programs, fake.files,    counting,       fake.clock,
-                    fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                    fake.library,   fake.modules,  fake.console,  fake.downloads, fake.server};
+  Services services = fake.Wire({.registry = &counting});
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form;
 };
 

@@ -150,9 +150,7 @@ class RealPermissionTest : public LauncherTest {
   TempDir dir;
   FileSystemLinux files;
   KeptOutput console;
-  Services services{fake.processes, fake.programs, files,         fake.registry,  fake.clock,
-                    fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                    fake.library,   fake.modules,  console,       fake.downloads, fake.server};
+  Services services = fake.Wire({.files = &files, .console = &console});
   std::unique_ptr<Cli_jov00000::TfrmEscolheSistema> form;
 };
 

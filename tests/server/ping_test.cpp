@@ -187,9 +187,7 @@ class RealPingTest : public LauncherTest {
 
   bool Ping(const std::string& address) {
     fake.library.web_url = address;
-    Services services{fake.processes, fake.programs, files,         fake.registry,  fake.clock,
-                      fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                      fake.library,   fake.modules,  console,       fake.downloads, fake.server};
+    Services services = fake.Wire({.files = &files, .console = &console});
     Cli_jov00000::TfrmEscolheSistema form(services);
     return Cli_jov00000::boServerAtivo;
   }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/cp1252.h"
+#include "platform/system_text.h"
 #include "tools/wincmd/tools.h"
 
 namespace wincmd {
@@ -331,7 +332,8 @@ int Ping(int argc, char** argv) {
   }
   Pinger pinger(*target);
   if (!pinger.usable()) {
-    std::fprintf(stderr, "ping: no ICMP socket: %s\n", std::strerror(pinger.open_error()));
+    std::fprintf(stderr, "ping: no ICMP socket: %s\n",
+                 jov::SystemErrorText(pinger.open_error()).c_str());
   }
   const bool named = options.host != target->text && options.host != "[" + target->text + "]";
   Out("");
