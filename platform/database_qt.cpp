@@ -105,8 +105,7 @@ std::vector<DbRow> DatabaseQt::Query(const std::string& sql,
       throw Error("Cannot prepare statement: " + Reason(query.lastError()));
     }
     for (const auto& [name, value] : params) {
-      query.bindValue(QStringLiteral(":") + QString::fromStdString(name),
-                      cp1252::ToQString(value));
+      query.bindValue(QStringLiteral(":") + QString::fromStdString(name), cp1252::ToQString(value));
     }
     if (!query.exec()) throw Error("Statement failed: " + Reason(query.lastError()));
   }
