@@ -87,20 +87,6 @@ class Settings : public jov::LibrarySettings {
   std::string work_;
 };
 
-// GetExeFile with the bench's working folder in place of clientlib.ini's.
-class Downloads : public jov::Downloader {
- public:
-  explicit Downloads(std::string work) { settings_.working_directory = std::move(work); }
-  void GetExeFile(const std::vector<std::string>&, const std::vector<std::string>& lines,
-                  const std::string& source, bool& flag) override {
-    jov::DownloadExeFiles(lines, source, settings_, nullptr);
-    flag = true;
-  }
-
- private:
-  jov::ExeDownloadSettings settings_;
-};
-
 struct Setup {
   std::string root;
   std::string program;
@@ -165,7 +151,9 @@ void BM_LauncherUpdatesNineFiles(benchmark::State& state) {
   jov::ProcessTableLinux processes;
   jov::ProgramLauncherLinux programs(setup.program);
   Answers dialogs;
-  Downloads downloads(setup.root + "/work/");
+  jov::ExeDownloadSettings settings;
+  settings.working_directory = setup.root + "/work/";
+  jov::SettingsDownloader downloads(settings);
   Settings library(setup.root + "/work/");
   std::string log;
   const Cli_jov00000::ExeUpdateSeams seams{

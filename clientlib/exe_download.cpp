@@ -664,4 +664,11 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
   }
 }
 
+void SettingsDownloader::GetExeFile(const std::vector<std::string>& /*local_paths*/,
+                                    const std::vector<std::string>& server_lines,
+                                    const std::string& source, bool& flag) {
+  DownloadExeFiles(server_lines, source, settings_, nullptr);
+  flag = true;
+}
+
 }  // namespace jov

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "clientlib/downloader.h"
 
 namespace jov {
 
@@ -52,5 +55,18 @@ std::string LocalFileNameOf(const std::string& server_name);
 // whatever fails, no temporary of this call is left behind.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress);
+
+// GetExeFile over settings of its own instead of clientlib.ini's: for a program that updates
+// a folder other than its own (a benchmark, a load test). Sets the flag when all are there.
+class SettingsDownloader : public Downloader {
+ public:
+  explicit SettingsDownloader(ExeDownloadSettings settings) : settings_(std::move(settings)) {}
+  void GetExeFile(const std::vector<std::string>& local_paths,
+                  const std::vector<std::string>& server_lines, const std::string& source,
+                  bool& flag) override;
+
+ private:
+  ExeDownloadSettings settings_;
+};
 
 }  // namespace jov

@@ -33,20 +33,6 @@ const std::vector<std::string> kNames = {
     "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
     "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
 
-// GetExeFile over the register's own working folder.
-class Downloads : public Downloader {
- public:
-  explicit Downloads(std::string work) { settings_.working_directory = std::move(work); }
-  void GetExeFile(const std::vector<std::string>&, const std::vector<std::string>& lines,
-                  const std::string& source, bool& flag) override {
-    DownloadExeFiles(lines, source, settings_, nullptr);
-    flag = true;
-  }
-
- private:
-  ExeDownloadSettings settings_;
-};
-
 // One register's executable update, over the real channel, files and processes, in the
 // folder root (program files in root/caixa/, downloads in root/work/). Returns the update log.
 std::string UpdateOneRegister(const std::string& root, int port) {
@@ -60,7 +46,9 @@ std::string UpdateOneRegister(const std::string& root, int port) {
   ProgramLauncherLinux programs(root + "/caixa/");
   CallLog calls;
   FakeDialogs dialogs(calls);
-  Downloads downloads(root + "/work/");
+  ExeDownloadSettings settings;
+  settings.working_directory = root + "/work/";
+  SettingsDownloader downloads(settings);
   FakeLibrarySettings library;
   library.working_directory = root + "/work/";
   std::string log;
