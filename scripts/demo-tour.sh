@@ -58,7 +58,15 @@ while [ $SECONDS -lt $deadline ] && kill -0 "$launcher_pid" 2>/dev/null; do
     case "$name" in frmEscolheSistema | REV10000 | 'Atualizando o sistema' | '') ;; *) other=$w ;; esac
   done
   if [ -n "$other" ]; then
-    sleep 0.3; shot question; keys "$other" Return; sleep 0.5; continue
+    sleep 0.3; shot question; keys "$other" Return
+    # An answered update question brings the download's progress window for a moment.
+    for _ in $(seq 60); do
+      if [ $seen_progress = no ] && [ -n "$(visible 'Atualizando o sistema')" ]; then
+        shot progress; seen_progress=yes
+      fi
+      sleep 0.05
+    done
+    continue
   fi
   if [ -n "$module" ]; then
     sleep 0.5; shot module; keys "$module" Escape; entered=yes; sleep 0.5; continue

@@ -48,7 +48,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rm -rf "$demo/caixa" "$demo/updates" "$demo/work" "$demo/screens"
+rm -rf "$demo/caixa" "$demo/updates" "$demo/work" "$demo/screens" "$demo/make"
 cp -r "$build/program" "$demo/caixa"
 mkdir -p "$demo/updates" "$demo/work" "$demo/c/Program Files/Calvora Web" \
   "$demo/caixa/Dados/Jov_Bpl"
@@ -58,9 +58,13 @@ for sibling in JovTab.exe JovBpl.exe Altera_Permissoes_Calvora.EXE; do
   cp "$build/bin/jov-standin" "$demo/caixa/$sibling"
 done
 # An older "JovTab.exe" here, a newer one on the server, and "JovExp.exe" staged for
-# installing at start-up.
+# installing at start-up. The newer one carries 48 MiB of padding after the program (which
+# runs as before), so that its download lasts long enough to be seen.
 touch -d '2 days ago' "$demo/caixa/JovTab.exe"
-(cd "$demo/caixa" && zip -q -X "$demo/updates/JovTab.exe.zip" JovTab.exe)
+mkdir -p "$demo/make"
+cp "$build/bin/jov-standin" "$demo/make/JovTab.exe"
+head -c $((48 << 20)) /dev/urandom >> "$demo/make/JovTab.exe"
+(cd "$demo/make" && zip -q -X -0 "$demo/updates/JovTab.exe.zip" JovTab.exe)
 touch "$demo/updates/JovTab.exe.zip"
 cp "$build/bin/jov-standin" "$demo/caixa/Dados/Jov_Bpl/JovExp.exe"
 
@@ -94,7 +98,7 @@ XML
 # Table CAIXA with the demo registers: 0001/001 opens by hand, 0001/002 by itself.
 sqlite3 "$demo/caixa.db" < sql/sqlite/caixa.sql
 
-"$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" \
+"$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" --ask \
   --http-settings "$demo/http-settings.xml" > "$demo/appserver.out" 2> "$demo/appserver.log" &
 server_pid=$!
 for _ in $(seq 100); do

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ::signal(SIGTERM, [](int) { _exit(0); });
   QWidget window;
+  window.setWindowTitle(QStringLiteral("bare-window"));
   window.resize(800, 600);
   window.show();
   const QString marker = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
