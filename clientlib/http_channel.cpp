@@ -106,9 +106,11 @@ class Watchdog {
 };
 
 // The most an answer's head may take on the wire, with what the kernel may have received of
-// the body before the head is parsed (the receive buffer is kept at kReceiveBuffer): header
-// lines are kept in memory at many times their size, so a flood of them is ended early.
-constexpr std::size_t kMaxHead = std::size_t{1} << 20;
+// the body before the head is parsed (the receive buffer is kept at kReceiveBuffer, which the
+// kernel doubles): header lines are kept in memory at many times their size, so a flood of
+// them is ended early. The margin over the buffer is wide, so that a loaded machine that
+// parses a normal head late is not taken for a flood.
+constexpr std::size_t kMaxHead = std::size_t{4} << 20;
 constexpr int kReceiveBuffer = 256 * 1024;
 
 // One request and its answer, bounded in time and size.
@@ -156,6 +158,7 @@ Exchange Send(httplib::Client& client, const std::atomic<int>& socket, httplib::
     return true;
   };
   request.content_receiver = [&](const char* data, std::size_t size, std::uint64_t, std::uint64_t) {
+    head_done = true;  // body bytes come only after a whole head
     if (Clock::now() >= deadline) {
       out.late = true;
       return false;

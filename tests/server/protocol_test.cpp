@@ -196,10 +196,10 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     return ScriptedServer::kClose;
   };
   const std::vector<Case> cases = {
-      {"floods header lines", CallsGet(header_flood), false, "the answer's head exceeded 1 MiB",
+      {"floods header lines", CallsGet(header_flood), false, "the answer's head exceeded 4 MiB",
        false},
       {"floods the connect check with header lines", Everything(header_flood), true,
-       "the answer's head exceeded 1 MiB", false},
+       "the answer's head exceeded 4 MiB", false},
       {"accepts and never answers the connect check", Everything(silent), true,
        "no answer within 800 ms", true},
       {"trickles the connect check's answer", Everything(trickled), true, "no answer within 800 ms",
