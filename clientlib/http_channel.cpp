@@ -105,11 +105,11 @@ class Watchdog {
   std::thread thread_;  // last: starts once the members above exist
 };
 
-// The most an answer's head may take on the wire, with what the kernel may have received of
-// the body before the head is parsed (the receive buffer is kept at kReceiveBuffer, which the
-// kernel doubles): header lines are kept in memory at many times their size, so a flood of
-// them is ended early. The margin over the buffer is wide, so that a loaded machine that
-// parses a normal head late is not taken for a flood.
+// The most of an answer the client may read before it finds the head's end: header lines are
+// kept in memory at many times their size, so a flood of them is ended early (some 100 MB at
+// the most). Counted from what the client has taken from the socket, not what the system
+// holds for it, so that a loaded machine parsing a normal head late is not taken for a flood;
+// the receive buffer is kept small (kReceiveBuffer) all the same.
 constexpr std::size_t kMaxHead = std::size_t{4} << 20;
 constexpr int kReceiveBuffer = 256 * 1024;
 
@@ -132,11 +132,13 @@ Exchange Send(httplib::Client& client, const std::atomic<int>& socket, httplib::
   std::atomic<bool> head_done{false};
   // What a kept-alive socket had received before this request; a new one starts at zero.
   const int kept = socket.load();
-  const std::uint64_t before = TcpBytesReceived(kept).value_or(0);
+  const std::uint64_t before = TcpBytesTaken(kept).value_or(0);
+  // What the client itself has read of this answer without finding the head's end: bytes that
+  // only wait in the system's queue are no flood, however late a loaded machine parses them.
   auto head_too_long = [&] {
     if (head_done) return false;
     const int now = socket.load();
-    const std::optional<std::uint64_t> received = TcpBytesReceived(now);
+    const std::optional<std::uint64_t> received = TcpBytesTaken(now);
     if (!received) return false;
     // A reconnect may get the old descriptor number back with a counter that starts anew.
     const std::uint64_t base = now == kept && *received >= before ? before : 0;

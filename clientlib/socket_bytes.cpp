@@ -3,6 +3,7 @@
 // linux/tcp.h alone: netinet/tcp.h's struct tcp_info lacks the byte counters.
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cstddef>
@@ -19,6 +20,14 @@ std::optional<std::uint64_t> TcpBytesReceived(int fd) {
     return std::nullopt;
   }
   return info.tcpi_bytes_received;
+}
+
+std::optional<std::uint64_t> TcpBytesTaken(int fd) {
+  const std::optional<std::uint64_t> received = TcpBytesReceived(fd);
+  int queued = 0;
+  if (!received || ::ioctl(fd, FIONREAD, &queued) != 0 || queued < 0) return std::nullopt;
+  const auto waiting = static_cast<std::uint64_t>(queued);
+  return *received >= waiting ? *received - waiting : 0;
 }
 
 }  // namespace jov

@@ -1,4 +1,4 @@
-// How many bytes a TCP socket has received, told by the system.
+// How many bytes a TCP socket has received and how many of them its reader has taken.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +10,10 @@ namespace jov {
 // they were read yet); nothing when fd is no TCP socket or the system cannot tell. Never
 // blocks; safe from any thread.
 std::optional<std::uint64_t> TcpBytesReceived(int fd);
+
+// Of those, the bytes the socket's reader has taken out of the system's receive queue: what
+// was received less what still waits to be read. Nothing when the system cannot tell.
+// Never blocks; safe from any thread.
+std::optional<std::uint64_t> TcpBytesTaken(int fd);
 
 }  // namespace jov
