@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "tests/e2e/register.h"
-#include "tests/e2e/x_display.h"
 #include "tests/support/wait.h"
+#include "tests/support/x_display.h"
 
 namespace jov::testing {
 

@@ -10,8 +10,8 @@
 
 #include "platform/cp1252.h"
 #include "tests/e2e/real_window.h"
-#include "tests/e2e/x_display.h"
 #include "tests/support/wait.h"
+#include "tests/support/x_display.h"
 
 namespace jov::testing {
 namespace {

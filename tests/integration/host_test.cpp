@@ -16,6 +16,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
+#include "tests/support/x_display.h"
 
 namespace jov::testing {
 namespace {
@@ -102,74 +103,18 @@ TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
   }
 }
 
-// A real X display for one test, and the windows on it found and driven by xdotool. Tests run
-// side by side and one display's server may still be going down when the next starts, so the
-// number is drawn at random from a wide range, the server says when it accepts clients, a
-// client must get through, and a number that fails is given up for another. The server does
-// not reset when its last client leaves (its default): a launcher starting then is refused.
-class Display {
- public:
-  explicit Display(const std::string& dir) : dir_(dir) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 5 && !up_; ++attempt) {
-      const std::string number = std::to_string(200 + random() % 800);
-      auto xvfb = std::make_unique<Process>(
-          std::vector<std::string>{"/usr/bin/Xvfb", ":" + number, "-displayfd", "1", "-noreset",
-                                   "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-          std::vector<std::string>{}, dir + "/xvfb.err");
-      name_ = ":" + number;
-      if (xvfb->FirstLine(10s) == number && Run("xdpyinfo >/dev/null 2>&1") == 0) {
-        xvfb_ = std::move(xvfb);
-        up_ = true;
-      } else {
-        xvfb->Stop(5s);
-      }
-    }
-  }
-  ~Display() {
-    if (xvfb_ != nullptr) xvfb_->Stop(5s);
-  }
-  bool up() const { return up_; }
-  const std::string& name() const { return name_; }
-  // The first shown window whose name matches; empty when there is none.
-  std::string Window(const std::string& title) const {
-    const std::string out = dir_ + "/window";
-    fs::remove(out);
-    Run("xdotool search --onlyvisible --name '" + title + "' > " + out);
-    const std::string found = TempDir::Read(out);
-    return found.substr(0, found.find('\n'));
-  }
-  bool Keys(const std::string& window, const std::string& keys) const {
-    return Run("xdotool windowfocus --sync " + window + " key " + keys) == 0;
-  }
-  // A left click at a point of the window, in its own pixel coordinates.
-  bool Click(const std::string& window, int x, int y) const {
-    return Run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-               std::to_string(y) + " click 1") == 0;
-  }
-
- private:
-  int Run(const std::string& command) const {
-    return std::system(("DISPLAY=" + name_ + " " + command).c_str());
-  }
-  std::string dir_;
-  std::unique_ptr<Process> xvfb_;
-  std::string name_;
-  bool up_ = false;
-};
-
 TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) {
     GTEST_SKIP() << "Xvfb and xdotool are needed for a real window";
   }
-  Display display(dir.path());
+  XDisplay display(dir.path());
   ASSERT_TRUE(display.up());
   auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
   ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
   std::string window;
   ASSERT_TRUE(
       WaitUntil([&] { return !(window = display.Window("frmEscolheSistema")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(window, "alt+s"));
+  ASSERT_TRUE(display.Keys(window, {"alt+s"}));
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
 
@@ -177,7 +122,7 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
   for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
   }
-  Display display(dir.path());
+  XDisplay display(dir.path());
   ASSERT_TRUE(display.up());
   auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
   ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
@@ -186,13 +131,13 @@ TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhi
       WaitUntil([&] { return !(launcher = display.Window("frmEscolheSistema")).empty(); }, 10s));
 
   std::string module;
-  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
   ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(module, "Escape"));
+  ASSERT_TRUE(display.Keys(module, {"Escape"}));
   EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
   EXPECT_FALSE(child->Wait(200ms).has_value()) << "leaving the module leaves the launcher up";
 
-  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
   ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
   kill(child->pid(), SIGTERM);
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << "stderr:\n"
@@ -204,18 +149,18 @@ TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePromp
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
   }
   fs::remove(program + "/Mercato.cds");
-  Display display(dir.path());
+  XDisplay display(dir.path());
   ASSERT_TRUE(display.up());
   for (const bool at_prompt : {false, true}) {
     SCOPED_TRACE(at_prompt ? "at the branch prompt" : "at the notice");
     auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
     // The notice is a modal box of its own above the launcher, waiting for its OK.
     std::string notice;
-    ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("^Jov$")).empty(); }, 20s))
+    ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("Jov")).empty(); }, 20s))
         << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
     if (at_prompt) {
-      ASSERT_TRUE(display.Keys(notice, "Return"));
-      ASSERT_TRUE(WaitUntil([&] { return display.Window("^Jov$").empty(); }, 10s));
+      ASSERT_TRUE(display.Keys(notice, {"Return"}));
+      ASSERT_TRUE(WaitUntil([&] { return display.Window("Jov").empty(); }, 10s));
     }
     EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher waits for the operator";
     kill(child->pid(), SIGTERM);
@@ -239,16 +184,16 @@ TEST_F(HostTest, TheOperatorTypesTheCodesOnTheScreenKeysThenEntersAndLeavesTheMo
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
   }
   fs::remove(program + "/Mercato.cds");
-  Display display(dir.path());
+  XDisplay display(dir.path());
   ASSERT_TRUE(display.up());
   auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
   std::string notice;
-  ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("^Jov$")).empty(); }, 20s))
+  ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("Jov")).empty(); }, 20s))
       << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
   const std::string launcher = display.Window("frmEscolheSistema");
   ASSERT_FALSE(launcher.empty());
-  ASSERT_TRUE(display.Keys(notice, "Return"));
-  ASSERT_TRUE(WaitUntil([&] { return display.Window("^Jov$").empty(); }, 10s));
+  ASSERT_TRUE(display.Keys(notice, {"Return"}));
+  ASSERT_TRUE(WaitUntil([&] { return display.Window("Jov").empty(); }, 10s));
 
   // "12" for the branch and "7" for the register, each confirmed on the green key.
   for (const char* code : {"12", "7"}) {
@@ -265,11 +210,11 @@ TEST_F(HostTest, TheOperatorTypesTheCodesOnTheScreenKeysThenEntersAndLeavesTheMo
   EXPECT_NE(saved.find("<ROW CDFILIAL=\"0012\" CDCAIXA=\"007\"/>"), std::string::npos) << saved;
 
   std::string module;
-  ASSERT_TRUE(display.Keys(launcher, "alt+e"));
+  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
   ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(module, "Escape"));
+  ASSERT_TRUE(display.Keys(module, {"Escape"}));
   EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(launcher, "alt+s"));
+  ASSERT_TRUE(display.Keys(launcher, {"alt+s"}));
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
 

@@ -13,7 +13,7 @@ class XDisplay {
  public:
   // Starts Xvfb (1024x768, never resetting when its last client leaves, so that a program
   // connecting just then is not refused) on a display number no other server holds; up() says
-  // whether it came up within 10 s. Files of its own go in dir.
+  // whether a client could connect to it. Files of its own go in dir.
   explicit XDisplay(const std::string& dir);
   ~XDisplay();
   XDisplay(const XDisplay&) = delete;
@@ -28,6 +28,8 @@ class XDisplay {
   std::string Other(const std::vector<std::string>& known) const;
   // Sends keys (xdotool key names: "alt+e", "Return", "0") to the window, one by one.
   bool Keys(const std::string& window, const std::vector<std::string>& keys) const;
+  // A left click at a point of the window, in its own pixel coordinates.
+  bool Click(const std::string& window, int x, int y) const;
 
  private:
   std::vector<std::string> Lines(const std::vector<std::string>& argv) const;

@@ -1,4 +1,4 @@
-#include "tests/e2e/x_display.h"
+#include "tests/support/x_display.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include "tests/support/temp_dir.h"
@@ -58,22 +59,24 @@ std::string Output(const std::vector<std::string>& argv, const std::string& disp
 }  // namespace
 
 XDisplay::XDisplay(const std::string& dir) : dir_(dir) {
-  for (int n = 200 + getpid() % 400, tries = 0; tries < 100; ++n, ++tries) {
-    if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
-        fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) {
-      continue;
+  // Tests run side by side and a display's server may still be going down when the next
+  // starts: a number is drawn at random, the server says when it accepts clients, a client
+  // must get through, and a number that fails is given up for another.
+  std::random_device random;
+  for (int attempt = 0; attempt < 5 && !up_; ++attempt) {
+    const std::string number = std::to_string(200 + random() % 800);
+    auto xvfb = std::make_unique<Process>(
+        std::vector<std::string>{"/usr/bin/Xvfb", ":" + number, "-displayfd", "1", "-noreset",
+                                 "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+        std::vector<std::string>{}, dir + "/xvfb.err");
+    name_ = ":" + number;
+    if (xvfb->FirstLine(10s) == number && Lines({"/usr/bin/xdpyinfo"}).size() > 0) {
+      xvfb_ = std::move(xvfb);
+      up_ = true;
+    } else {
+      xvfb->Stop(5s);
     }
-    name_ = ":" + std::to_string(n);
-    break;
   }
-  if (name_.empty()) return;
-  xvfb_ = std::make_unique<Process>(
-      std::vector<std::string>{"/usr/bin/Xvfb", name_, "-noreset", "-nolisten", "tcp", "-screen",
-                               "0", "1024x768x24"},
-      std::vector<std::string>{}, dir + "/xvfb.err");
-  const std::string socket = "/tmp/.X11-unix/X" + name_.substr(1);
-  up_ = WaitUntil([&] { return fs::exists(socket) || !xvfb_->started(); }, 10s) &&
-        xvfb_->started() && fs::exists(socket);
 }
 
 XDisplay::~XDisplay() {
@@ -113,6 +116,13 @@ bool XDisplay::Keys(const std::string& window, const std::vector<std::string>& k
                                    "--delay",          "60"};
   argv.insert(argv.end(), keys.begin(), keys.end());
   Process tool(argv, {"DISPLAY=" + name_}, dir_ + "/xdotool.err");
+  return tool.Wait(10s) == std::optional<int>(0);
+}
+
+bool XDisplay::Click(const std::string& window, int x, int y) const {
+  Process tool({"/usr/bin/xdotool", "mousemove", "--window", window, std::to_string(x),
+                std::to_string(y), "click", "1"},
+               {"DISPLAY=" + name_}, dir_ + "/xdotool.err");
   return tool.Wait(10s) == std::optional<int>(0);
 }
 
