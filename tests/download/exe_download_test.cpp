@@ -166,17 +166,6 @@ Handler Redirect(std::string location, int status = 302) {
   };
 }
 
-// The message of the exception of type E that action raises; "no such error" when none.
-template <typename E>
-std::string MessageOfA(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const E& error) {
-    return error.what();
-  }
-  return "no such error";
-}
-
 class Recorder : public DownloadProgress {
  public:
   void Begin(const std::string& file, std::int64_t total) override {
@@ -437,7 +426,7 @@ TEST_F(ExeDownload, AStalledServerEndsTheDownloadAndTheLaterOnesAtOnce) {
   http_.Route("/slow/JovTab.exe.zip", http_.Stall(Zip("-0"), 64 * 1024));
   settings_.stall_timeout = 1s;
   const auto start = std::chrono::steady_clock::now();
-  const std::string message = MessageOfA<Error>([&] { Download(Base("slow")); });
+  const std::string message = MessageOf<Error>([&] { Download(Base("slow")); });
   EXPECT_NE(message.find("JovTab.exe.zip"), std::string::npos) << message;
   EXPECT_NE(message.find("no data for 1 s"), std::string::npos) << message;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
@@ -453,7 +442,7 @@ TEST_F(ExeDownload, AMissingSignatureIsASignatureErrorNamingWhereItWasLookedFor)
   settings_.public_key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
   http_.Route("/big/JovTab.exe.zip", Whole(Zip("-9")));
   http_.Route("/big/JovTab.exe.zip.sig", Chunked(std::string(5000, 'A')));
-  EXPECT_EQ(MessageOfA<SignatureError>([&] { Download(Base("ok")); }),
+  EXPECT_EQ(MessageOf<SignatureError>([&] { Download(Base("ok")); }),
             "Cannot install JovTab.exe.zip: no signature at " + Base("ok") + "JovTab.exe.zip.sig");
   EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
   ExpectCleanFailure(
@@ -537,7 +526,7 @@ TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
   Dwnldftp::GetExeFile({"/opt/caixa/JovTab.exe"}, lines, Base("ok"), flag);
   EXPECT_TRUE(flag);
   EXPECT_EQ(Downloaded(), payload_);
-  EXPECT_NE(MessageOfA<Error>([&] {
+  EXPECT_NE(MessageOf<Error>([&] {
               Dwnldftp::GetExeFile({}, lines, Base("big"), flag);
             }).find("more than the limit of 1 MiB"),
             std::string::npos);

@@ -4,15 +4,6 @@
 
 namespace jov::testing {
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
 AppServer::AppServer(const std::vector<std::string>& args, const std::string& stderr_path,
                      const std::vector<std::string>& env)
     : process_(

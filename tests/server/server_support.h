@@ -5,12 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "tests/support/child_process.h"
 
 namespace jov::testing {
 
-// The message of the jov::Error the action raises; "no error" when it raises none.
-std::string MessageOf(const std::function<void()>& action);
+// The message of the exception of type E (a jov::Error by default) that the action raises;
+// "no error" when it raises none. Another exception goes on to the caller.
+template <typename E = Error>
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const E& error) {
+    return error.what();
+  }
+  return "no error";
+}
 
 // jov-appserver on a free loopback port, started with the extra arguments.
 class AppServer {
