@@ -16,6 +16,7 @@
 #include "platform/date_time.h"
 
 class QLabel;
+class QPixmap;
 class QFrame;
 class QEventLoop;
 
@@ -204,6 +205,10 @@ void FinalizaUnidade();
 // Shows the launcher modally and returns true once the form is closed and freed. A nested
 // call while the form is shown returns true and does nothing else.
 bool EscolheSistema(jov::Services& services);
+
+// The picture a picture control shows; a hidden one decodes its picture on the first call
+// and keeps it from then on.
+QPixmap FiguraDe(QLabel* imagem);
 
 // Where the form's top-left corner goes: centred, or the negative overhang on a screen
 // smaller than the form.

@@ -34,9 +34,8 @@ void TfrmEscolheSistema::FormCreate(QObject*) {
   services_.taskbar.Hide();
   boAtuExe = true;
   const std::string host_name = jov::FileNameOf(services_.host.ExecutablePath());
-  img_no_Flash->setPixmap(jov::cp1252::UpperAscii(host_name) == "TRV.EXE"
-                              ? imgAberturaTRV->pixmap()
-                              : imgAberturaJov->pixmap());
+  img_no_Flash->setPixmap(
+      FiguraDe(jov::cp1252::UpperAscii(host_name) == "TRV.EXE" ? imgAberturaTRV : imgAberturaJov));
   lblCodTela->setText(
       jov::cp1252::ToQString(Mensagemjov::MontaRodapeGeral(false, "JOV00000", "N")));
   lblCodTela->adjustSize();

@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
+#include <QVariant>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "Cli_jov00000/identify/teclado.h"
@@ -72,13 +73,24 @@ std::vector<std::string> Catalogue() {
   };
 }
 
-// A picture whose image is stretched to its bounds; transparent where it has no image.
+// The property under which a hidden picture keeps the resource it shows once decoded.
+constexpr char kPictureSource[] = "jovPictureSource";
+
+// A picture whose image is stretched to its bounds; transparent where it has no image. A
+// hidden picture only keeps its resource's name: decoding an 800x600 picture costs about 2 MB
+// and a few milliseconds of the start, and only one of the opening pictures is ever shown.
 QLabel* Picture(QWidget* parent, const QRect& place, const char* resource, bool visible) {
   auto* label = new QLabel(parent);
   label->setGeometry(place);
   label->setScaledContents(true);
   label->setAlignment(Qt::AlignCenter);
-  if (resource != nullptr) label->setPixmap(QPixmap(QString::fromLatin1(resource)));
+  if (resource != nullptr) {
+    if (visible) {
+      label->setPixmap(QPixmap(QString::fromLatin1(resource)));
+    } else {
+      label->setProperty(kPictureSource, QString::fromLatin1(resource));
+    }
+  }
   label->setVisible(visible);
   return label;
 }
@@ -175,6 +187,15 @@ class FillClientArea : public QObject {
 };
 
 }  // namespace
+
+QPixmap FiguraDe(QLabel* imagem) {
+  const QVariant source = imagem->property(kPictureSource);
+  if (source.isValid()) {
+    imagem->setPixmap(QPixmap(source.toString()));
+    imagem->setProperty(kPictureSource, QVariant());
+  }
+  return imagem->pixmap();
+}
 
 void TfrmEscolheSistema::CriaComponentes() {
   setObjectName(QStringLiteral("frmEscolheSistema"));

@@ -178,11 +178,13 @@ TEST_F(StartupTest, TheHostNameChoosesThePictureAndIsKeptInItsOwnCase) {
   auto trv = NewForm();
   EXPECT_EQ(trv->nomeExe, "Trv.Exe");
   EXPECT_EQ(trv->img_no_Flash->pixmap().toImage(), trv->imgAberturaTRV->pixmap().toImage());
+  EXPECT_TRUE(trv->imgAberturaJov->pixmap().isNull()) << "only the picture shown is decoded";
 
   fake.host.path = "/caixa/XTRV.EXE";
   ResetUnit();
   auto jov = NewForm();
   EXPECT_EQ(jov->img_no_Flash->pixmap().toImage(), jov->imgAberturaJov->pixmap().toImage());
+  EXPECT_TRUE(jov->imgAberturaTRV->pixmap().isNull());
   EXPECT_EQ(jov->lblCodTela->text().toStdString().rfind("JOV00000", 0), 0u);
 }
 
