@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -126,6 +127,69 @@ bool DrainAvailable(int fd, std::string& output) {
   }
 }
 
+// A close-on-exec pipe whose write end is above the standard streams, so that the child's
+// own standard streams can be set up without closing it (a parent started with closed
+// standard streams gets 0, 1 or 2 for new pipes). False with errno set when it failed.
+bool OpenOutputPipe(int (&fds)[2]) {
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  if (fds[1] > STDERR_FILENO) return true;
+  const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  ::close(fds[1]);
+  fds[1] = moved;
+  if (moved >= 0) return true;
+  CloseFd(fds[0]);
+  errno = error;
+  return false;
+}
+
+// Starts the plan with posix_spawn: plain signal state, standard input on /dev/null unless
+// inherited, standard output and error on output_fd (or /dev/null, or inherited), every other
+// descriptor closed. The child shares this process's memory until it execs, so a start costs
+// the same however large this process is; a fork would copy the page tables of the whole Qt
+// process and have both sides fault on every page they write. Returns 0 and sets pid, or the
+// errno of what failed (the exec's own included).
+int Spawn(const ExecPlan& plan, int output_fd, const ChildOptions& options, pid_t& pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (const int error = ::posix_spawn_file_actions_init(&actions); error != 0) return error;
+  if (const int error = ::posix_spawnattr_init(&attributes); error != 0) {
+    ::posix_spawn_file_actions_destroy(&actions);
+    return error;
+  }
+  int error = 0;
+  auto step = [&error](int result) {
+    if (error == 0) error = result;
+  };
+  if (!options.inherit_streams) {
+    step(::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDWR, 0));
+  }
+  if (output_fd >= 0 || !options.inherit_streams) {
+    const int out = output_fd >= 0 ? output_fd : STDIN_FILENO;
+    step(::posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO));
+    step(::posix_spawn_file_actions_adddup2(&actions, out, STDERR_FILENO));
+  }
+  // Descriptors of this process (sockets, files) must not leak into the program.
+  step(::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1));
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  step(::posix_spawnattr_setsigdefault(&attributes, &all));
+  step(::posix_spawnattr_setsigmask(&attributes, &none));
+  // A session of its own is what a time limit kills; otherwise it stays in this group.
+  const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                      (options.new_session ? POSIX_SPAWN_SETSID : 0);
+  step(::posix_spawnattr_setflags(&attributes, flags));
+  if (error == 0) {
+    error = ::posix_spawn(&pid, plan.argv[0], &actions, &attributes, plan.argv.data(),
+                          const_cast<char* const*>(plan.Env()));
+  }
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  return error;
+}
+
 bool IsExecutableFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -217,34 +281,18 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     return result;
   }
   const ExecPlan plan(argv, options.environment);
-  int status[2] = {-1, -1};
   int output[2] = {-1, -1};
-  if (::pipe2(status, O_CLOEXEC) != 0 ||
-      (options.capture_output && ::pipe2(output, O_CLOEXEC) != 0)) {
+  if (options.capture_output && !OpenOutputPipe(output)) {
     result.error = SystemErrorText(errno);
-    CloseFd(status[0]);
-    CloseFd(status[1]);
     return result;
   }
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    result.error = SystemErrorText(errno);
-    for (int* fd : {&status[0], &status[1], &output[0], &output[1]}) CloseFd(*fd);
-    return result;
-  }
-  if (pid == 0) {
-    if (options.new_session) ::setsid();  // a time limit then ends what it started too
-    ExecInChild(plan, status[1], output[1], options.inherit_streams);
-  }
-  CloseFd(status[1]);
+  pid_t pid = -1;
+  const int spawn_error = Spawn(plan, output[1], options, pid);
   CloseFd(output[1]);
-  const int exec_error = ReadExecStatus(status[0]);
-  CloseFd(status[0]);
-  if (exec_error != 0) {
-    Reap(pid);
+  if (spawn_error != 0) {
     CloseFd(output[0]);
-    result.error = SystemErrorText(exec_error);
+    result.error = SystemErrorText(spawn_error);
     return result;
   }
   result.started = true;

@@ -1,4 +1,5 @@
 // Starting programs for real: detached starts, the bin/ look-up, waiting with a limit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -155,6 +156,48 @@ TEST(ChildProcess, CapturesOutputForAParentWithClosedStandardStreams) {
   options.timeout_ms = 10000;
   ASSERT_EQ(RunChild({PROC_PROBE, "--closed", report}, options).exit_code, 0);
   EXPECT_EQ(TempDir::Read(report), "ok\nexit 0\nmissing started 0\n");
+}
+
+TEST(ChildProcess, AChildGetsPlainSignalsAndNoneOfThisProcesssDescriptors) {
+  // What this process has set up must not reach the program: ignored and blocked signals,
+  // and a descriptor opened without close-on-exec.
+  struct sigaction old_pipe {};
+  struct sigaction old_int {};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &old_pipe);
+  ::sigaction(SIGINT, &ignore, &old_int);
+  sigset_t usr1;
+  sigset_t old_mask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  ::pthread_sigmask(SIG_BLOCK, &usr1, &old_mask);
+  const int leaked = ::open("/dev/null", O_RDONLY);
+
+  ChildOptions options;
+  options.capture_output = true;
+  options.timeout_ms = 10000;
+  // grep reads its own masks (a shell would clear its blocked mask); the shell lists its own
+  // descriptors.
+  const ChildResult signals =
+      RunChild({"/bin/grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"}, options);
+  const ChildResult descriptors =
+      RunChild({"/bin/sh", "-c", "ls /proc/$$/fd | tr '\\n' ' '"}, options);
+
+  ::close(leaked);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ::sigaction(SIGPIPE, &old_pipe, nullptr);
+  ::sigaction(SIGINT, &old_int, nullptr);
+  // Masks in hexadecimal, signal n at bit n - 1. The C library keeps its own two real-time
+  // signals (32 and 33) ignored in a spawned child; the standard signals must be plain.
+  const auto mask = [&](const std::string& name) {
+    const auto at = signals.output.find(name + ":\t");
+    return at == std::string::npos ? ~0ULL
+                                   : std::stoull(signals.output.substr(at + 8, 16), nullptr, 16);
+  };
+  EXPECT_EQ(mask("SigBlk"), 0u) << signals.output;
+  EXPECT_EQ(mask("SigIgn") & 0x7fffffffULL, 0u) << signals.output;
+  EXPECT_EQ(descriptors.output, "0 1 2 ");
 }
 
 TEST(ChildProcess, SplitOnBlanksDropsEmptyWords) {
