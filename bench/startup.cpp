@@ -2,20 +2,25 @@
 // beside a bare Qt Widgets program that shows an 800x600 window, both on one virtual display
 // (Xvfb). The launcher runs in a register of its own: the application server on loopback with
 // nothing to update, "Mercato.cds" present, no opening rules. A screen counts as shown when
-// its window is seen on the display; the peak memory is taken once its first activation has
+// the display reports its window mapped (the event a watcher on the root window gets); the
+// peak memory is taken once its first activation has
 // started the screen-package updater (a stand-in that logs its call).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -78,11 +83,68 @@ double StopAndMeasure(pid_t pid) {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// Watches one display for top-level windows being mapped, the moment one can be seen there,
+// as an event rather than by looking again and again.
+class MapWatcher {
+ public:
+  explicit MapWatcher(const std::string& display) {
+    int screen_number = 0;
+    connection_ = xcb_connect(display.c_str(), &screen_number);
+    if (xcb_connection_has_error(connection_) != 0) return;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screen_number && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, screens.data->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_);
+  }
+  ~MapWatcher() { xcb_disconnect(connection_); }
+  MapWatcher(const MapWatcher&) = delete;
+  MapWatcher& operator=(const MapWatcher&) = delete;
+
+  // Blocks (at most 30 s) until a window named title is mapped; returns when that was, or
+  // nothing when no such window came.
+  std::optional<Clock::time_point> WaitForMap(const std::string& title) {
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (xcb_connection_has_error(connection_) == 0) {
+      xcb_generic_event_t* event = xcb_poll_for_event(connection_);
+      if (event == nullptr) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd watched{xcb_get_file_descriptor(connection_), POLLIN, 0};
+        ::poll(&watched, 1, static_cast<int>(left.count()));
+        continue;
+      }
+      const auto seen = Clock::now();
+      const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+      const xcb_window_t window = reinterpret_cast<xcb_map_notify_event_t*>(event)->window;
+      std::free(event);
+      if (mapped && NameOf(window) == title) return seen;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::string NameOf(xcb_window_t window) {
+    const xcb_get_property_cookie_t cookie = xcb_get_property(
+        connection_, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+    if (reply == nullptr) return {};
+    std::string name(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+    std::free(reply);
+    return name;
+  }
+
+  xcb_connection_t* connection_ = nullptr;
+};
+
 struct Setup {
   std::string root;
   std::string display;
   pid_t xvfb = -1;
   pid_t server = -1;
+  std::unique_ptr<MapWatcher> watcher;
 
   Setup() {
     char pattern[] = "/tmp/jov-startup-XXXXXX";
@@ -129,8 +191,10 @@ struct Setup {
     for (int i = 0; i < 1000 && !fs::exists(socket); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    watcher = std::make_unique<MapWatcher>(display);
   }
   ~Setup() {
+    watcher.reset();
     for (pid_t pid : {xvfb, server}) {
       if (pid > 0) StopAndMeasure(pid);
     }
@@ -141,24 +205,6 @@ struct Setup {
 Setup& Shared() {
   static Setup setup;
   return setup;
-}
-
-// Waits (at most 30 s) until a window named title is shown on the display, looking the way
-// a person's tool would (xdotool, every couple of milliseconds); false when none came.
-bool WaitForWindow(const std::string& display, const std::string& title) {
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (Clock::now() < deadline) {
-    const pid_t pid =
-        Spawn({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"},
-              {"DISPLAY=" + display});
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-        WEXITSTATUS(status) == 0) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
 }
 
 // One start: spawn, wait for its window to show (the time measured), then for the marker (the
@@ -174,12 +220,14 @@ void Measure(benchmark::State& state, const std::vector<std::string>& argv,
     all.insert(all.end(), env.begin(), env.end());
     const auto start = Clock::now();
     const pid_t pid = Spawn(argv, all);
-    if (pid < 0 || !WaitForWindow(setup.display, title)) {
+    const std::optional<Clock::time_point> mapped_at =
+        pid < 0 ? std::nullopt : setup.watcher->WaitForMap(title);
+    if (!mapped_at) {
       state.SkipWithError("the program did not show its screen within 30 s");
       if (pid > 0) StopAndMeasure(pid);
       break;
     }
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    state.SetIterationTime(std::chrono::duration<double>(*mapped_at - start).count());
     if (!WaitFor(marker, shown)) {
       state.SkipWithError("the program did not finish its start within 30 s");
       StopAndMeasure(pid);

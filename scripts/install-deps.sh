@@ -12,7 +12,7 @@ packages=(
   iproute2 zip unzip curl openssl python3
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation
-  locales libc-l10n
+  locales libc-l10n libxcb1-dev
 )
 
 missing=()
