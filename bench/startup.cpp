@@ -3,8 +3,8 @@
 // (Xvfb). The launcher runs in a register of its own: the application server on loopback with
 // nothing to update, "Mercato.cds" present, no opening rules. A screen counts as shown when
 // the display reports its window mapped (the event a watcher on the root window gets); the
-// peak memory is taken once its first activation has
-// started the screen-package updater (a stand-in that logs its call).
+// peak memory is taken once its first activation has started the screen-package updater (a
+// stand-in that logs its call).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
