@@ -1,6 +1,8 @@
 // The screen: every control at its place with its looks, the catalogue and the handlers.
 #include <QEvent>
+#include <QFileInfo>
 #include <QFrame>
+#include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
 #include <QVariant>
@@ -73,6 +75,15 @@ std::vector<std::string> Catalogue() {
   };
 }
 
+// A picture from the package's resources, decoded by the reader of the format its name ends
+// in. Qt otherwise offers every image plug-in the file before its own PNG reader, and so
+// loads them all (GIF, ICO, JPEG) for the first button's glyph.
+QPixmap Resource(const QString& name) {
+  QImageReader reader(name, QFileInfo(name).suffix().toLatin1());
+  reader.setAutoDetectImageFormat(false);
+  return QPixmap::fromImage(reader.read());
+}
+
 // The property under which a hidden picture keeps the resource it shows once decoded.
 constexpr char kPictureSource[] = "jovPictureSource";
 
@@ -86,7 +97,7 @@ QLabel* Picture(QWidget* parent, const QRect& place, const char* resource, bool 
   label->setAlignment(Qt::AlignCenter);
   if (resource != nullptr) {
     if (visible) {
-      label->setPixmap(QPixmap(QString::fromLatin1(resource)));
+      label->setPixmap(Resource(QString::fromLatin1(resource)));
     } else {
       label->setProperty(kPictureSource, QString::fromLatin1(resource));
     }
@@ -127,8 +138,8 @@ TBlendedBitBtn* MainButton(QWidget* parent, const SystemColours& system, int lef
   button->DownFontColor = system.window;
   button->DisabledColor = ColorFromStored(kFaceDisabled);
   button->DisabledFontColor = Qt::white;
-  button->Glyph = QPixmap(QString::fromLatin1(glyph));
-  button->GlyphDisabled = QPixmap(QString::fromLatin1(glyph_off));
+  button->Glyph = Resource(QString::fromLatin1(glyph));
+  button->GlyphDisabled = Resource(QString::fromLatin1(glyph_off));
   return button;
 }
 
@@ -162,7 +173,7 @@ TBlendedBitBtn* CharacterKey(QWidget* parent, const SystemColours& system, int c
 TBlendedBitBtn* IconKey(QWidget* parent, const SystemColours& system, int left, int top,
                         const char* icon) {
   TBlendedBitBtn* key = Key(parent, system, left, top, 57, "", 0, false);
-  key->Glyph = QPixmap(QString::fromLatin1(icon));
+  key->Glyph = Resource(QString::fromLatin1(icon));
   return key;
 }
 
@@ -191,7 +202,7 @@ class FillClientArea : public QObject {
 QPixmap FiguraDe(QLabel* imagem) {
   const QVariant source = imagem->property(kPictureSource);
   if (source.isValid()) {
-    imagem->setPixmap(QPixmap(source.toString()));
+    imagem->setPixmap(Resource(source.toString()));
     imagem->setProperty(kPictureSource, QVariant());
   }
   return imagem->pixmap();

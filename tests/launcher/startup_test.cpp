@@ -3,6 +3,9 @@
 
 #include <QLabel>
 #include <algorithm>
+#include <fstream>
+#include <set>
+#include <string>
 
 #include "tests/support/launcher_fixture.h"
 
@@ -186,6 +189,19 @@ TEST_F(StartupTest, TheHostNameChoosesThePictureAndIsKeptInItsOwnCase) {
   EXPECT_EQ(jov->img_no_Flash->pixmap().toImage(), jov->imgAberturaJov->pixmap().toImage());
   EXPECT_TRUE(jov->imgAberturaTRV->pixmap().isNull());
   EXPECT_EQ(jov->lblCodTela->text().toStdString().rfind("JOV00000", 0), 0u);
+}
+
+TEST_F(StartupTest, TheScreenLoadsTheJpegImagePluginAndNoOther) {
+  fake.host.path = "/caixa/TRV.EXE";  // its picture too
+  ResetUnit();
+  auto form = NewForm();
+  std::ifstream maps("/proc/self/maps");
+  std::set<std::string> plugins;
+  for (std::string line; std::getline(maps, line);) {
+    const auto at = line.find("/imageformats/");
+    if (at != std::string::npos) plugins.insert(line.substr(at + 14));
+  }
+  EXPECT_EQ(plugins, std::set<std::string>{"libqjpeg.so"});
 }
 
 }  // namespace
