@@ -253,6 +253,18 @@ void BM_BareWindowToScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_BareWindowToScreen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
+// The bare window with the launcher's libraries loaded before it starts: what the libraries
+// alone cost (OpenSSL, the HTTP client, Qt SQL, libzip).
+void BM_BareWindowWithLibrariesToScreen(benchmark::State& state) {
+  const std::string marker = Shared().root + "/bare-libraries.shown";
+  Measure(state, {JOV_BARE_WINDOW, marker, Shared().root + "/caixa/_DLL.bpl"}, "bare-window",
+          marker, "shown", {});
+}
+BENCHMARK(BM_BareWindowWithLibrariesToScreen)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
 }  // namespace
 
 BENCHMARK_MAIN();
