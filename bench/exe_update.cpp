@@ -31,10 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kNames = {
-    "JovSinc.exe", "JovImp.exe",     "JovTab.exe",
-    "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
-    "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
+const std::vector<std::string> kNames = Cli_jov00000::ExecutaveisDoCliente();
 constexpr std::size_t kFileBytes = 8u << 20;
 
 // Starts the program; its standard output goes to out. Returns its pid, or -1.

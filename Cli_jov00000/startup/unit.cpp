@@ -3,6 +3,7 @@
 #include <QScreen>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
+#include "Cli_jov00000/update/baixa_exe.h"
 
 namespace Cli_jov00000 {
 
@@ -19,9 +20,7 @@ std::vector<std::string> arquivosExe;
 void InicializaUnidade(jov::HostPath& host) {
   DirJov = jov::DirectoryOf(host.ExecutablePath());
   DirCadJovBpl = DirJov + "/Dados/Jov_Bpl/";
-  arquivosExe = {"JovSinc.exe", "JovImp.exe",     "JovTab.exe",
-                 "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
-                 "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
+  arquivosExe = ExecutaveisDoCliente();
 }
 
 void FinalizaUnidade() {

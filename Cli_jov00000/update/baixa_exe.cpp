@@ -10,6 +10,13 @@
 #include "platform/host_path.h"
 
 namespace Cli_jov00000 {
+
+std::vector<std::string> ExecutaveisDoCliente() {
+  return {"JovSinc.exe", "JovImp.exe",     "JovTab.exe",
+          "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
+          "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
+}
+
 namespace {
 
 // Accepted whichever executable was asked about.

@@ -17,6 +17,9 @@
 
 namespace Cli_jov00000 {
 
+// The nine client executables that the update asks the server about, in the order it asks.
+std::vector<std::string> ExecutaveisDoCliente();
+
 // Appends one line to the update log; may throw IoError.
 using UpdateLogLine = std::function<void(const std::string&)>;
 

@@ -28,10 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kNames = {
-    "JovSinc.exe", "JovImp.exe",     "JovTab.exe",
-    "JovExp.exe",  "JovBpl.exe",     "JovAut.exe",
-    "JovExt.exe",  "JovService.exe", "Altera_Permissoes_Calvora.EXE"};
+const std::vector<std::string> kNames = Cli_jov00000::ExecutaveisDoCliente();
 
 // One register's executable update, over the real channel, files and processes, in the
 // folder root (program files in root/caixa/, downloads in root/work/). Returns the update log.
