@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Cli_jov00000/update/baixa_exe.h"
+#include "bench/spawn.h"
 #include "clientlib/exe_download.h"
 #include "clientlib/http_channel.h"
 #include "platform/file_system_linux.h"
@@ -30,33 +31,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using bench::Run;
+using bench::Spawn;
 
 const std::vector<std::string> kNames = Cli_jov00000::ExecutaveisDoCliente();
 constexpr std::size_t kFileBytes = 8u << 20;
-
-// Starts the program; its standard output goes to out. Returns its pid, or -1.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out = "/dev/null") {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
-}
-
-// Runs the program to its end; its exit code, or -1.
-int Run(const std::vector<std::string>& argv) {
-  const pid_t pid = Spawn(argv);
-  if (pid < 0) return -1;
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void MakeOld(const std::string& path) {
   const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 2 * 86400, 0}};

@@ -26,9 +26,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/spawn.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using bench::Spawn;
 using Clock = std::chrono::steady_clock;
 
 std::string Read(const std::string& path) {
@@ -40,28 +43,6 @@ std::string Read(const std::string& path) {
 
 void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& out = "/dev/null") {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<std::string> all;
-  for (char** e = environ; *e != nullptr; ++e) all.emplace_back(*e);
-  all.insert(all.end(), env.begin(), env.end());
-  std::vector<char*> envp;
-  for (const std::string& e : all) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
 }
 
 // Waits (at most 30 s) until the file holds text; false when it never did.
@@ -161,15 +142,13 @@ struct Setup {
           "<FIELDS>\n<FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>\n<FIELD "
           "attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/>\n</FIELDS><PARAMS/></METADATA>"
           "<ROWDATA>\n<ROW CDFILIAL=\"0001\" CDCAIXA=\"001\"/>\n</ROWDATA></DATAPACKET>\n");
-    const pid_t sqlite =
-        Spawn({"/usr/bin/sqlite3", root + "/caixa.db",
-               "CREATE TABLE CAIXA (CDFILIAL VARCHAR(4), CDCAIXA VARCHAR(3), "
-               "IDAUTOIMPTAB CHAR(1), IDUTILABERAUTO CHAR(1), IDPERACESSOTER CHAR(1))"},
-              {});
-    ::waitpid(sqlite, nullptr, 0);
+    bench::Run({"/usr/bin/sqlite3", root + "/caixa.db",
+                "CREATE TABLE CAIXA (CDFILIAL VARCHAR(4), CDCAIXA VARCHAR(3), "
+                "IDAUTOIMPTAB CHAR(1), IDUTILABERAUTO CHAR(1), IDPERACESSOTER CHAR(1))"},
+               true);
     server = Spawn({JOV_BIN_DIR "/jov-appserver", "--bind", "127.0.0.1", "--port", "0", "--updates",
                     root + "/updates"},
-                   {}, root + "/server.out");
+                   root + "/server.out", {}, true);
     WaitFor(root + "/server.out", "\n");
     const std::string line = Read(root + "/server.out");
     const std::string port = line.substr(line.find_last_not_of("0123456789\n") + 1);
@@ -186,7 +165,7 @@ struct Setup {
     }
     xvfb = Spawn(
         {"/usr/bin/Xvfb", display, "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-        {});
+        "/dev/null", {}, true);
     const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
     for (int i = 0; i < 1000 && !fs::exists(socket); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -219,7 +198,7 @@ void Measure(benchmark::State& state, const std::vector<std::string>& argv,
     std::vector<std::string> all = {"DISPLAY=" + setup.display, "QT_QPA_PLATFORM=xcb"};
     all.insert(all.end(), env.begin(), env.end());
     const auto start = Clock::now();
-    const pid_t pid = Spawn(argv, all);
+    const pid_t pid = Spawn(argv, "/dev/null", all, true);
     const std::optional<Clock::time_point> mapped_at =
         pid < 0 ? std::nullopt : setup.watcher->WaitForMap(title);
     if (!mapped_at) {
