@@ -204,17 +204,23 @@ class ExeDownload : public ::testing::Test {
     ResetServerStall();
     settings_.working_directory = work_.path() + "/";
     files_.Write("JovTab.exe", payload_);
-    http_.Route("/ok/JovTab.exe.zip", Whole(Zip("-9")));
+    deflated_ = Zip("-9");
+    http_.Route("/ok/JovTab.exe.zip", Whole(deflated_));
   }
   void TearDown() override { ResetServerStall(); }
 
-  std::string Base(const std::string& folder) const {
-    return "http://127.0.0.1:" + std::to_string(http_.port()) + "/" + folder + "/";
-  }
+  std::string Origin() const { return "http://127.0.0.1:" + std::to_string(http_.port()); }
+  std::string Base(const std::string& folder) const { return Origin() + "/" + folder + "/"; }
   void Download(const std::string& source, const std::string& name = "JovTab.exe.zip") {
     DownloadExeFiles({name + "=20240131235959"}, source, settings_, &progress_);
   }
   std::string Downloaded() const { return TempDir::Read(work_.path() + "/JovTab.exe"); }
+  // The download from the source gives the whole file, which then goes for the next one.
+  void ExpectDownloads(const std::string& source) {
+    ASSERT_NO_THROW(Download(source));
+    EXPECT_EQ(Downloaded(), payload_);
+    fs::remove(work_.path() + "/JovTab.exe");
+  }
   std::vector<std::string> WorkFiles() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(work_.path())) {
@@ -274,12 +280,11 @@ class ExeDownload : public ::testing::Test {
     const std::string folder = settings_.working_directory;
     settings_ = ExeDownloadSettings{};
     settings_.working_directory = folder;
-    ASSERT_NO_THROW(Download(Base("ok")));
-    EXPECT_EQ(Downloaded(), payload_);
-    fs::remove(work_.path() + "/JovTab.exe");
+    ExpectDownloads(Base("ok"));
   }
 
   const std::string payload_ = Payload();
+  std::string deflated_;  // JovTab.exe by zip -9, served under /ok/
   TempDir work_;
   TempDir files_;
   TestServer http_{std::make_unique<httplib::Server>()};
@@ -289,28 +294,24 @@ class ExeDownload : public ::testing::Test {
 
 TEST_F(ExeDownload, EveryKindOfArchiveAndAnswerGivesTheWholeFile) {
   const std::string stored = Zip("-0");
-  const std::string deflated = Zip("-9");
   const std::string piped = ZipThroughPipe();
   const std::string zip64 = PythonZip("jovtab.EXE", payload_, true);
-  const auto size = [](const std::string& bytes) {
-    return static_cast<std::int64_t>(bytes.size());
-  };
   const struct {
     const char* label;
-    Handler serve;
-    std::int64_t told_total;  // what Begin hears
-    std::int64_t size;
+    Handler (*serve)(std::string);
+    const std::string& archive;
+    bool sized;  // the answer tells its length, and Begin hears it
   } cases[] = {
-      {"stored", Whole(stored), size(stored), size(stored)},
-      {"deflated", Whole(deflated), size(deflated), size(deflated)},
-      {"data descriptor", Whole(piped), size(piped), size(piped)},
-      {"zip64, entry name in other case", Whole(zip64), size(zip64), size(zip64)},
-      {"chunked", Chunked(deflated), -1, size(deflated)},
-      {"no length", Unsized(deflated), -1, size(deflated)},
+      {"stored", Whole, stored, true},
+      {"deflated", Whole, deflated_, true},
+      {"data descriptor", Whole, piped, true},
+      {"zip64, entry name in other case", Whole, zip64, true},
+      {"chunked", Chunked, deflated_, false},
+      {"no length", Unsized, deflated_, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    http_.Route("/case/JovTab.exe.zip", c.serve);
+    http_.Route("/case/JovTab.exe.zip", c.serve(c.archive));
     progress_ = Recorder{};
     // Neither a stale file under the final name nor a temporary left by a power cut is in
     // the way.
@@ -328,28 +329,25 @@ TEST_F(ExeDownload, EveryKindOfArchiveAndAnswerGivesTheWholeFile) {
               (std::vector<std::string>{".JovTab.exe.download-AAAAAA", ".JovTab.exe.unpack-CC",
                                         "JovTab.exe", "a.tmp"}))
         << "no temporary of its own left";
+    const auto size = static_cast<std::int64_t>(c.archive.size());
     ASSERT_EQ(progress_.events.size(), 2u);
-    EXPECT_EQ(progress_.events[0], "Begin JovTab.exe " + std::to_string(c.told_total));
-    EXPECT_EQ(progress_.events[1], "End at " + std::to_string(c.size));
+    EXPECT_EQ(progress_.events[0], "Begin JovTab.exe " + std::to_string(c.sized ? size : -1));
+    EXPECT_EQ(progress_.events[1], "End at " + std::to_string(size));
   }
 }
 
 TEST_F(ExeDownload, RedirectsAreFollowedFiveTimesAtMost) {
   // /rN/ leads to /r(N-1)/ by relative, absolute-path and absolute-URL locations in turn.
-  const std::string origin = "http://127.0.0.1:" + std::to_string(http_.port());
-  http_.Route("/r0/JovTab.exe.zip", Whole(Zip("-9")));
+  http_.Route("/r0/JovTab.exe.zip", Whole(deflated_));
   for (int n = 1; n <= 6; ++n) {
     const std::string next = "r" + std::to_string(n - 1) + "/JovTab.exe.zip";
     const std::string location = n % 3 == 0   ? "../" + next
                                  : n % 3 == 1 ? "/" + next
-                                              : origin + "/" + next;
+                                              : Origin() + "/" + next;
     http_.Route("/r" + std::to_string(n) + "/JovTab.exe.zip", Redirect(location, 301 + n % 2));
   }
-  ASSERT_NO_THROW(Download(Base("r3")));
-  EXPECT_EQ(Downloaded(), payload_);
-  fs::remove(work_.path() + "/JovTab.exe");
-  ASSERT_NO_THROW(Download(Base("r5")));
-  fs::remove(work_.path() + "/JovTab.exe");
+  ExpectDownloads(Base("r3"));
+  ExpectDownloads(Base("r5"));
   ExpectCleanFailure([&] { Download(Base("r6")); }, {"more than 5 redirects"});
 }
 
@@ -360,7 +358,7 @@ TEST_F(ExeDownload, FaultsFailNamingTheFileAndLeaveNothingBehind) {
   const std::string big = PythonZip("JovTab.exe", Payload() + Payload() + Payload() + Payload(),
                                     false);  // about 0.6 MiB packed, 1.2 MiB unpacked
   const std::string zeros = PythonZip("JovTab.exe", std::string(3 << 20, '\0'), false);
-  const std::string stored_big = Zip("-0") + std::string(1 << 20, 'x');  // over 1 MiB sent
+  const std::string stored_big = stored + std::string(1 << 20, 'x');  // over 1 MiB sent
   const struct {
     const char* label;
     Handler serve;
@@ -439,15 +437,16 @@ TEST_F(ExeDownload, AStalledServerEndsTheDownloadAndTheLaterOnesAtOnce) {
 }
 
 TEST_F(ExeDownload, AMissingSignatureIsASignatureErrorNamingWhereItWasLookedFor) {
-  settings_.public_key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
-  http_.Route("/big/JovTab.exe.zip", Whole(Zip("-9")));
+  const std::string key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
+  settings_.public_key = key;
+  http_.Route("/big/JovTab.exe.zip", Whole(deflated_));
   http_.Route("/big/JovTab.exe.zip.sig", Chunked(std::string(5000, 'A')));
   EXPECT_EQ(MessageOf<SignatureError>([&] { Download(Base("ok")); }),
             "Cannot install JovTab.exe.zip: no signature at " + Base("ok") + "JovTab.exe.zip.sig");
   EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
   ExpectCleanFailure(
       [&] {
-        settings_.public_key = "MCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=";
+        settings_.public_key = key;
         Download(Base("big"));
       },
       {"larger than 4 KiB"});
@@ -455,42 +454,39 @@ TEST_F(ExeDownload, AMissingSignatureIsASignatureErrorNamingWhereItWasLookedFor)
 
 TEST_F(ExeDownload, HttpsChecksTheServersCertificate) {
   TempDir tls;
-  ASSERT_TRUE(RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                          "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                          tls.path() + "/key.pem", "-out", tls.path() + "/cert.pem", "-days", "2",
-                          "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
-                         tls.path()));
-  TestServer https(std::make_unique<httplib::SSLServer>((tls.path() + "/cert.pem").c_str(),
-                                                        (tls.path() + "/key.pem").c_str()));
-  https.Route("/s/JovTab.exe.zip", Chunked(Zip("-9")));
+  const std::string cert = tls.path() + "/cert.pem";
+  const std::string key = tls.path() + "/key.pem";
+  ASSERT_TRUE(
+      RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                  "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert, "-days",
+                  "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+                 tls.path()));
+  TestServer https(std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str()));
+  https.Route("/s/JovTab.exe.zip", Chunked(deflated_));
   const std::string source = "HTTPS://127.0.0.1:" + std::to_string(https.port()) + "/s/";
-  settings_.ca_file = tls.path() + "/cert.pem";
-  ASSERT_NO_THROW(Download(source));
-  EXPECT_EQ(Downloaded(), payload_);
-  fs::remove(work_.path() + "/JovTab.exe");
+  settings_.ca_file = cert;
+  ExpectDownloads(source);
   // Nor does a checked connection hand over to an unchecked one.
   https.Route("/down/JovTab.exe.zip", Redirect(Base("ok") + "JovTab.exe.zip"));
   ExpectCleanFailure(
       [&] {
-        settings_.ca_file = tls.path() + "/cert.pem";
+        settings_.ca_file = cert;
         Download("https://127.0.0.1:" + std::to_string(https.port()) + "/down/");
       },
       {"redirected from https"});
   // With no authority given, the system's store counts: here OpenSSL's default file, which
   // SSL_CERT_FILE moves to the test's certificate.
   settings_.ca_file.clear();
-  ::setenv("SSL_CERT_FILE", (tls.path() + "/cert.pem").c_str(), 1);
-  EXPECT_NO_THROW(Download(source));
+  ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
+  ExpectDownloads(source);
   ::unsetenv("SSL_CERT_FILE");
-  EXPECT_EQ(Downloaded(), payload_);
-  fs::remove(work_.path() + "/JovTab.exe");
   // Without the test's authority the certificate is nobody's.
   ExpectCleanFailure([&] { Download(source); }, {"certificate is not trusted"});
 }
 
 TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
   TempDir updates;
-  updates.Write("JovTab.exe.zip", Zip("-9"));
+  updates.Write("JovTab.exe.zip", deflated_);
   // Never listed by the reference server; a server that lists it must not fail the update.
   updates.Write("JovTab.exe.zip.sig", "c2lnbmF0dXJl\n");
   AppServer server({"--updates", updates.path()}, files_.path() + "/server.err");

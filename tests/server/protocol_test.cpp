@@ -36,17 +36,39 @@ bool IsConnectCheck(const std::string& request) {
   return request.rfind("GET /" + kModule + "/ HTTP/1.1\r\n", 0) == 0;
 }
 
-// Answers the connect check, then calls with the given bytes and what follows them.
-ScriptedServer::Script CallsAnswered(const std::string& bytes,
-                                     ScriptedServer::Then then = ScriptedServer::kGoOn) {
-  return [bytes, then](int fd, const std::string& request) {
+// How messages name the server: the module at its loopback address.
+std::string At(int port) { return kModule + " at 127.0.0.1:" + std::to_string(port); }
+
+// A loopback port that nothing listens on any more.
+int RefusedPort() {
+  int port = 0;
+  ::close(Listener(port));
+  return port;
+}
+
+// The connect check answered at once; each call answered by the given behaviour.
+ScriptedServer::Script CallsGet(std::function<ScriptedServer::Then(int)> behaviour) {
+  return [behaviour](int fd, const std::string& request) {
     if (IsConnectCheck(request)) {
       Send(fd, Answer(200, kModule));
       return ScriptedServer::kGoOn;
     }
+    return behaviour(fd);
+  };
+}
+
+// Every request, the connect check too, answered by the given behaviour.
+ScriptedServer::Script Everything(std::function<ScriptedServer::Then(int)> behaviour) {
+  return [behaviour](int fd, const std::string&) { return behaviour(fd); };
+}
+
+// Answers the connect check, then calls with the given bytes and what follows them.
+ScriptedServer::Script CallsAnswered(const std::string& bytes,
+                                     ScriptedServer::Then then = ScriptedServer::kGoOn) {
+  return CallsGet([bytes, then](int fd) {
     Send(fd, bytes);
     return then;
-  };
+  });
 }
 
 HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
@@ -85,11 +107,10 @@ TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
 }
 
 TEST_F(HttpChannel, ARefusedConnectionSaysSo) {
-  int port = 0;
-  ::close(Listener(port));  // nothing listens there any more
+  const int port = RefusedPort();
   HttpAppServerChannel channel(Short());
   const std::string message = MessageOf([&] { channel.Open("127.0.0.1", port, kModule); });
-  EXPECT_EQ(message, "Cannot connect to " + kModule + " at 127.0.0.1:" + std::to_string(port) +
+  EXPECT_EQ(message, "Cannot connect to " + At(port) +
                          ": the connection was refused or the host is unreachable");
   EXPECT_NE(MessageOf([&] { channel.Open("", 80, kModule); }).find("no server address"),
             std::string::npos);
@@ -126,8 +147,7 @@ TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
   });
   HttpAppServerChannel channel(Short());
   EXPECT_EQ(MessageOf([&] { channel.Open("127.0.0.1", server.port(), kModule); }),
-            "Cannot connect to " + kModule + " at 127.0.0.1:" + std::to_string(server.port()) +
-                ": the server answered HTTP 404");
+            "Cannot connect to " + At(server.port()) + ": the server answered HTTP 404");
   EXPECT_NE(MessageOf([&] { channel.Call("GetDadosHttp", {""}); }).find("not connected"),
             std::string::npos);
 }
@@ -142,21 +162,6 @@ ScriptedServer::Then EndlessChunks(int fd) {
   while (std::chrono::steady_clock::now() < end && Send(fd, chunk)) {
   }
   return ScriptedServer::kClose;
-}
-
-// The connect check answered at once; each call answered by the given behaviour.
-ScriptedServer::Script CallsGet(std::function<ScriptedServer::Then(int)> behaviour) {
-  return [behaviour](int fd, const std::string& request) {
-    if (IsConnectCheck(request)) {
-      Send(fd, Answer(200, kModule));
-      return ScriptedServer::kGoOn;
-    }
-    return behaviour(fd);
-  };
-}
-
-ScriptedServer::Script Everything(std::function<ScriptedServer::Then(int)> behaviour) {
-  return [behaviour](int fd, const std::string&) { return behaviour(fd); };
 }
 
 TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
@@ -179,13 +184,6 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     Send(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100000, 'x'));
     return ScriptedServer::kClose;
   };
-  struct Case {
-    const char* what;
-    ScriptedServer::Script script;
-    bool at_connect;  // the connect check misbehaves, else the call after it
-    std::string cause;
-    bool stalls;  // counts as the server having stopped answering
-  };
   const auto header_flood = [](int fd) {
     Send(fd, "HTTP/1.1 200 OK\r\n");
     std::string lines;
@@ -195,34 +193,36 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     }
     return ScriptedServer::kClose;
   };
-  const std::vector<Case> cases = {
-      {"floods header lines", CallsGet(header_flood), false, "the answer's head exceeded 4 MiB",
-       false},
-      {"floods the connect check with header lines", Everything(header_flood), true,
+  const struct {
+    const char* what;
+    std::function<ScriptedServer::Then(int)> behaviour;
+    bool at_connect;  // the connect check misbehaves, else the call after it
+    std::string cause;
+    bool stalls;  // counts as the server having stopped answering
+  } cases[] = {
+      {"floods header lines", header_flood, false, "the answer's head exceeded 4 MiB", false},
+      {"floods the connect check with header lines", header_flood, true,
        "the answer's head exceeded 4 MiB", false},
-      {"accepts and never answers the connect check", Everything(silent), true,
-       "no answer within 800 ms", true},
-      {"trickles the connect check's answer", Everything(trickled), true, "no answer within 800 ms",
+      {"accepts and never answers the connect check", silent, true, "no answer within 800 ms",
        true},
-      {"never answers the call", CallsGet(silent), false, "no complete answer within 600 ms", true},
-      {"trickles the call's head", CallsGet(trickled), false, "no complete answer within 600 ms",
-       true},
-      {"trickles the call's body", CallsGet(body_trickled), false,
-       "no complete answer within 600 ms", true},
-      {"streams an endless chunked answer to the call", CallsGet(EndlessChunks), false,
+      {"trickles the connect check's answer", trickled, true, "no answer within 800 ms", true},
+      {"never answers the call", silent, false, "no complete answer within 600 ms", true},
+      {"trickles the call's head", trickled, false, "no complete answer within 600 ms", true},
+      {"trickles the call's body", body_trickled, false, "no complete answer within 600 ms", true},
+      {"streams an endless chunked answer to the call", EndlessChunks, false,
        "the answer exceeded 64 KiB", false},
-      {"streams an endless answer to the connect check", Everything(EndlessChunks), true,
+      {"streams an endless answer to the connect check", EndlessChunks, true,
        "the answer exceeded 64 KiB", false},
-      {"declares a body larger than the bound", CallsGet(declared_huge), false,
-       "the answer exceeded 64 KiB", false},
-      {"sends a body larger than the bound until it closes", CallsGet(until_close), false,
+      {"declares a body larger than the bound", declared_huge, false, "the answer exceeded 64 KiB",
+       false},
+      {"sends a body larger than the bound until it closes", until_close, false,
        "the answer exceeded 64 KiB", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ResetServerStall();
-    ScriptedServer server(c.script);
-    const std::string where = kModule + " at 127.0.0.1:" + std::to_string(server.port());
+    ScriptedServer server(c.at_connect ? Everything(c.behaviour) : CallsGet(c.behaviour));
+    const std::string where = At(server.port());
     HttpAppServerChannel channel({800ms, 600ms, 64 * 1024});
     const auto start = std::chrono::steady_clock::now();
     std::string message;
@@ -286,8 +286,7 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
   HttpAppServerChannel before(Short());
   before.Open("127.0.0.1", good.port(), kModule);
 
-  int refused_port = 0;
-  ::close(Listener(refused_port));
+  const int refused_port = RefusedPort();
   HttpAppServerChannel refused(Short());
   EXPECT_NE(MessageOf([&] { refused.Open("127.0.0.1", refused_port, kModule); }).find("refused"),
             std::string::npos);
@@ -300,19 +299,16 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
   MessageOf([&] { stalled.Call("GetDadosHttp", {""}); });
   ASSERT_TRUE(ServerHasStalled());
 
-  const std::string earlier = "the server stopped answering earlier (GetDadosHttp on " + kModule +
-                              " at 127.0.0.1:" + std::to_string(stalls.port()) +
-                              ": no complete answer within 300 ms)";
-  const std::string good_at = kModule + " at 127.0.0.1:" + std::to_string(good.port());
+  const std::string earlier = "the server stopped answering earlier (GetDadosHttp on " +
+                              At(stalls.port()) + ": no complete answer within 300 ms)";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MessageOf([&] { before.Call("GetFileVersion", {"&x"}); }),
-            "Call GetFileVersion on " + good_at + " failed: " + earlier);
+            "Call GetFileVersion on " + At(good.port()) + " failed: " + earlier);
   EXPECT_EQ(MessageOf([&] { stalled.Call("GetFileVersion", {"&x"}); }),
-            "Call GetFileVersion on " + kModule + " at 127.0.0.1:" + std::to_string(stalls.port()) +
-                " failed: " + earlier);
+            "Call GetFileVersion on " + At(stalls.port()) + " failed: " + earlier);
   HttpAppServerChannel later(Short());
   EXPECT_EQ(MessageOf([&] { later.Open("127.0.0.1", good.port(), kModule); }),
-            "Cannot connect to " + good_at + ": " + earlier);
+            "Cannot connect to " + At(good.port()) + ": " + earlier);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
   EXPECT_EQ(good.requests().size(), 2u) << "nothing more reached the server";
 
@@ -375,12 +371,12 @@ TEST_F(AppServerTest, AnswersTheVersionQueryByteForByte) {
   auto server = Start();
   const int port = server->port();
   const std::string source = "http://127.0.0.1:" + std::to_string(port) + "/files/";
-  EXPECT_EQ(
-      Call(port, "GetFileVersion", "&JovTab.exe"),
-      source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0");
-  EXPECT_EQ(
-      Call(port, "GetFileVersion", "&jovtab.EXE"),
-      source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0");
+  for (const char* name : {"&JovTab.exe", "&jovtab.EXE"}) {
+    EXPECT_EQ(
+        Call(port, "GetFileVersion", name),
+        source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0")
+        << name;
+  }
   EXPECT_EQ(Call(port, "GetFileVersion", "&Ação.exe"_w),
             source + "\r\nAção.exe.zip=20200101000000\r\n&0"_w);
   EXPECT_EQ(Call(port, "GetFileVersion", "&JovSinc.exe"), "");
