@@ -30,6 +30,15 @@ const DateTime kStampTime{2024, 1, 31, 23, 59, 59};
 const std::string kQuestion = "Atualizar os programas?";
 const std::string kDetail = " ----         : ";
 
+std::string Entry(const std::string& name, const std::string& stamp = kStamp) {
+  return name + "=" + stamp;
+}
+
+// A reply from source listing the one entry, stamped kStamp.
+std::string OneFile(const std::string& entry, const char* flag = "0", const char* source = "X") {
+  return std::string(source) + "\r\n" + Entry(entry) + "&" + flag;
+}
+
 // One update run over fakes; the replies are given by position in the table of names.
 struct UpdateWorld {
   CallLog calls;
@@ -58,6 +67,9 @@ struct UpdateWorld {
     queue.resize(kNames.size() + 1);  // the last one, empty, repeats
     queue[index] = reply;
   }
+  void Offer(std::size_t index, const char* flag = "0") {  // that executable under its own name
+    Reply(index, OneFile(kNames[index] + ".zip", flag));
+  }
   void Run() { UpdateExecutables(seams, kNames, "/caixa/", kQuestion); }
   Lines Downloaded() const {
     return downloads.requested.empty() ? Lines{} : downloads.requested[0];
@@ -67,16 +79,13 @@ struct UpdateWorld {
   }
 };
 
-std::string Entry(const std::string& name, const std::string& stamp = kStamp) {
-  return name + "=" + stamp;
-}
-
 TEST(UpdateExecutables, WithNothingOnTheServerAsksEachNameOnceAndLogsIt) {
   struct Case {
     const char* what;
     bool call_fails;
   } cases[] = {{"empty replies", false}, {"failing calls", true}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     UpdateWorld w;
     if (c.call_fails) w.channel.failing_methods.insert("GetFileVersion");
     w.Run();
@@ -87,15 +96,15 @@ TEST(UpdateExecutables, WithNothingOnTheServerAsksEachNameOnceAndLogsIt) {
       expected.push_back("Arquivo nao encontrado no servidor");
     }
     expected.push_back(" ");
-    EXPECT_EQ(w.log, expected) << c.what;
-    ASSERT_EQ(w.channel.calls.size(), kNames.size()) << c.what;
+    EXPECT_EQ(w.log, expected);
+    ASSERT_EQ(w.channel.calls.size(), kNames.size());
     for (std::size_t i = 0; i < kNames.size(); ++i) {
       EXPECT_EQ(w.channel.calls[i].first, "GetFileVersion");
-      EXPECT_EQ(w.channel.calls[i].second, Lines{"&" + kNames[i]}) << c.what;
+      EXPECT_EQ(w.channel.calls[i].second, Lines{"&" + kNames[i]});
     }
-    EXPECT_TRUE(w.dialogs.shown.empty()) << c.what;
-    EXPECT_TRUE(w.downloads.requested.empty()) << c.what;
-    EXPECT_TRUE(w.connection.Connected()) << "the connection stays open: " << c.what;
+    EXPECT_TRUE(w.dialogs.shown.empty());
+    EXPECT_TRUE(w.downloads.requested.empty());
+    EXPECT_TRUE(w.connection.Connected()) << "the connection stays open";
   }
 }
 
@@ -109,7 +118,7 @@ TEST(UpdateExecutables, AConnectionThatCannotOpenEndsTheUpdateAtOnce) {
 
 TEST(UpdateExecutables, ANewerServerCopyIsDownloadedFromItsSourceAndInstalledWithoutAQuestion) {
   UpdateWorld w;
-  w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&0");
+  w.Offer(kJovTab);
   // A running JovTab.exe that the first request does not end.
   const int pid = w.processes.Add("JovTab.exe");
   w.processes.terminate_removes = false;
@@ -150,18 +159,17 @@ TEST(UpdateExecutables, ALocalFileIsReplacedOnlyWhenTheServerCopyIsStrictlyLater
       {{2024, 2, 1, 0, 0, 0}, false},
   };
   for (const Case& c : cases) {
+    const std::string when = jov::FormatDateTime(c.local);
+    SCOPED_TRACE(when);
     UpdateWorld w;
-    w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&0");
+    w.Offer(kJovTab);
     w.files.AddFile("/caixa/JovTab.exe", "old");
     w.files.times["/caixa/JovTab.exe"] = c.local;
     w.Run();
-    const std::string when = jov::FormatDateTime(c.local);
-    EXPECT_TRUE(w.Logged(" ---- Data arquivo client:" + when)) << when;
-    EXPECT_EQ(w.Logged(" ---- Situacao: Ser\xe1 realizado o download do Arquivo"), c.downloaded)
-        << when;
-    EXPECT_EQ(w.downloads.requested.size(), c.downloaded ? 1u : 0u) << when;
-    EXPECT_EQ(w.files.files["/caixa/JovTab.exe"], c.downloaded ? "new /caixa/JovTab.exe" : "old")
-        << when;
+    EXPECT_TRUE(w.Logged(" ---- Data arquivo client:" + when));
+    EXPECT_EQ(w.Logged(" ---- Situacao: Ser\xe1 realizado o download do Arquivo"), c.downloaded);
+    EXPECT_EQ(w.downloads.requested.size(), c.downloaded ? 1u : 0u);
+    EXPECT_EQ(w.files.files["/caixa/JovTab.exe"], c.downloaded ? "new /caixa/JovTab.exe" : "old");
   }
 }
 
@@ -172,9 +180,7 @@ TEST(UpdateExecutables, TakesFromEachListOnlyTheClientExecutablesOfTheProgramFol
     Lines downloaded;
     std::size_t analysed = downloaded.size();  // entries logged as examined
   } cases[] = {
-      {"another executable's name",
-       "X\r\n" + Entry("JovSinc.exe.zip") + "&0",
-       {"/caixa/JovSinc.exe"}},
+      {"another executable's name", OneFile("JovSinc.exe.zip"), {"/caixa/JovSinc.exe"}},
       {"an unknown name among known ones",
        "X\r\n" + Entry("Outro.exe.zip") + "\r\n" + Entry("jovtab.exe.ZIP") + "&0",
        {"/caixa/jovtab.exe"}},
@@ -188,24 +194,24 @@ TEST(UpdateExecutables, TakesFromEachListOnlyTheClientExecutablesOfTheProgramFol
        "X\r\n" + Entry("JovTab.exe.zip") + "\n" + Entry("JovTab.exe.zip") + "&0",
        {"/caixa/JovTab.exe", "/caixa/JovTab.exe"}},
       {"no \"&\": the list is read as the question flag", "X\r\n" + Entry("JovTab.exe.zip"), {}},
-      {"a slash", "X\r\n" + Entry("JovTab.exe/../../etc/x.zip") + "&0", {}},
-      {"a backslash", "X\r\n" + Entry("JovTab.exe\\x.zip") + "&0", {}},
-      {"two dots", "X\r\n" + Entry("JovTab.exe..x.zip") + "&0", {}},
-      {"no .zip: an empty name", "X\r\n" + Entry("JovTab.exe") + "&0", {}},
-      {"only .zip", "X\r\n" + Entry(".zip") + "&0", {}},
+      {"a slash", OneFile("JovTab.exe/../../etc/x.zip"), {}},
+      {"a backslash", OneFile("JovTab.exe\\x.zip"), {}},
+      {"two dots", OneFile("JovTab.exe..x.zip"), {}},
+      {"no .zip: an empty name", OneFile("JovTab.exe"), {}},
+      {"only .zip", OneFile(".zip"), {}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     UpdateWorld w;
     w.Reply(kJovTab, c.reply);
     w.Run();
-    EXPECT_EQ(w.Downloaded(), c.downloaded) << c.what;
+    EXPECT_EQ(w.Downloaded(), c.downloaded);
     // A refused entry leaves no trace in the log.
     EXPECT_EQ(
         static_cast<std::size_t>(std::count(w.log.begin(), w.log.end(), "Analisando arquivo:")),
-        c.analysed)
-        << c.what;
+        c.analysed);
     for (const std::string& line : w.log) {
-      EXPECT_EQ(line.find("Outro"), std::string::npos) << c.what;
+      EXPECT_EQ(line.find("Outro"), std::string::npos) << line;
     }
     for (const auto& [path, bytes] : w.files.files) {
       EXPECT_TRUE(path.starts_with("/caixa/") || path.starts_with("/work/")) << path;
@@ -221,23 +227,23 @@ TEST(UpdateExecutables, TheLastNonEmptyReplyChoosesSourceAndQuestion) {
     bool asked;
   } cases[] = {
       {"later source, no question",
-       {{kJovSinc, "A\r\n" + Entry("JovSinc.exe.zip") + "&1"},
-        {kJovTab, "B\r\n" + Entry("JovTab.exe.zip") + "&0"}},
+       {{kJovSinc, OneFile("JovSinc.exe.zip", "1", "A")},
+        {kJovTab, OneFile("JovTab.exe.zip", "0", "B")}},
        "B",
        false},
       {"later flag asks",
-       {{kJovSinc, "A\r\n" + Entry("JovSinc.exe.zip") + "&0"},
-        {kJovTab, "B\r\n" + Entry("JovTab.exe.zip") + "&1"}},
+       {{kJovSinc, OneFile("JovSinc.exe.zip", "0", "A")},
+        {kJovTab, OneFile("JovTab.exe.zip", "1", "B")}},
        "B",
        true},
       {"a reply without files still counts",
-       {{kJovSinc, "A\r\n" + Entry("JovSinc.exe.zip") + "&1"},
-        {kJovTab, "B\r\n" + Entry("JovTab.exe.zip") + "&1"},
+       {{kJovSinc, OneFile("JovSinc.exe.zip", "1", "A")},
+        {kJovTab, OneFile("JovTab.exe.zip", "1", "B")},
         {kAltera, "C\r\n&"}},
        "C",
        false},
       {"an error reply keeps what came before",
-       {{kJovSinc, "A\r\n" + Entry("JovSinc.exe.zip") + "&0"}, {kJovTab, "EXCEPT boom"}},
+       {{kJovSinc, OneFile("JovSinc.exe.zip", "0", "A")}, {kJovTab, "EXCEPT boom"}},
        "A",
        false},
   };
@@ -266,8 +272,9 @@ TEST(UpdateExecutables, AnErrorReplyIsLoggedAndTheNextNameAsked) {
 
 TEST(UpdateExecutables, AskingFirstInstallsOnlyAfterYes) {
   for (const bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "yes" : "no");
     UpdateWorld w;
-    w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&1");
+    w.Offer(kJovTab, "1");
     w.files.AddFile("/caixa/JovTab.exe", "old");
     w.dialogs.answers = {yes};
     w.Run();
@@ -279,12 +286,13 @@ TEST(UpdateExecutables, AskingFirstInstallsOnlyAfterYes) {
 
 TEST(UpdateExecutables, AnInstalledServiceIsStartedAgain) {
   for (const char* name : {"JovService.exe", "JOVSERVICE.EXE"}) {
+    SCOPED_TRACE(name);
     UpdateWorld w;
     w.Reply(kJovService,
             "X\r\n" + Entry(std::string(name) + ".zip") + "\r\n" + Entry("JovTab.exe.zip") + "&0");
     w.Run();
     EXPECT_EQ(w.Downloaded(), (Lines{"/caixa/" + std::string(name), "/caixa/JovTab.exe"}));
-    ASSERT_EQ(w.programs.starts.size(), 1u) << name;
+    ASSERT_EQ(w.programs.starts.size(), 1u);
     EXPECT_EQ(w.programs.starts[0].kind, "ShellExecute");
     EXPECT_EQ(w.programs.starts[0].program, "cmd.exe");
     EXPECT_EQ(w.programs.starts[0].parameters, "/C net start JovService");
@@ -304,8 +312,8 @@ TEST(UpdateExecutables, AFailedDownloadInstallsNothingAndNamesTheFirstFile) {
   };
   for (const Case& c : cases) {
     UpdateWorld w;
-    w.Reply(kJovSinc, "X\r\n" + Entry("JovSinc.exe.zip") + "&0");
-    w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&0");
+    w.Offer(kJovSinc);
+    w.Offer(kJovTab);
     w.processes.Add("JovSinc.exe");
     w.files.AddFile("/caixa/JovSinc.exe", "old");
     w.downloads.error = c.error;
@@ -325,9 +333,7 @@ TEST(UpdateExecutables, AFailedDownloadInstallsNothingAndNamesTheFirstFile) {
 
 TEST(UpdateExecutables, AFailingInstallationStopsAtItsEntryAndKeepsWhatCameBefore) {
   UpdateWorld w;
-  w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&0");
-  w.Reply(kJovService, "X\r\n" + Entry("JovService.exe.zip") + "&0");
-  w.Reply(kAltera, "X\r\n" + Entry("Altera_Permissoes_Calvora.EXE.zip") + "&0");
+  for (const std::size_t index : {kJovTab, kJovService, kAltera}) w.Offer(index);
   w.programs.on_start = [](const jov::testing::FakeProgramLauncher::Start&) {
     throw jov::Error("cannot start cmd.exe");
   };
@@ -340,8 +346,8 @@ TEST(UpdateExecutables, AFailingInstallationStopsAtItsEntryAndKeepsWhatCameBefor
 
 TEST(UpdateExecutables, AFailedCopyKeepsTheOldFileAndGoesOn) {
   UpdateWorld w;
-  w.Reply(kJovSinc, "X\r\n" + Entry("JovSinc.exe.zip") + "&0");
-  w.Reply(kJovTab, "X\r\n" + Entry("JovTab.exe.zip") + "&0");
+  w.Offer(kJovSinc);
+  w.Offer(kJovTab);
   w.files.AddFile("/caixa/JovSinc.exe", "old");
   w.files.replace_errors["/caixa/JovSinc.exe"] = "Text file busy";
   w.Run();
@@ -357,16 +363,16 @@ TEST(FetchFileStamp, TakesTheLastGoodStampAndLeavesTheConnectionClosed) {
     const char* what;
     std::string reply;
     std::optional<DateTime> stamp;
-    std::string last_line;
+    std::string last_line = "GetFileVersion(BPL&JovTab.exe)";
   } cases[] = {
       {"two entries",
        "X\r\n" + Entry("JovTab.exe.zip", "20230101120000") + "\r\n" + Entry("JovTab.exe.zip") +
            "&0",
-       kStampTime, "GetFileVersion(BPL&JovTab.exe)"},
+       kStampTime},
       {"a bad second stamp",
-       "X\r\n" + Entry("JovTab.exe.zip") + "\r\n" + Entry("JovTab.exe.zip", "x") + "&0", kStampTime,
-       "GetFileVersion(BPL&JovTab.exe)"},
-      {"no entries", "X\r\n&0", DateTime{}, "GetFileVersion(BPL&JovTab.exe)"},
+       "X\r\n" + Entry("JovTab.exe.zip") + "\r\n" + Entry("JovTab.exe.zip", "x") + "&0",
+       kStampTime},
+      {"no entries", "X\r\n&0", DateTime{}},
       {"empty", "", std::nullopt, "Arquivo nao encontrado no servidor"},
       {"error reply", "EXCEPT boom", std::nullopt, "Falha na conex\xe3o "},
   };
@@ -381,7 +387,7 @@ TEST(FetchFileStamp, TakesTheLastGoodStampAndLeavesTheConnectionClosed) {
 
 TEST(FetchFileStamp, AsksForTheFileNamePartAndPassesAFailedConnectOn) {
   UpdateWorld w;
-  w.channel.replies["GetFileVersion"] = {"X\r\n" + Entry("JovTab.exe.zip") + "&0"};
+  w.channel.replies["GetFileVersion"] = {OneFile("JovTab.exe.zip")};
   EXPECT_EQ(FetchFileStamp(w.connection, w.record, "/opt/caixa/JovTab.exe"), kStampTime);
   EXPECT_EQ(w.channel.calls.back().second, Lines{"&JovTab.exe"});
   w.channel.fail_open = true;
@@ -405,7 +411,7 @@ TEST_F(BuscaDtExeTest, StoresOnlyForTheBareNameOfTheTwoKnownFiles) {
   for (const Case& c : cases) {
     dtJovTab = DateTime{};
     dtJovexp = DateTime{};
-    fake.server.replies["GetFileVersion"] = {"X\r\n" + Entry("a.zip") + "&0"};
+    fake.server.replies["GetFileVersion"] = {OneFile("a.zip")};
     form->BuscaDtExe(c.argument);
     EXPECT_EQ(dtJovTab, c.tab ? kStampTime : DateTime{}) << c.argument;
     EXPECT_EQ(dtJovexp, c.exp ? kStampTime : DateTime{}) << c.argument;
