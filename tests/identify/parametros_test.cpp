@@ -188,20 +188,26 @@ TEST_F(ParametrosTest, ADataFileThatGivesNoCodesIsAnErrorNamingItAndTheRulesAreN
 // What the launcher wrote for the typed codes, read back as a data packet.
 Dataset ReadSaved(const std::string& path) { return DatasetFilesXml().Load(path); }
 
+// Every start without the data file asks again and replaces the saved file, whoever wrote it.
 TEST_F(ParametrosTest, WithoutTheDataFileTheTypedCodesAreFittedThenSavedAndQueried) {
   struct Case {
     const char* filial_typed;
     const char* caixa_typed;
     const char* filial;
     const char* caixa;
+    const char* left;  // what another program left in the saved file, if anything
   };
-  const Case cases[] = {{"1", "7", "0001", "007"},
-                        {"12", "34", "0012", "034"},
-                        {"ABCD", "123", "ABCD", "123"},
-                        {"\xC7", "9", "000\xC7", "009"}};
+  const Case cases[] = {{"1", "7", "0001", "007", ""},
+                        {"12", "34", "0012", "034", ""},
+                        {"ABCD", "123", "ABCD", "123", ""},
+                        {"\xC7", "9", "000\xC7", "009", ""},
+                        {"1", "1", "0001", "001", "left by an older program, never read back"},
+                        {"22", "3", "0022", "003", ""}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.filial_typed) + "/" + c.caixa_typed);
+    SCOPED_TRACE(std::string(c.filial_typed) + "/" + c.caixa_typed + (*c.left ? " over " : "") +
+                 c.left);
     Forget();
+    if (*c.left) dir.Write("cdsFilialCaixa.cds", c.left);
     typed = {c.filial_typed, c.caixa_typed};
     Run();
     EXPECT_EQ(log.calls, (std::vector<std::string>{
@@ -222,21 +228,6 @@ TEST_F(ParametrosTest, WithoutTheDataFileTheTypedCodesAreFittedThenSavedAndQueri
     EXPECT_EQ(database.last_params, (std::map<std::string, std::string>{{"P_CDFILIAL", c.filial},
                                                                         {"P_CDCAIXA", c.caixa}}));
     EXPECT_EQ(util, "S");
-  }
-}
-
-TEST_F(ParametrosTest, EveryStartWithoutTheDataFileAsksAgainAndReplacesTheSavedFile) {
-  dir.Write("cdsFilialCaixa.cds", "left by an older program, never read back");
-  for (const auto& [entries, filial_saved] :
-       {std::pair{std::deque<std::string>{"1", "1"}, "0001"},
-        std::pair{std::deque<std::string>{"22", "3"}, "0022"}}) {
-    Forget();
-    typed = entries;
-    Run();
-    EXPECT_EQ(log.Count("operador.Pede"), 2);
-    const Dataset saved = ReadSaved(Saved());
-    ASSERT_EQ(saved.rows.size(), 1u);
-    EXPECT_EQ(saved.rows[0].at("CDFILIAL"), filial_saved);
   }
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -262,6 +253,7 @@ TEST_F(ParametrosTest, ASaveThatFailsIsAnErrorNamingTheFileAndKeepsTheFittedCode
 
 TEST_F(ParametrosTest, APromptEndedWithoutAnEntryAbortsSilentlyBeforeAnythingIsSaved) {
   for (const auto& entries : {std::deque<std::string>{}, std::deque<std::string>{"1"}}) {
+    SCOPED_TRACE(entries.empty() ? "at the branch" : "at the register");
     Forget();
     typed = entries;
     EXPECT_THROW(Run(), Abort);

@@ -58,6 +58,38 @@ void RunScript(Database& db, const std::string& path) {
   EXPECT_EQ(statement.find_first_not_of(" \n"), std::string::npos) << "unterminated: " << statement;
 }
 
+// What the form's query read, and what the connection's handlers saw, in order.
+struct Rules {
+  std::string util;
+  std::string per;
+  std::vector<std::string> connects;
+};
+
+// The form's connection and query over a real database, wired as the form wires them.
+Rules Read(Database& db, const std::string& connection_string, const std::string& filial,
+           const std::string& caixa,
+           const std::vector<std::string>& sql = {
+               "SELECT IDAUTOIMPTAB, IDUTILABERAUTO,IDPERACESSOTER", "  FROM CAIXA",
+               " WHERE CDFILIAL = :P_CDFILIAL", "   AND CDCAIXA  = :P_CDCAIXA"}) {
+  Rules rules;
+  std::string f = filial;
+  std::string c = caixa;
+  Cli_jov00000::Parametros saida{f, c, rules.util, rules.per};
+  TADOConnection connection(db);
+  connection.BeforeConnect = [&](TADOConnection& conn) {
+    rules.connects.push_back("before");
+    conn.ConnectionString = connection_string;
+  };
+  connection.AfterConnect = [&](TADOConnection& conn) {
+    rules.connects.push_back(Jov_calvora::SetADODBSession(conn.Session()) ? "session" : "none");
+  };
+  TADOQuery query;
+  query.Connection = &connection;
+  query.SQL = sql;
+  Cli_jov00000::LeRegras(query, saida);
+  return rules;
+}
+
 template <typename T>
 class RegrasTest : public ::testing::Test {
  protected:
@@ -65,34 +97,6 @@ class RegrasTest : public ::testing::Test {
     DatabaseQt setup;
     setup.Connect(backend.ConnectionString());
     RunScript(setup, T::kScript);
-  }
-
-  // The form's connection and query over a real database, wired as the form wires them.
-  struct Rules {
-    std::string util;
-    std::string per;
-    std::vector<std::string> connects;  // what the connection's handlers saw, in order
-  };
-  Rules Read(const std::string& filial, const std::string& caixa,
-             const std::string& connection_string) {
-    Rules rules;
-    std::string f = filial;
-    std::string c = caixa;
-    Cli_jov00000::Parametros saida{f, c, rules.util, rules.per};
-    TADOConnection connection(db);
-    connection.BeforeConnect = [&](TADOConnection& conn) {
-      rules.connects.push_back("before");
-      conn.ConnectionString = connection_string;
-    };
-    connection.AfterConnect = [&](TADOConnection& conn) {
-      rules.connects.push_back(Jov_calvora::SetADODBSession(conn.Session()) ? "session" : "none");
-    };
-    TADOQuery query;
-    query.Connection = &connection;
-    query.SQL = {"SELECT IDAUTOIMPTAB, IDUTILABERAUTO,IDPERACESSOTER", "  FROM CAIXA",
-                 " WHERE CDFILIAL = :P_CDFILIAL", "   AND CDCAIXA  = :P_CDCAIXA"};
-    Cli_jov00000::LeRegras(query, saida);
-    return rules;
   }
 
   T backend;
@@ -126,37 +130,39 @@ TYPED_TEST(RegrasTest, TheRegistersRowGivesItsRulesAndNoRowGivesEmptyRules) {
       {"9999", "001", "", ""},   {"00001", "001", "", ""}};  // a code longer than the column
   const std::string connection = this->backend.ConnectionString();
   for (const Case& c : cases) {
-    const auto rules = this->Read(c.filial, c.caixa, connection);
-    EXPECT_EQ(rules.util, c.util) << c.filial << "/" << c.caixa;
-    EXPECT_EQ(rules.per, c.per) << c.filial << "/" << c.caixa;
+    SCOPED_TRACE(std::string(c.filial) + "/" + c.caixa);
+    const auto rules = Read(this->db, connection, c.filial, c.caixa);
+    EXPECT_EQ(rules.util, c.util);
+    EXPECT_EQ(rules.per, c.per);
   }
 }
 
 TYPED_TEST(RegrasTest, TheSessionIsSetUpRightAfterConnectingAndOnlyOnce) {
   const std::string connection = this->backend.ConnectionString();
-  auto rules = this->Read("0001", "002", connection);
+  auto rules = Read(this->db, connection, "0001", "002");
   EXPECT_EQ(rules.connects, (std::vector<std::string>{"before", "session"}));
-  rules = this->Read("0001", "001", connection);  // the connection stays open
+  rules = Read(this->db, connection, "0001", "001");  // the connection stays open
   EXPECT_TRUE(rules.connects.empty());
   EXPECT_EQ(rules.util, "N");
 }
 
 TYPED_TEST(RegrasTest, ATableWithoutOneOfTheThreeColumnsGivesNForBoth) {
   for (const char* column : {"IDAUTOIMPTAB", "IDUTILABERAUTO", "IDPERACESSOTER"}) {
+    SCOPED_TRACE(std::string("without ") + column);
     DatabaseQt setup;
     setup.Connect(this->backend.ConnectionString());
     RunScript(setup, TypeParam::kScript);
     setup.Query(std::string("ALTER TABLE CAIXA DROP COLUMN ") + column, {});
     setup.Disconnect();
     this->db.Disconnect();
-    const auto rules = this->Read("0001", "002", this->backend.ConnectionString());
-    EXPECT_EQ(rules.util, "N") << "without " << column;
-    EXPECT_EQ(rules.per, "N") << "without " << column;
+    const auto rules = Read(this->db, this->backend.ConnectionString(), "0001", "002");
+    EXPECT_EQ(rules.util, "N");
+    EXPECT_EQ(rules.per, "N");
   }
 }
 
 TYPED_TEST(RegrasTest, AnUnreachableDatabaseGivesNForBoth) {
-  const auto rules = this->Read("0001", "002", this->backend.Unreachable());
+  const auto rules = Read(this->db, this->backend.Unreachable(), "0001", "002");
   EXPECT_EQ(rules.util, "N");
   EXPECT_EQ(rules.per, "N");
   EXPECT_FALSE(this->db.IsConnected());
@@ -165,18 +171,10 @@ TYPED_TEST(RegrasTest, AnUnreachableDatabaseGivesNForBoth) {
 TEST(RegrasSemTabela, ADatabaseWithoutTableCaixaGivesNForBoth) {
   TempDir dir;
   DatabaseQt db;
-  std::string f = "0001", c = "002", util, per;
-  Cli_jov00000::Parametros saida{f, c, util, per};
-  TADOConnection connection(db);
-  connection.BeforeConnect = [&](TADOConnection& conn) {
-    conn.ConnectionString = "Provider=QSQLITE;Data Source=" + dir.path() + "/vazio.db";
-  };
-  TADOQuery query;
-  query.Connection = &connection;
-  query.SQL = {"SELECT IDAUTOIMPTAB, IDUTILABERAUTO,IDPERACESSOTER FROM CAIXA"};
-  Cli_jov00000::LeRegras(query, saida);
-  EXPECT_EQ(util, "N");
-  EXPECT_EQ(per, "N");
+  const auto rules = Read(db, "Provider=QSQLITE;Data Source=" + dir.path() + "/vazio.db", "0001",
+                          "002", {"SELECT IDAUTOIMPTAB, IDUTILABERAUTO,IDPERACESSOTER FROM CAIXA"});
+  EXPECT_EQ(rules.util, "N");
+  EXPECT_EQ(rules.per, "N");
 }
 
 }  // namespace

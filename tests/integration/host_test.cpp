@@ -1,17 +1,11 @@
 // The real host: a copy of the built program directory, run as a register would run it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <optional>
-#include <random>
-#include <thread>
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -85,9 +79,44 @@ class HostTest : public ::testing::Test {
   }
 
   std::string Calls() const { return TempDir::Read(dir.path() + "/calls"); }
+  std::string Logs() const {
+    return TempDir::Read(dir.path() + "/stderr") + TempDir::Read(dir.path() + "/xvfb.err");
+  }
 
   TempDir dir;
   std::string program;
+};
+
+// The launcher's real window on a virtual display of the test's own, driven with xdotool.
+class OnScreenHostTest : public HostTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(HostTest::SetUp());
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
+      if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
+    }
+    display.emplace(dir.path());
+    ASSERT_TRUE(display->up());
+  }
+  void TearDown() override {
+    display.reset();
+    HostTest::TearDown();
+  }
+
+  std::unique_ptr<Process> RunOnScreen() {
+    return Run("JOV.EXE", {"DISPLAY=" + display->name(), "QT_QPA_PLATFORM=xcb"});
+  }
+
+  // From the launcher the operator enters the stand-in module, then leaves it with Escape.
+  void EnterAndLeaveTheModule(const std::string& launcher) {
+    std::string module;
+    ASSERT_TRUE(display->Keys(launcher, {"alt+e"}));
+    ASSERT_TRUE(WaitUntil([&] { return !(module = display->Window("REV10000")).empty(); }, 10s));
+    ASSERT_TRUE(display->Keys(module, {"Escape"}));
+    EXPECT_TRUE(WaitUntil([&] { return display->Window("REV10000").empty(); }, 10s));
+  }
+
+  std::optional<XDisplay> display;
 };
 
 TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
@@ -98,73 +127,49 @@ TEST_F(HostTest, RunsTheLauncherOffscreenAndEndsCleanlyWhenAskedTo) {
     // The first activation starts the screen-package updater: the launcher is up.
     ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s)) << host << " never came up";
     EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher must stay up until closed";
-    kill(child->pid(), SIGTERM);
-    EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << host;
+    EXPECT_EQ(child->Stop(10s), 0) << host;
   }
 }
 
-TEST_F(HostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
-  if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xdotool")) {
-    GTEST_SKIP() << "Xvfb and xdotool are needed for a real window";
-  }
-  XDisplay display(dir.path());
-  ASSERT_TRUE(display.up());
-  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+TEST_F(OnScreenHostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
+  auto child = RunOnScreen();
   ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
   std::string window;
   ASSERT_TRUE(
-      WaitUntil([&] { return !(window = display.Window("frmEscolheSistema")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(window, {"alt+s"}));
+      WaitUntil([&] { return !(window = display->Window("frmEscolheSistema")).empty(); }, 10s));
+  ASSERT_TRUE(display->Keys(window, {"alt+s"}));
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
 
-TEST_F(HostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhileShown) {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
-    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
-  }
-  XDisplay display(dir.path());
-  ASSERT_TRUE(display.up());
-  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+TEST_F(OnScreenHostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhileShown) {
+  auto child = RunOnScreen();
   ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s));
   std::string launcher;
   ASSERT_TRUE(
-      WaitUntil([&] { return !(launcher = display.Window("frmEscolheSistema")).empty(); }, 10s));
-
-  std::string module;
-  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
-  ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(module, {"Escape"}));
-  EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
+      WaitUntil([&] { return !(launcher = display->Window("frmEscolheSistema")).empty(); }, 10s));
+  ASSERT_NO_FATAL_FAILURE(EnterAndLeaveTheModule(launcher));
   EXPECT_FALSE(child->Wait(200ms).has_value()) << "leaving the module leaves the launcher up";
 
-  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
-  ASSERT_TRUE(WaitUntil([&] { return !display.Window("REV10000").empty(); }, 10s));
-  kill(child->pid(), SIGTERM);
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << "stderr:\n"
-                                                     << TempDir::Read(dir.path() + "/stderr");
+  ASSERT_TRUE(display->Keys(launcher, {"alt+e"}));
+  ASSERT_TRUE(WaitUntil([&] { return !display->Window("REV10000").empty(); }, 10s));
+  EXPECT_EQ(child->Stop(10s), 0) << "stderr:\n" << TempDir::Read(dir.path() + "/stderr");
 }
 
-TEST_F(HostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePrompt) {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
-    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
-  }
+TEST_F(OnScreenHostTest, SigtermEndsTheLauncherDuringTheMissingDataFileNoticeAndThePrompt) {
   fs::remove(program + "/Mercato.cds");
-  XDisplay display(dir.path());
-  ASSERT_TRUE(display.up());
   for (const bool at_prompt : {false, true}) {
     SCOPED_TRACE(at_prompt ? "at the branch prompt" : "at the notice");
-    auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+    auto child = RunOnScreen();
     // The notice is a modal box of its own above the launcher, waiting for its OK.
     std::string notice;
-    ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("Jov")).empty(); }, 20s))
-        << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
+    ASSERT_TRUE(WaitUntil([&] { return !(notice = display->Window("Jov")).empty(); }, 20s))
+        << Logs();
     if (at_prompt) {
-      ASSERT_TRUE(display.Keys(notice, {"Return"}));
-      ASSERT_TRUE(WaitUntil([&] { return display.Window("Jov").empty(); }, 10s));
+      ASSERT_TRUE(display->Keys(notice, {"Return"}));
+      ASSERT_TRUE(WaitUntil([&] { return display->Window("Jov").empty(); }, 10s));
     }
     EXPECT_FALSE(child->Wait(200ms).has_value()) << "the launcher waits for the operator";
-    kill(child->pid(), SIGTERM);
-    EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+    EXPECT_EQ(child->Stop(10s), 0);
     EXPECT_FALSE(fs::exists(program + "/cdsFilialCaixa.cds")) << "nobody typed any code";
     EXPECT_EQ(Calls(), "") << "nothing after the codes runs once the launcher is ending";
   }
@@ -179,59 +184,45 @@ std::pair<int, int> DigitKey(char digit) {
 }
 constexpr std::pair<int, int> kConfirmKey{641 + 28, 389 + 23};
 
-TEST_F(HostTest, TheOperatorTypesTheCodesOnTheScreenKeysThenEntersAndLeavesTheModule) {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/sqlite3"}) {
-    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is needed";
-  }
+TEST_F(OnScreenHostTest, TheOperatorTypesTheCodesOnTheScreenKeysThenEntersAndLeavesTheModule) {
   fs::remove(program + "/Mercato.cds");
-  XDisplay display(dir.path());
-  ASSERT_TRUE(display.up());
-  auto child = Run("JOV.EXE", {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+  auto child = RunOnScreen();
   std::string notice;
-  ASSERT_TRUE(WaitUntil([&] { return !(notice = display.Window("Jov")).empty(); }, 20s))
-      << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
-  const std::string launcher = display.Window("frmEscolheSistema");
+  ASSERT_TRUE(WaitUntil([&] { return !(notice = display->Window("Jov")).empty(); }, 20s)) << Logs();
+  const std::string launcher = display->Window("frmEscolheSistema");
   ASSERT_FALSE(launcher.empty());
-  ASSERT_TRUE(display.Keys(notice, {"Return"}));
-  ASSERT_TRUE(WaitUntil([&] { return display.Window("Jov").empty(); }, 10s));
+  ASSERT_TRUE(display->Keys(notice, {"Return"}));
+  ASSERT_TRUE(WaitUntil([&] { return display->Window("Jov").empty(); }, 10s));
 
   // "12" for the branch and "7" for the register, each confirmed on the green key.
   for (const char* code : {"12", "7"}) {
     for (const char* c = code; *c != '\0'; ++c) {
       const auto [x, y] = DigitKey(*c);
-      ASSERT_TRUE(display.Click(launcher, x, y)) << *c;
+      ASSERT_TRUE(display->Click(launcher, x, y)) << *c;
     }
-    ASSERT_TRUE(display.Click(launcher, kConfirmKey.first, kConfirmKey.second));
+    ASSERT_TRUE(display->Click(launcher, kConfirmKey.first, kConfirmKey.second));
   }
   // The codes were saved as fitted to their widths, then the start went on.
-  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s))
-      << TempDir::Read(dir.path() + "/stderr") << TempDir::Read(dir.path() + "/xvfb.err");
+  ASSERT_TRUE(WaitUntil([&] { return Calls() == "1_\n"; }, 20s)) << Logs();
   const std::string saved = TempDir::Read(program + "/cdsFilialCaixa.cds");
   EXPECT_NE(saved.find("<ROW CDFILIAL=\"0012\" CDCAIXA=\"007\"/>"), std::string::npos) << saved;
 
-  std::string module;
-  ASSERT_TRUE(display.Keys(launcher, {"alt+e"}));
-  ASSERT_TRUE(WaitUntil([&] { return !(module = display.Window("REV10000")).empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(module, {"Escape"}));
-  EXPECT_TRUE(WaitUntil([&] { return display.Window("REV10000").empty(); }, 10s));
-  ASSERT_TRUE(display.Keys(launcher, {"alt+s"}));
+  ASSERT_NO_FATAL_FAILURE(EnterAndLeaveTheModule(launcher));
+  ASSERT_TRUE(display->Keys(launcher, {"alt+s"}));
   EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
 }
 
 TEST_F(HostTest, AMissingOrBrokenPackageIsOneLineAndExitCodeOne) {
   fs::remove(program + "/Pkg_jov00000.bpl");
-  auto missing = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
-  EXPECT_EQ(missing->Wait(10s), std::optional<int>(1));
-  std::string err = TempDir::Read(dir.path() + "/stderr");
-  EXPECT_NE(err.find("Pkg_jov00000.bpl"), std::string::npos) << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-
-  dir.Write("caixa/Pkg_jov00000.bpl", "this is not a shared object");
-  auto broken = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
-  EXPECT_EQ(broken->Wait(10s), std::optional<int>(1));
-  err = TempDir::Read(dir.path() + "/stderr");
-  EXPECT_NE(err.find("Pkg_jov00000.bpl"), std::string::npos) << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  for (const bool broken : {false, true}) {
+    SCOPED_TRACE(broken ? "a broken package" : "a missing package");
+    if (broken) dir.Write("caixa/Pkg_jov00000.bpl", "this is not a shared object");
+    auto child = Run("JOV.EXE", {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(child->Wait(10s), std::optional<int>(1));
+    const std::string err = TempDir::Read(dir.path() + "/stderr");
+    EXPECT_NE(err.find("Pkg_jov00000.bpl"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
 }
 
 }  // namespace
