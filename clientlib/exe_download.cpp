@@ -84,7 +84,7 @@ void PrepareWorkingFolder(const std::string& dir, const std::string& fail,
     const int error = errno;
     throw IoError(
         fail + "cannot create " + dir + ": " + SystemText(error),
-        local + ": a pasta de trabalho "_w + dir + " não pôde ser criada: " + SystemText(error));
+        local + ": a pasta de trabalho "_w + dir + " não pôde ser criada: "_w + SystemText(error));
   }
   struct stat st {};
   if (::stat(bare.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {

@@ -97,8 +97,12 @@ class Reader {
         line_start = i + 1;
       }
     }
-    throw Error(source_ + ": malformed data packet: " + what + " (line " + std::to_string(line) +
-                ", column " + std::to_string(offset - line_start + 1) + ")");
+    const std::string line_text = std::to_string(line);
+    const std::string column = std::to_string(offset - line_start + 1);
+    throw Error(source_ + ": malformed data packet: " + what + " (line " + line_text + ", column " +
+                    column + ")",
+                source_ + ": o pacote de dados está malformado (linha "_w + line_text +
+                    ", coluna " + column + ")");
   }
 
  private:

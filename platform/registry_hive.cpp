@@ -86,7 +86,7 @@ class Parser {
     if (text_.size() > kMaxHiveBytes) {
       throw Error("Registry hive " + path_ + " is corrupt: larger than " +
                       std::to_string(kMaxHiveBytes) + " bytes",
-                  "o registro "_w + path_ + " está corrompido: passa de " +
+                  "o registro "_w + path_ + " está corrompido: passa de "_w +
                       std::to_string(kMaxHiveBytes >> 20) + " MiB");
     }
     hive::Hive h;
