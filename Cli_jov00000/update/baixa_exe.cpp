@@ -204,11 +204,11 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
 
 void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
                              const std::string& working_dir) {
+  // Only this launcher replaces files of the program folder through such temporaries.
   for (const jov::DirEntry& entry : files.ListDirectory(program_dir)) {
-    if (entry.is_directory || !jov::IsReplaceTemporary(entry.name)) continue;
-    // Only the update replaces client executables here; other programs' files are theirs.
-    const std::string replaced = entry.name.substr(0, entry.name.rfind(".tmp-"));
-    if (IsAcceptedLocalName(replaced)) files.DeleteFile(program_dir + entry.name);
+    if (!entry.is_directory && jov::IsReplaceTemporary(entry.name)) {
+      files.DeleteFile(program_dir + entry.name);
+    }
   }
   jov::RemoveDownloadTemporaries(working_dir);
 }

@@ -61,8 +61,8 @@ void UpdateExecutables(const ExeUpdateSeams& seams, const std::vector<std::strin
 // the connection closed; a failing connect is thrown to the caller, every other failure is
 // logged.
 // Removes what an update cut short (by a power cut, a kill) left behind: the temporaries of
-// the client executables beside them in program_dir and the download temporaries in the
-// working folder. Never fails.
+// files being replaced in program_dir and the download temporaries in the working folder.
+// Never fails.
 void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
                              const std::string& working_dir);
 

@@ -22,6 +22,7 @@
 #include "clientlib/http_channel.h"
 #include "clientlib/jov_requisicaohttp.h"
 #include "clientlib/server_stall.h"
+#include "tests/server/scripted_server.h"
 #include "tests/server/server_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -432,6 +433,116 @@ TEST_F(ExeDownload, AStalledServerEndsTheDownloadAndTheLaterOnesAtOnce) {
   // Even a healthy source is not tried again in this start.
   ExpectCleanFailure([&] { Download(Base("ok")); },
                      {"stopped answering earlier", "less than 1 KiB/s for 1 s"});
+}
+
+TEST_F(ExeDownload, ATrickleOrAHugeHeadEndsTheDownloadWithinItsBounds) {
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(deflated_.size()) + "\r\n\r\n";
+  const struct {
+    const char* what;
+    ScriptedServer::Script script;
+    std::string cause;
+  } cases[] = {
+      // Each byte well within the stall time, so that a bound per read never ends it.
+      {"the head a byte at a time",
+       [&](int fd, const std::string&) {
+         Trickle(fd, head + deflated_, 700ms, 9s);
+         return ScriptedServer::kClose;
+       },
+       "less than 1 KiB/s for 2 s"},
+      {"the body a byte at a time",
+       [&](int fd, const std::string&) {
+         Send(fd, head);
+         Trickle(fd, deflated_, 300ms, 9s);
+         return ScriptedServer::kClose;
+       },
+       "less than 1 KiB/s for 2 s"},
+      // Once a crash of the client: its parser recursed once per byte of the status line.
+      {"a status line of 2 MiB",
+       [&](int fd, const std::string&) {
+         Send(fd, "HTTP/1.1 200 " + std::string(2 << 20, 'O') + "\r\n\r\n");
+         return ScriptedServer::kClose;
+       },
+       "the answer's head exceeded"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server(c.script);
+    const auto start = std::chrono::steady_clock::now();
+    ExpectCleanFailure(
+        [&] {
+          settings_.stall_timeout = 2s;
+          Download("http://127.0.0.1:" + std::to_string(server.port()) + "/");
+        },
+        {c.cause});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+  }
+}
+
+TEST_F(ExeDownload, ALineThatNamesNoArchiveFailsBeforeAnythingIsFetched) {
+  for (const std::string line :
+       {"JovTab.exe.zip.sig=20240131235959", "JovTab.exe=20240131235959"}) {
+    SCOPED_TRACE(line);
+    Error failure("none");
+    try {
+      DownloadExeFiles({line}, Base("ok"), settings_, nullptr);
+    } catch (const Error& error) {
+      failure = error;
+    }
+    EXPECT_NE(std::string(failure.what()).find("not the name of a program archive"),
+              std::string::npos)
+        << failure.what();
+    EXPECT_EQ(failure.reason().rfind("JovTab.exe", 0), 0u) << "the reason names the program file";
+    EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
+  }
+  // Beside its archive, a signature's line is no file of its own.
+  ASSERT_NO_THROW(DownloadExeFiles({"JovTab.exe.zip=1", "JovTab.exe.zip.sig=1"}, Base("ok"),
+                                   settings_, nullptr));
+  EXPECT_EQ(Downloaded(), payload_);
+}
+
+TEST_F(ExeDownload, TheFileLandsUnderTheProgramFoldersSpellingOfItsName) {
+  http_.Route("/ok/jovtab.EXE.zip", Whole(deflated_));
+  DownloadExeFiles({"jovtab.EXE.zip=1"}, Base("ok"), settings_, nullptr, {"/caixa/JovTab.exe"});
+  EXPECT_EQ(WorkFiles(), std::vector<std::string>{"JovTab.exe"});
+  EXPECT_EQ(Downloaded(), payload_);
+}
+
+TEST_F(ExeDownload, TheWorkingFolderIsPrivateToTheLauncher) {
+  // A missing one is made for this user alone.
+  settings_.working_directory = work_.path() + "/new/work/";
+  ASSERT_NO_THROW(Download(Base("ok")));
+  EXPECT_EQ(fs::status(work_.path() + "/new/work").permissions(), fs::perms::owner_all);
+  const std::string shared = work_.path() + "/shared";
+  fs::create_directories(shared);
+  const struct {
+    const char* what;
+    fs::perms perms;
+    uid_t owner;
+    std::string cause;
+  } cases[] = {
+      {"others may write", fs::perms::all, ::geteuid(), "other users can write in"},
+      {"its group may write", fs::perms::owner_all | fs::perms::group_all, ::geteuid(),
+       "other users can write in"},
+      {"another user's", fs::perms::owner_all, 65534, "belongs to another user"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::permissions(shared, c.perms);
+    ASSERT_EQ(::chown(shared.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    settings_.working_directory = shared + "/";
+    Error failure("none");
+    try {
+      Download(Base("ok"));
+    } catch (const Error& error) {
+      failure = error;
+    }
+    EXPECT_NE(std::string(failure.what()).find(c.cause), std::string::npos) << failure.what();
+    EXPECT_NE(failure.reason().find("pasta de trabalho " + shared), std::string::npos)
+        << failure.reason();
+    EXPECT_FALSE(fs::exists(shared + "/JovTab.exe"));
+    ASSERT_EQ(::chown(shared.c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+  }
 }
 
 TEST_F(ExeDownload, AMissingSignatureIsASignatureErrorNamingWhereItWasLookedFor) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/errors.h"
@@ -41,8 +42,9 @@ TEST(VersionReply, AcceptsOnlyTheClientExecutablesOfTheProgramDirectory) {
        {"JovTab.exe", "JOVSERVICE.EXE", "jovsinc.exe.old", "Altera_Permissoes_Calvora.EXE"}) {
     EXPECT_TRUE(IsAcceptedLocalName(name)) << name;
   }
-  for (const char* name : {"", "Outro.exe", "ovTab.exe", "JovTab.exe/../../x", "JovTab.exe\\x",
-                           "JovTab.exe..", "../JovTab.exe"}) {
+  for (const char* name :
+       {"", "Outro.exe", "ovTab.exe", "JovTab.exe/../../x", "JovTab.exe\\x", "JovTab.exe..",
+        "../JovTab.exe", "JovTab.exe\r\n", "JovTab.exe\x1b[2J"}) {
     EXPECT_FALSE(IsAcceptedLocalName(name)) << name;
   }
 }
@@ -80,6 +82,34 @@ TEST(ReplaceFile, InstallsWholeKeepsTheModeAndLeavesTheOldFileOnFailure) {
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path() + "/prog")) ++entries;
   EXPECT_EQ(entries, 2u) << "no temporary is left beside the program files";
+
+  // The server's stamp, whatever the clocks say, is the installed file's last-write time.
+  const jov::DateTime ahead{2030, 6, 1, 12, 30, 15};
+  files.ReplaceFile(dir.Write("work/JovTab.exe", "newer"), old_file, ahead);
+  EXPECT_EQ(files.LastWriteTime(old_file), ahead);
+}
+
+TEST(RemoveUpdateTemporaries, TakesWhatAnUpdateCutShortLeftAndNothingElse) {
+  TempDir dir;
+  jov::FileSystemLinux files;
+  for (const char* name : {"JovSinc.exe", "JovSinc.exe.tmp-AbC123", "cdsFilialCaixa.cds.tmp-x1Y2z3",
+                           "notas.tmp-1", "JovTab.exe.tmp"}) {
+    dir.Write(std::string("prog/") + name, "x");
+  }
+  for (const char* name :
+       {".JovSinc.exe.unpack-Q1w2E3", ".JovTab.exe.download-abcdef", "keep.txt"}) {
+    dir.Write(std::string("work/") + name, "x");
+  }
+  RemoveUpdateTemporaries(files, dir.path() + "/prog/", dir.path() + "/work/");
+  const auto names = [](const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(folder)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(names(dir.path() + "/prog"),
+            (std::vector<std::string>{"JovSinc.exe", "JovTab.exe.tmp", "notas.tmp-1"}));
+  EXPECT_EQ(names(dir.path() + "/work"), std::vector<std::string>{"keep.txt"});
 }
 
 }  // namespace

@@ -153,6 +153,26 @@ TEST(UpdateExecutables, ANewerServerCopyIsDownloadedFromItsSourceAndInstalledWit
                    "copyFile(Pchar(/work/JovTab.exe), Pchar(/caixa/JovTab.exe),false)", " "}));
 }
 
+TEST(UpdateExecutables, AnInstalledFileSettlesWhateverTheClocksAndTheServersSpelling) {
+  // The server's clock runs ahead of the register's, and it spells the name its own way.
+  const std::string reply = "X\r\n" + Entry("jovtab.EXE.zip", "20300101120000") + "&0";
+  UpdateWorld first;
+  first.Reply(kJovTab, reply);
+  first.files.AddFile("/caixa/JovTab.exe", "old");
+  first.Run();
+  EXPECT_EQ(first.Downloaded(), Lines{"/caixa/JovTab.exe"});
+  EXPECT_EQ(first.files.files["/caixa/JovTab.exe"], "new /caixa/JovTab.exe");
+  EXPECT_FALSE(first.files.FileExists("/caixa/jovtab.EXE")) << "no second file beside it";
+  EXPECT_EQ(first.files.LastWriteTime("/caixa/JovTab.exe"), (DateTime{2030, 1, 1, 12, 0, 0}));
+  // The next start finds the two copies equal.
+  UpdateWorld next;
+  next.Reply(kJovTab, reply);
+  next.files.files = first.files.files;
+  next.files.times = first.files.times;
+  next.Run();
+  EXPECT_TRUE(next.downloads.requested.empty());
+}
+
 TEST(UpdateExecutables, ALocalFileIsReplacedOnlyWhenTheServerCopyIsStrictlyLater) {
   struct Case {
     DateTime local;

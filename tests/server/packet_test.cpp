@@ -7,6 +7,7 @@
 #include "platform/data_packet.h"
 #include "platform/dataset_files_xml.h"
 #include "platform/errors.h"
+#include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -328,6 +329,11 @@ TEST(DataPacketReader, DeepNestingAndHugeInputAreRefusedWithoutCrashing) {
   EXPECT_THROW(Parse("<DATAPACKET>" + deep), Error);
   std::string huge(kMaxDataPacketBytes + 1, ' ');
   EXPECT_THROW(Parse(huge), Error);
+  // Tiny elements cost far more in memory than in text: their number is bounded too.
+  std::string many = "<DATAPACKET><METADATA><FIELDS/></METADATA><ROWDATA>";
+  for (int i = 0; i < (1 << 20) + 1; ++i) many += "<ROW/>";
+  EXPECT_NE(MessageOf<Error>([&] { Parse(many + "</ROWDATA></DATAPACKET>"); }).find("elements"),
+            std::string::npos);
 }
 
 TEST(DatasetFilesXml, SavesAndLoadsRealFiles) {

@@ -130,14 +130,64 @@ TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
       {Answer(200, "{\"result\": 42}"), "the answer has no text \"result\""},
       {Answer(200, "[\"result\"]"), "the answer has no text \"result\""},
       {"garbage\r\n\r\n", "the answer is not HTTP"},
+      // A status line of 2 MiB once overflowed the stack of the client's parser.
+      {"HTTP/1.1 200 " + std::string(2 << 20, 'O') + "\r\n\r\n", "the answer's head exceeded"},
+      // Nesting beyond 64 levels, the answer's object the first, is refused as it is read.
+      {Answer(200,
+              "{\"result\": \"x\", \"a\": " + std::string(64, '[') + std::string(64, ']') + "}"),
+       "nested more than 64 levels deep"},
+      {Answer(200,
+              "{\"a\": " + std::string(63, '[') + std::string(63, ']') + ", \"result\": \"x\"}"),
+       "no failure: x"},
   };
   for (const auto& [bytes, cause] : answers) {
     ScriptedServer server(CallsAnswered(bytes, ScriptedServer::kClose));
     HttpAppServerChannel channel(Short());
     channel.Open("127.0.0.1", server.port(), kModule);
-    const std::string message = MessageOf([&] { channel.Call("GetFileVersion", {"&x"}); });
-    EXPECT_NE(message.find(cause), std::string::npos) << bytes << "\n -> " << message;
+    std::string message;
+    try {
+      message = "no failure: " + channel.Call("GetFileVersion", {"&x"});
+    } catch (const Error& error) {
+      message = error.what();
+      EXPECT_FALSE(error.reason().empty()) << "the log gets the cause in Portuguese";
+    }
+    EXPECT_NE(message.find(cause), std::string::npos)
+        << bytes.substr(0, 100) << "\n -> " << message;
   }
+}
+
+// The register's own setting says which proxy its calls go through; the environment, which a
+// kiosk session may set for other programs, never does.
+TEST_F(HttpChannel, OnlyTheProxySettingSendsTheCallsThroughAProxy) {
+  struct Environment {
+    Environment() {
+      for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        ::setenv(name, "http://127.0.0.1:1", 1);
+      }
+    }
+    ~Environment() {
+      for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        ::unsetenv(name);
+      }
+    }
+  } unreachable_proxy_in_the_environment;
+  ScriptedServer direct(CallsAnswered(Answer(200, "{\"result\": \"direct\"}")));
+  HttpAppServerChannel no_proxy(Short(), "");
+  no_proxy.Open("127.0.0.1", direct.port(), kModule);
+  EXPECT_EQ(no_proxy.Call("GetFileVersion", {"&x"}), "direct");
+
+  ScriptedServer proxy(CallsAnswered(Answer(200, "{\"result\": \"proxied\"}")));
+  const int server_port = RefusedPort();
+  HttpAppServerChannel proxied(Short(), "http://127.0.0.1:" + std::to_string(proxy.port()));
+  proxied.Open("127.0.0.1", server_port, kModule);
+  EXPECT_EQ(proxied.Call("GetFileVersion", {"&x"}), "proxied");
+  const std::vector<std::string> requests = proxy.requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests[0].rfind("GET http://127.0.0.1:" + std::to_string(server_port) +
+                                  "/lum.rdmAtualizaEstrutura/ HTTP/1.1",
+                              0),
+            0u)
+      << requests[0];
 }
 
 TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {

@@ -213,6 +213,25 @@ TEST_F(RegistryHiveFile, AReadOnlyHiveIsNotWritten) {
   EXPECT_TRUE(hive.OpenKey(kKey, false));
 }
 
+// A server's value too large for the hive's own reader once made the hive unreadable to
+// every program of the register, at every later start.
+TEST_F(RegistryHiveFile, AWriteThatWouldTakeTheHivePastItsReadersLimitIsRefused) {
+  ASSERT_TRUE(hive.OpenKey(kKey, true));
+  hive.WriteString(kKey, "HttpPort", "80");
+  const std::string before = TempDir::Read(path);
+  std::string reason;
+  try {
+    hive.WriteString(kKey, "HttpHostAddr", std::string(17 << 20, 'h'));
+  } catch (const Error& error) {
+    reason = error.reason();
+  }
+  EXPECT_NE(reason.find("o valor n\xe3o foi gravado"), std::string::npos) << reason;
+  EXPECT_EQ(TempDir::Read(path), before);
+  RegistryHive reader(path, 300);
+  EXPECT_EQ(reader.ReadString(kKey, "HttpPort"), "80") << "the hive is still readable";
+  EXPECT_FALSE(reader.ValueExists(kKey, "HttpHostAddr"));
+}
+
 TEST_F(RegistryHiveFile, AHiveInAFolderThatIsNotAFolderCannotBeOpened) {
   dir.Write("arquivo", "");
   RegistryHive nowhere(dir.path() + "/arquivo/HKLM.reg", 300);
