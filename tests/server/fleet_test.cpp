@@ -1,7 +1,7 @@
 // The fleet on jov-appserver: the reports it takes and refuses, what it keeps of them in its
 // SQLite file, and who may see /fleet and /fleet.json.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>

@@ -98,9 +98,10 @@ th{cursor:pointer;background:#eee;white-space:nowrap;user-select:none}
 th[aria-sort=ascending]::after{content:" \25B2"}
 th[aria-sort=descending]::after{content:" \25BC"}
 td.failed{color:#b00020;font-weight:bold}
-.reason{display:block;font-weight:normal}
+.reason{display:block;font-weight:normal;min-width:16em}
 ul{margin:0;padding:0;list-style:none}
-li{white-space:nowrap}
+td.when{white-space:nowrap}
+li{min-width:14em}
 li.behind{color:#b00020;font-weight:bold}
 tr.unseen td{color:#777}
 select{font-size:1em}
@@ -191,9 +192,9 @@ std::string FleetHtml(const Snapshot& snapshot, const Newest& newest, std::int64
     rows += "<tr data-branch=\"" + Escape(r.filial) + "\"" + (old ? " class=\"unseen\"" : "") +
             "><td>" + Escape(r.filial) + "</td><td>" + Escape(r.caixa) + "</td><td>" +
             Escape(Field(r.report, "host")) + "</td><td data-sort=\"" + std::to_string(r.received) +
-            "\" title=\"received " + Utc(r.received) + "\">" + Escape(Field(r.report, "started")) +
-            "</td><td>" + Escape(Field(r.report, "launcher")) + "</td><td class=\"" +
-            Escape(outcome) + "\">" + Escape(outcome);
+            "\" class=\"when\" title=\"received " + Utc(r.received) + "\">" +
+            Escape(Field(r.report, "started")) + "</td><td>" + Escape(Field(r.report, "launcher")) +
+            "</td><td class=\"" + Escape(outcome) + "\">" + Escape(outcome);
     const std::string reason = Reason(r.report);
     if (!reason.empty()) rows += "<span class=\"reason\">" + Escape(reason) + "</span>";
     rows += "</td><td data-sort=\"" + std::to_string(behind) + "\"><ul>";
