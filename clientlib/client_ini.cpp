@@ -50,6 +50,8 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
       } catch (...) {
         // an unreadable port keeps the default
       }
+    } else if (section == "server" && key == "proxy") {
+      ini.proxy = value;
     } else if (section == "paths" && key == "workingdirectory") {
       ini.working_directory = Absolute(value, program_dir);
     } else if (section == "paths" && key == "drivec") {
