@@ -125,6 +125,7 @@ TEST_F(FleetBrowserTest, RendersTheFleetAndItsScriptSortsAndFilters) {
   std::filesystem::remove(picture);
   Chromium({"--screenshot=" + picture, "--window-size=1280,330"});
   EXPECT_EQ(TempDir::Read(picture).substr(0, 4), "\x89PNG") << "no picture at " << picture;
+  Chromium({"--screenshot=" JOV_TEST_BIN_DIR "/fleet-phone.png", "--window-size=390,760"});
 }
 
 }  // namespace

@@ -105,6 +105,23 @@ li{min-width:14em}
 li.behind{color:#b00020;font-weight:bold}
 tr.unseen td{color:#777}
 select{font-size:1em}
+[hidden]{display:none!important}
+@media (max-width:640px){
+table,tbody,tr,td{display:block}
+thead tr{display:flex;flex-wrap:wrap}
+th{flex:auto;border:1px solid #ddd}
+tbody tr{border:1px solid #ccc;border-radius:6px;margin:.6em 0;padding:.3em}
+td{border:none;padding:.15em .3em}
+td::before{font-weight:bold;color:#555}
+td:nth-child(1)::before{content:"Branch: "}
+td:nth-child(2)::before{content:"Register: "}
+td:nth-child(3)::before{content:"Host: "}
+td:nth-child(4)::before{content:"Last start: "}
+td:nth-child(5)::before{content:"Launcher: "}
+td:nth-child(6)::before{content:"Outcome: "}
+td:nth-child(7)::before{content:"Programs:"}
+.reason{min-width:0}
+}
 )";
 
 // Sorting by a click on a column head (again: the other way), the branch filter, and both
