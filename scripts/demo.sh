@@ -98,8 +98,12 @@ XML
 # Table CAIXA with the demo registers: 0001/001 opens by hand, 0001/002 by itself.
 sqlite3 "$demo/caixa.db" < sql/sqlite/caixa.sql
 
+# The fleet: each start's report is kept in fleet.db; /fleet shows it to the token's holder.
+openssl rand -hex 16 > "$demo/fleet-token"
+chmod 0600 "$demo/fleet-token"
 "$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" --ask \
-  --http-settings "$demo/http-settings.xml" > "$demo/appserver.out" 2> "$demo/appserver.log" &
+  --http-settings "$demo/http-settings.xml" --fleet-db "$demo/fleet.db" \
+  --fleet-token "$demo/fleet-token" > "$demo/appserver.out" 2> "$demo/appserver.log" &
 server_pid=$!
 for _ in $(seq 100); do
   port=$(grep -o '[0-9]*$' "$demo/appserver.out" 2>/dev/null | head -n 1 || true)
@@ -125,6 +129,8 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 fi
 echo "Launcher: $demo/caixa/$host  server: 127.0.0.1:$port  registry: $JOV_HKLM"
+fleet_token=$(cat "$demo/fleet-token")
+echo "Fleet: http://127.0.0.1:$port/fleet?token=$fleet_token  (token: $fleet_token, in $demo/fleet-token)"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$demo/caixa/$host" || true
 else
@@ -140,3 +146,9 @@ done
 echo
 echo "What the stand-in programs were asked to do (caixa/standins.log):"
 cat "$demo/caixa/standins.log" 2>/dev/null || echo "(nothing)"
+echo
+echo "The fleet as the server saw it (saved as $demo/fleet.html; the server ends with the demo):"
+curl -s --max-time 5 -H "Authorization: Bearer $fleet_token" -o "$demo/fleet.html" \
+  "http://127.0.0.1:$port/fleet" &&
+  grep -o '<p id="summary">[^<]*' "$demo/fleet.html" | sed 's/<p id="summary">/  /' ||
+  echo "  (the server did not answer)"

@@ -11,7 +11,7 @@ packages=(
   sqlite3 postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
   iproute2 zip unzip curl openssl python3
   qt6-qpa-plugins libxkbcommon-x11-0
-  fonts-dejavu-core fonts-liberation
+  fonts-dejavu-core fonts-liberation chromium
   locales libc-l10n libxcb1-dev
 )
 

@@ -377,7 +377,12 @@ class AppServerTest : public ::testing::Test {
     ResetServerStall();
     std::filesystem::create_directories(updates);
     Archive("JovTab.exe.zip", "zip-bytes", 1706756399);  // 31/01/2024 23:59:59 local
-    Archive("JOVTAB.EXE.ZIP.old", "old", 1577847600);    // 01/01/2020 00:00:00 local
+    Archive("JOVTAB.EXE.ZIP", "upper", 1577847600);      // 01/01/2020 00:00:00 local
+    // Files that only begin with an archive's name, and a link: never listed nor served.
+    Archive("JOVTAB.EXE.ZIP.old", "old", 1577847600);
+    Archive("JovTab.exe.zip.bak", "bak", 1577847600);
+    dir.Write("segredo.txt", "secret");
+    std::filesystem::create_symlink(dir.path() + "/segredo.txt", updates + "/JovSinc.exe.zip");
     Archive("JovTabela.exe.zip", "other", 1577847600);
     std::filesystem::create_directories(updates + "/JovTab.exe.zip.d");
     Archive(cp1252::FromUtf8("Ação.exe.zip"), "a", 1577847600);
@@ -423,9 +428,8 @@ TEST_F(AppServerTest, AnswersTheVersionQueryByteForByte) {
   const int port = server->port();
   const std::string source = "http://127.0.0.1:" + std::to_string(port) + "/files/";
   for (const char* name : {"&JovTab.exe", "&jovtab.EXE"}) {
-    EXPECT_EQ(
-        Call(port, "GetFileVersion", name),
-        source + "\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0")
+    EXPECT_EQ(Call(port, "GetFileVersion", name),
+              source + "\r\nJOVTAB.EXE.ZIP=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0")
         << name;
   }
   EXPECT_EQ(Call(port, "GetFileVersion", "&Ação.exe"_w),
@@ -442,7 +446,7 @@ TEST_F(AppServerTest, AnswersTheVersionQueryByteForByte) {
 TEST_F(AppServerTest, TheQuestionFlagAndTheDownloadSourceFollowTheOptions) {
   auto server = Start({"--ask", "--source-url", "https://arquivos.loja/jov/"});
   EXPECT_EQ(Call(server->port(), "GetFileVersion", "&JovTab.exe"),
-            "https://arquivos.loja/jov/\r\nJOVTAB.EXE.ZIP.old=20200101000000\r\n"
+            "https://arquivos.loja/jov/\r\nJOVTAB.EXE.ZIP=20200101000000\r\n"
             "JovTab.exe.zip=20240131235959\r\n&1");
 }
 
@@ -462,24 +466,98 @@ TEST_F(AppServerTest, AnswersTheHttpSettingsFromThePacketFile) {
 }
 
 TEST_F(AppServerTest, ServesTheArchivesAndNothingOutsideTheirFolder) {
-  dir.Write("segredo.txt", "secret");
+  dir.Write("updates/notas.txt", "secret");
+  std::filesystem::create_directories(updates + "/Pasta.exe.zip");
   auto server = Start();
   httplib::Client client("127.0.0.1", server->port());
   auto good = client.Get("/files/JovTab.exe.zip");
   ASSERT_TRUE(good);
   EXPECT_EQ(good->status, 200);
   EXPECT_EQ(good->body, "zip-bytes");
-  for (const std::string path :
-       {"/files/..%2Fsegredo.txt", "/files/../segredo.txt", "/files/%2E%2E%2Fsegredo.txt",
-        "/files/..", "/files/", "/files/JovTab.exe.zip.d/x"}) {
-    auto refused = client.Get(path);
-    ASSERT_TRUE(refused) << path;
-    EXPECT_EQ(refused->status, 403) << path;
-    EXPECT_EQ(refused->body.find("secret"), std::string::npos);
+  const std::vector<std::pair<std::string, int>> refused = {{"/files/..%2Fsegredo.txt", 403},
+                                                            {"/files/../segredo.txt", 403},
+                                                            {"/files/%2E%2E%2Fsegredo.txt", 403},
+                                                            {"/files/..", 403},
+                                                            {"/files/", 403},
+                                                            {"/files/JovTab.exe.zip.d/x", 403},
+                                                            {"/files/JovTab.exe.zip.bak", 403},
+                                                            {"/files/notas.txt", 403},
+                                                            {"/files/JovSinc.exe.zip", 404},
+                                                            {"/files/Pasta.exe.zip", 404},
+                                                            {"/files/Nada.exe.zip", 404}};
+  for (const auto& [path, status] : refused) {
+    auto answer = client.Get(path);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, status) << path;
+    EXPECT_EQ(answer->body.find("secret"), std::string::npos) << path;
   }
-  auto missing = client.Get("/files/Nada.exe.zip");
-  ASSERT_TRUE(missing);
-  EXPECT_EQ(missing->status, 404);
+  // One range is served; more would make one request cost many answers.
+  for (const auto& [range, status] : std::vector<std::pair<std::string, int>>{
+           {"bytes=0-2", 206}, {"bytes=0-0,2-2", 416}, {"bytes=0-0,0-0,0-0", 416}}) {
+    auto answer = client.Get("/files/JovTab.exe.zip", {{"Range", range}});
+    ASSERT_TRUE(answer) << range;
+    EXPECT_EQ(answer->status, status) << range;
+  }
+}
+
+// Each bound of a request head, and the head just within it, on a connection of its own; the
+// server goes on serving others meanwhile.
+TEST_F(AppServerTest, BoundsEveryRequestHead) {
+  auto server = Start();
+  const std::string line = "GET /" + kModule + "/ HTTP/1.1\r\n";
+  const auto header = [](std::size_t bytes) {  // one header line of this size, CR LF included
+    return "X-Pad: " + std::string(bytes - 9, 'p') + "\r\n";
+  };
+  std::string lines;
+  for (int i = 0; i < 98; ++i) lines += "X-" + std::to_string(i) + ": 1\r\n";
+  struct Case {
+    std::string what;
+    std::string head;
+    std::string status;
+  };
+  const std::vector<Case> cases = {
+      {"a line of 8192 bytes", line + header(8192) + "\r\n", "200"},
+      {"a line of 8193 bytes", line + header(8193) + "\r\n", "431"},
+      {"a request line of 8193 bytes", "GET /" + std::string(8177, 'a') + " HTTP/1.1\r\n\r\n",
+       "431"},
+      {"100 lines", line + lines + "Host: x\r\n\r\n", "200"},
+      {"101 lines", line + lines + "Host: x\r\nX-More: 1\r\n\r\n", "431"},
+      {"a head not whole in 10 s", line + "Host: x\r\n", "408"}};
+  for (const Case& c : cases) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread sender([&] {
+      Send(fd, c.head);
+      if (c.status != "408") return;
+      // A byte every 2 s: each read is in time, the whole head is not.
+      for (int i = 0; i < 7 && Send(fd, "X"); ++i) std::this_thread::sleep_for(2s);
+    });
+    if (c.status == "408") {
+      EXPECT_EQ(Call(server->port(), "GetFileVersion", "&JovSinc.exe"), "");
+    }
+    std::string answer;
+    char buffer[4096];
+    pollfd wait{fd, POLLIN, 0};
+    while (answer.find("\r\n") == std::string::npos && ::poll(&wait, 1, 15000) == 1) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::shutdown(fd, SHUT_RDWR);
+    sender.join();
+    ::close(fd);
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 " + c.status) << c.what;
+    if (c.status == "408") {
+      EXPECT_GT(took, 9500ms) << c.what;
+      EXPECT_LT(took, 12s) << c.what;
+    }
+  }
 }
 
 TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {

@@ -71,8 +71,10 @@ TEST_F(AppServerSignatureTest, SignsEachArchiveOncePerVersion) {
   EXPECT_NO_THROW(VerifyArchiveSignature(archive, second, public_key));
 
   dir.Write("updates/JovExp.exe.ZIP.sig", "a signature someone left");
-  for (const std::string name : {"Nada.exe.ZIP.sig", ".sig", "JovExp.exe.ZIP.sig.sig"}) {
-    EXPECT_EQ(Get(server->port(), name).first, 404) << name;
+  EXPECT_EQ(Get(server->port(), "Nada.exe.ZIP.sig").first, 404);
+  // Not the signature of an archive's name: refused before any file is looked at.
+  for (const std::string name : {".sig", "JovExp.exe.ZIP.sig.sig"}) {
+    EXPECT_EQ(Get(server->port(), name).first, 403) << name;
   }
   EXPECT_EQ(Get(server->port(), "..%2Fchain.pem.sig").first, 403);
 
@@ -105,7 +107,9 @@ TEST_F(AppServerSignatureTest, WithoutAKeyServesOnlyThePreSignedFiles) {
 
 TEST_F(AppServerSignatureTest, AnUnusableKeyStopsTheServerAtTheStart) {
   const std::string not_a_key = dir.Write("public.txt", "PublicKey=" + public_key);
-  for (const std::string& key : {not_a_key, dir.path() + "/missing.pem"}) {
+  // A good key inside the folder it serves from would be served to anyone.
+  const std::string served = dir.Write("updates/keys/chain.pem", TempDir::Read(key_file));
+  for (const std::string& key : {not_a_key, dir.path() + "/missing.pem", served}) {
     const std::string log = dir.path() + "/refused.log";
     Process process({JOV_BIN_DIR "/jov-appserver", "--bind", "127.0.0.1", "--port", "0",
                      "--updates", dir.path() + "/updates", "--signing-key", key},

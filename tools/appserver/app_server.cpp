@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +22,8 @@
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
+#include "tools/appserver/fleet_page.h"
+#include "tools/appserver/fleet_store.h"
 #include "tools/sign/signing.h"
 
 namespace appserver {
@@ -84,14 +86,14 @@ class SignatureCache {
   // jov::Error when it cannot be read or signed.
   std::optional<std::string> Signature(const std::string& path) {
     struct stat before {};
-    if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
     const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = entries_.find(path);
     if (found != entries_.end() && found->second.Matches(before)) return found->second.text;
     Entry entry{before.st_size, before.st_mtim, key_.SignFile(path) + "\n"};
     // A file that changed while it was read is signed again on the next request.
     struct stat after {};
-    if (::stat(path.c_str(), &after) == 0 && entry.Matches(after)) entries_[path] = entry;
+    if (::lstat(path.c_str(), &after) == 0 && entry.Matches(after)) entries_[path] = entry;
     return entry.text;
   }
 
@@ -120,6 +122,75 @@ void Reply(httplib::Response& response, const std::string& result) {
   response.set_content(body.dump(), "application/json");
 }
 
+void Plain(httplib::Response& response, int status, const std::string& text) {
+  response.status = status;
+  response.set_content(text + "\n", "text/plain");
+}
+
+bool IsArchiveName(const std::string& name) {
+  return name.size() > 4 && jov::cp1252::UpperAscii(name.substr(name.size() - 4)) == ".ZIP";
+}
+
+// The archives of the updates folder: regular files (no links) named "*.zip" in any case.
+std::vector<std::pair<std::string, time_t>> Archives(const std::string& updates) {
+  std::vector<std::pair<std::string, time_t>> found;
+  DIR* dir = ::opendir(updates.c_str());
+  if (dir == nullptr) return found;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string file = entry->d_name;
+    struct stat st {};
+    if (!IsArchiveName(file) || ::lstat((updates + "/" + file).c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+      continue;
+    }
+    found.emplace_back(file, st.st_mtime);
+  }
+  ::closedir(dir);
+  return found;
+}
+
+fleet::Newest NewestArchives(const std::string& updates) {
+  fleet::Newest newest;
+  for (const auto& [file, when] : Archives(updates)) {
+    std::string& stamp = newest[jov::cp1252::UpperAscii(file.substr(0, file.size() - 4))];
+    stamp = std::max(stamp, Stamp(when));
+  }
+  return newest;
+}
+
+// Compares the whole of both texts whatever they hold.
+bool SameToken(const std::string& given, const std::string& token) {
+  unsigned char differ = given.size() == token.size() ? 0 : 1;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    differ |=
+        static_cast<unsigned char>(given[i] ^ token[i % std::max<std::size_t>(token.size(), 1)]);
+  }
+  return differ == 0;
+}
+
+// The fleet's pages answer only the token, from "Authorization: Bearer" or "?token=".
+bool Authorized(const Options& options, const httplib::Request& request) {
+  if (options.fleet_token.empty()) return false;
+  const std::string header = request.get_header_value("Authorization");
+  const std::string bearer = "Bearer ";
+  if (header.size() > bearer.size() &&
+      jov::cp1252::EqualsIgnoringAsciiCase(header.substr(0, bearer.size()), bearer)) {
+    return SameToken(header.substr(bearer.size()), options.fleet_token);
+  }
+  return request.has_param("token") &&
+         SameToken(request.get_param_value("token"), options.fleet_token);
+}
+
+bool Inside(const std::string& path, const std::string& folder) {
+  std::error_code error;
+  const auto file = std::filesystem::weakly_canonical(path, error);
+  if (error) return false;
+  const auto root = std::filesystem::weakly_canonical(folder, error);
+  if (error) return false;
+  const auto [end, ignored] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
+  return end == root.end();
+}
+
 }  // namespace
 
 bool SafeFileName(const std::string& name) {
@@ -127,26 +198,26 @@ bool SafeFileName(const std::string& name) {
          name.find("..") == std::string::npos;
 }
 
+bool ServedFileName(const std::string& name) {
+  return SafeFileName(name) &&
+         (IsArchiveName(name) ||
+          (IsSignatureName(name) && IsArchiveName(name.substr(0, name.size() - 4))));
+}
+
 std::string FileVersionReply(const Options& options, const std::string& argument,
                              const std::string& source) {
   const std::string name =
       !argument.empty() && argument.front() == '&' ? argument.substr(1) : argument;
   if (!SafeFileName(name)) return "EXCEPT Nome de arquivo inválido: "_w + name;
-  const std::string prefix = jov::cp1252::UpperAscii(name) + ".ZIP";
-  std::vector<std::pair<std::string, time_t>> found;
-  DIR* dir = ::opendir(options.updates.c_str());
-  if (dir == nullptr) {
+  const std::string archive = name + ".zip";
+  if (::access(options.updates.c_str(), R_OK | X_OK) != 0) {
     return "EXCEPT Pasta de atualizações inacessível: "_w + options.updates + ": " +
            std::strerror(errno);
   }
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string file = entry->d_name;
-    if (jov::cp1252::UpperAscii(file).rfind(prefix, 0) != 0 || IsSignatureName(file)) continue;
-    struct stat st {};
-    if (::stat((options.updates + "/" + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    found.emplace_back(file, st.st_mtime);
-  }
-  ::closedir(dir);
+  std::vector<std::pair<std::string, time_t>> found = Archives(options.updates);
+  std::erase_if(found, [&](const auto& file) {
+    return !jov::cp1252::EqualsIgnoringAsciiCase(file.first, archive);
+  });
   if (found.empty()) return {};
   std::sort(found.begin(), found.end());
   std::string reply = source + "\r\n";
@@ -178,10 +249,18 @@ void Install(httplib::Server& server, const Options& options, int port) {
   });
   server.set_payload_max_length(1u << 20);
   // A register's calls share one connection; an idle one is let go after 5 s, so that
-  // registers that keep theirs open do not hold the workers.
+  // registers that keep theirs open do not hold the workers. Each open connection holds a
+  // worker: there are enough for an opening hour's registers at once.
   server.set_keep_alive_max_count(1000);
   server.set_keep_alive_timeout(5);
-  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+  const int workers = options.workers;
+  server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  // One range at most: many would each be answered, a cheap request for a large answer.
+  server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+    if (request.ranges.size() <= 1) return httplib::Server::HandlerResponse::Unhandled;
+    Plain(response, 416, "one range at most");
+    return httplib::Server::HandlerResponse::Handled;
+  });
 
   const std::string module = std::string("/") + kServerName + "/";
   server.Get(module, [](const httplib::Request&, httplib::Response& response) {
@@ -208,12 +287,51 @@ void Install(httplib::Server& server, const Options& options, int port) {
             FileVersionReply(options, args.empty() ? std::string() : args.front(), source));
     } else if (method == "GetDadosHttp") {
       Reply(response, HttpSettingsReply(options));
+    } else if (method == "ReportUpdate") {
+      std::string why = "one argument, the report";
+      const std::optional<fleet::Report> report =
+          args.size() == 1 ? fleet::CheckReport(args.front(), why) : std::nullopt;
+      if (!report) return Plain(response, 400, why);
+      if (!options.fleet) return Plain(response, 503, "this server keeps no fleet");
+      switch (options.fleet->Add(*report)) {
+        case fleet::Store::Result::kStored:
+          return Reply(response, "OK");
+        case fleet::Store::Result::kBusy:
+          return Plain(response, 503, "the fleet store is busy");
+        case fleet::Store::Result::kFailed:
+          return Plain(response, 500, "the fleet store failed");
+      }
     } else {
       response.status = 404;
       response.set_content("no method " + method + "\n", "text/plain");
     }
   });
 
+  // Fleet pages: readable by those who hold the token, and nothing on them from elsewhere.
+  const auto fleet_page = [options](bool html) {
+    return [options, html](const httplib::Request& request, httplib::Response& response) {
+      if (!Authorized(options, request)) return Plain(response, 403, "a valid token is needed");
+      if (!options.fleet) return Plain(response, 503, "this server keeps no fleet");
+      const std::optional<fleet::Snapshot> snapshot = options.fleet->Read();
+      if (!snapshot) return Plain(response, 503, "the fleet store is busy or failed");
+      response.set_header("Cache-Control", "no-store");
+      response.set_header("X-Content-Type-Options", "nosniff");
+      if (!html) return response.set_content(fleet::FleetJson(*snapshot), "application/json");
+      response.set_header("Content-Security-Policy",
+                          "default-src 'none'; style-src 'unsafe-inline'; "
+                          "script-src 'unsafe-inline'; img-src data:");
+      response.set_content(
+          fleet::FleetHtml(*snapshot, NewestArchives(options.updates), std::time(nullptr)),
+          "text/html; charset=utf-8");
+    };
+  };
+  server.Get("/fleet", fleet_page(true));
+  server.Get("/fleet\\.json", fleet_page(false));
+
+  if (!options.signing_key.empty() && Inside(options.signing_key, options.updates)) {
+    throw jov::Error("the signing key " + options.signing_key + " lies inside the updates folder " +
+                     options.updates + ": it would be served; keep it elsewhere");
+  }
   std::shared_ptr<SignatureCache> signatures;
   if (!options.signing_key.empty()) {
     signatures = std::make_shared<SignatureCache>(jov::sign::SigningKey::Load(options.signing_key));
@@ -222,7 +340,7 @@ void Install(httplib::Server& server, const Options& options, int port) {
   server.Get("/files/(.*)", [options, signatures](const httplib::Request& request,
                                                   httplib::Response& response) {
     const std::string name = request.matches[1];
-    if (!SafeFileName(name)) {
+    if (!ServedFileName(name)) {
       response.status = 403;
       response.set_content("refused\n", "text/plain");
       return;
@@ -248,18 +366,23 @@ void Install(httplib::Server& server, const Options& options, int port) {
       }
       return;
     }
+    // Opened without following a link, and served from that one descriptor.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !*file) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (fd >= 0) ::close(fd);
       return NotFound(response);
     }
+    auto file = std::shared_ptr<int>(new int(fd), [](int* open) {
+      ::close(*open);
+      delete open;
+    });
     response.set_content_provider(
         static_cast<std::size_t>(st.st_size), signature ? "text/plain" : "application/zip",
         [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
           char buffer[65536];
-          file->seekg(static_cast<std::streamoff>(offset));
-          file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
-          const std::streamsize n = file->gcount();
+          const ssize_t n =
+              ::pread(*file, buffer, std::min(length, sizeof buffer), static_cast<off_t>(offset));
           if (n <= 0) return false;
           sink.write(buffer, static_cast<std::size_t>(n));
           return true;
