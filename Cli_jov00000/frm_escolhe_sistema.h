@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "clientlib/blended_bitbtn.h"
 #include "clientlib/messages.h"
 #include "clientlib/net_connection.h"
+#include "clientlib/update_report.h"
 #include "platform/date_time.h"
 
 class QLabel;
@@ -154,6 +156,9 @@ class TfrmEscolheSistema : public QDialog {
   // Updating.
   void BaixaJovBplExe();
   void BuscaDtExe(const std::string& FileName);
+  // Sends the report of this start's executable update, if it ran, to the application
+  // server, off the UI thread; says nothing of how that goes.
+  void EnviaRelatorio();
   void CopiaArquivos();
   void sbtJovBplClick(QObject* Sender);
   void ExecutaJovTab(bool atualiza);
@@ -183,7 +188,8 @@ class TfrmEscolheSistema : public QDialog {
 
   jov::Services& services_;
   bool activation_pending_ = false;
-  QEventLoop* espera_ = nullptr;  // the running wait for the operator, if any
+  QEventLoop* espera_ = nullptr;                // the running wait for the operator, if any
+  std::optional<jov::UpdateReport> relatorio_;  // this start's update, until it is sent
 };
 
 // Unit-level state of the launcher package: lives while the package is loaded.

@@ -7,6 +7,7 @@
 #include "clientlib/downloader.h"
 #include "clientlib/library_settings.h"
 #include "clientlib/module_loader.h"
+#include "clientlib/update_report.h"
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/dataset_files.h"
@@ -36,6 +37,7 @@ struct Services {
   ConsoleRunner& console;
   Downloader& downloads;
   AppServerChannel& server;
+  UpdateReporter& reports;
 };
 
 }  // namespace jov

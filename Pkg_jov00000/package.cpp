@@ -50,6 +50,7 @@ struct RealServices {
   jov::ConsoleRunnerReal console;
   jov::DownloaderReal downloads;
   jov::HttpAppServerChannel server;
+  jov::ThreadedUpdateReporter reports;
 
   jov::Services services{.processes = processes,
                          .programs = programs,
@@ -65,7 +66,8 @@ struct RealServices {
                          .modules = modules,
                          .console = console,
                          .downloads = downloads,
-                         .server = server};
+                         .server = server,
+                         .reports = reports};
 };
 
 // The host need not bring up Qt; the package does when nobody has.

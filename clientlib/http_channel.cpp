@@ -107,6 +107,7 @@ class ResultReader : public nlohmann::json_sax<nlohmann::json> {
 struct HttpAppServerChannel::Impl {
   Timeouts timeouts;
   std::optional<std::string> proxy;
+  const std::atomic<bool>* cancel = nullptr;
   std::unique_ptr<HttpTransport> transport;
   std::string base;   // "http://host:port/<server name>/"
   std::string where;  // "lum.x at host:port", for messages
@@ -138,10 +139,12 @@ struct HttpAppServerChannel::Impl {
 
 HttpAppServerChannel::HttpAppServerChannel() : HttpAppServerChannel(Timeouts{}) {}
 
-HttpAppServerChannel::HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy)
+HttpAppServerChannel::HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy,
+                                           const std::atomic<bool>* cancel)
     : impl_(std::make_unique<Impl>()) {
   impl_->timeouts = timeouts;
   impl_->proxy = std::move(proxy);
+  impl_->cancel = cancel;
 }
 
 HttpAppServerChannel::~HttpAppServerChannel() = default;
@@ -158,6 +161,7 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   Impl::RefuseAfterStall(failure);
   HttpTransport::Options options;
   options.proxy = impl_->proxy ? *impl_->proxy : CurrentClientIni().proxy;
+  options.cancel = impl_->cancel;
   auto transport = std::make_unique<HttpTransport>(options);
   impl_->where = where;
   impl_->base =

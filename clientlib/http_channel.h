@@ -1,6 +1,7 @@
 // AppServerChannel over HTTP/1.1: the application server's protocol.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -35,7 +36,10 @@ class HttpAppServerChannel : public AppServerChannel {
   HttpAppServerChannel();
   // proxy: libcurl's proxy syntax, empty for none; nothing: clientlib.ini's [Server] Proxy,
   // read at each Open.
-  explicit HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy = std::nullopt);
+  // cancel, when given and set from another thread, ends the exchange in flight within a
+  // second.
+  explicit HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy = std::nullopt,
+                                const std::atomic<bool>* cancel = nullptr);
   ~HttpAppServerChannel() override;
   void Open(const std::string& host, int port, const std::string& server_name) override;
   void Close() override;

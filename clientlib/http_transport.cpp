@@ -7,8 +7,12 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <mutex>
 
+#include "clientlib/client_ini.h"
 #include "platform/cp1252.h"
+#include "platform/data_packet.h"
+#include "platform/file_bytes.h"
 
 #ifndef JOV_VERSION
 #define JOV_VERSION "0"
@@ -42,6 +46,49 @@ std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return cp1252::ForLog(name, 255);
+}
+
+// A header's value: printable ASCII only, bounded.
+std::string HeaderSafe(const std::string& text) {
+  std::string out = text.substr(0, 64);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+  }
+  return out;
+}
+
+struct Identity {
+  std::mutex mutex;
+  bool set = false;  // by SetRegisterIdentity, or found in a file
+  std::string value;
+};
+
+Identity& TheIdentity() {
+  static Identity identity;
+  return identity;
+}
+
+// The codes of the program folder's data files, the point-of-sale's first; empty when neither
+// names them.
+std::string IdentityFromFiles() {
+  const std::string dir = ProgramDirectory();
+  for (const char* file : {"/Mercato.cds", "/cdsFilialCaixa.cds"}) {
+    try {
+      const Dataset data = ParseDataPacket(ReadFileBytes(dir + file, 1 << 20), dir + file);
+      if (data.rows.empty()) continue;
+      const auto& row = data.rows.front();
+      const auto filial = row.find("CDFILIAL");
+      const auto caixa = row.find("CDCAIXA");
+      if (filial == row.end() || caixa == row.end() || !filial->second || !caixa->second ||
+          filial->second->empty() || caixa->second->empty()) {
+        continue;
+      }
+      return HeaderSafe(*filial->second) + "/" + HeaderSafe(*caixa->second);
+    } catch (const std::exception&) {
+      // a missing or unreadable file names nobody
+    }
+  }
+  return {};
 }
 
 bool IsRedirect(int status) {
@@ -142,6 +189,11 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return n;
 }
 
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel != nullptr && cancel->load() ? 1 : 0;
+}
+
 // With no authorities given, OpenSSL's own default store counts as well as libcurl's bundle
 // (so that SSL_CERT_FILE and SSL_CERT_DIR are honoured as by other programs of the system).
 CURLcode OnSslContext(CURL*, void* context, void*) {
@@ -194,6 +246,8 @@ HttpFailure FailureOf(CURLcode code, const Exchange& x, const char* words) {
     case CURLE_HTTP2_STREAM:
     case CURLE_BAD_CONTENT_ENCODING:
       return HttpFailure::kBadAnswer;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return HttpFailure::kAborted;
     case CURLE_PEER_FAILED_VERIFICATION:
       return HttpFailure::kCertificate;
     case CURLE_SSL_CONNECT_ERROR:
@@ -208,6 +262,24 @@ HttpFailure FailureOf(CURLcode code, const Exchange& x, const char* words) {
 }
 
 }  // namespace
+
+void SetRegisterIdentity(const std::string& filial, const std::string& caixa) {
+  Identity& identity = TheIdentity();
+  const std::lock_guard<std::mutex> lock(identity.mutex);
+  identity.set = true;
+  identity.value = filial.empty() || caixa.empty() ? std::string()
+                                                   : HeaderSafe(filial) + "/" + HeaderSafe(caixa);
+}
+
+std::string RegisterIdentity() {
+  Identity& identity = TheIdentity();
+  const std::lock_guard<std::mutex> lock(identity.mutex);
+  if (!identity.set) {
+    identity.value = IdentityFromFiles();
+    identity.set = !identity.value.empty();
+  }
+  return identity.value;
+}
 
 std::string EncodeUnsafeBytes(const std::string& url) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -290,6 +362,8 @@ HttpCause DescribeFailure(const HttpResult& r, const HttpLimits& limits) {
                    "redirecionado de https para http: "_w + where);
     case HttpFailure::kProxy:
       return plain("the proxy cannot be used (" + r.detail + ")", "o proxy não pôde ser usado"_w);
+    case HttpFailure::kAborted:
+      return plain("the exchange was ended", "a comunicação foi interrompida"_w);
     case HttpFailure::kOther:
       break;
   }
@@ -299,7 +373,6 @@ HttpCause DescribeFailure(const HttpResult& r, const HttpLimits& limits) {
 struct HttpTransport::Impl {
   Options options;
   CURL* curl = nullptr;
-  curl_slist* headers = nullptr;
   char words[CURL_ERROR_SIZE] = {};
 
   void Open() {
@@ -319,13 +392,12 @@ struct HttpTransport::Impl {
       curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext);
     }
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "JovLauncher/" JOV_VERSION);
-    if (headers == nullptr) {
-      headers = curl_slist_append(headers, ("X-Jov-Host: " + HostName()).c_str());
-      // A request body goes out with its head, never after a wait for "100 Continue".
-      headers = curl_slist_append(headers, "Expect:");
-    }
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, words);
+    if (options.cancel != nullptr) {
+      curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+      curl_easy_setopt(curl, CURLOPT_XFERINFODATA, options.cancel);
+    }
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
   }
@@ -354,13 +426,18 @@ struct HttpTransport::Impl {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
                      limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
-    curl_slist* content_type = nullptr;
+    // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
+    // wait for "100 Continue".
+    static const std::string host = "X-Jov-Host: " + HostName();
+    curl_slist* headers = curl_slist_append(nullptr, host.c_str());
+    const std::string identity = RegisterIdentity();
+    if (!identity.empty()) {
+      headers = curl_slist_append(headers, ("X-Jov-Register: " + identity).c_str());
+    }
+    headers = curl_slist_append(headers, "Expect:");
+    if (body != nullptr) headers = curl_slist_append(headers, ("Content-Type: " + type).c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (body != nullptr) {
-      content_type = curl_slist_append(nullptr, ("Content-Type: " + type).c_str());
-      for (curl_slist* h = headers; h != nullptr; h = h->next) {
-        content_type = curl_slist_append(content_type, h->data);
-      }
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, content_type);
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
       curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
@@ -368,11 +445,9 @@ struct HttpTransport::Impl {
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
     const CURLcode code = curl_easy_perform(curl);
-    if (content_type != nullptr) {
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
-      curl_slist_free_all(content_type);
-    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+    curl_slist_free_all(headers);
     if (x.thrown) {
       Reset();  // a connection left mid-answer is of no further use
       std::rethrow_exception(x.thrown);
@@ -407,10 +482,7 @@ HttpTransport::HttpTransport(Options options) : impl_(std::make_unique<Impl>()) 
   impl_->options = std::move(options);
 }
 
-HttpTransport::~HttpTransport() {
-  impl_->Reset();
-  curl_slist_free_all(impl_->headers);
-}
+HttpTransport::~HttpTransport() { impl_->Reset(); }
 
 void HttpTransport::Reset() { impl_->Reset(); }
 

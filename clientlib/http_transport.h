@@ -1,6 +1,7 @@
 // The launcher's one HTTP client: bounded exchanges over libcurl, one kept connection each.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,7 @@ enum class HttpFailure {
   kRedirectScheme,     // a redirect to something other than http or https
   kRedirectDowngrade,  // a redirect from https to http
   kProxy,              // the proxy cannot be reached or refused
+  kAborted,            // ended by Options::cancel
   kOther,
 };
 
@@ -72,12 +74,15 @@ struct HttpCause {
 HttpCause DescribeFailure(const HttpResult& result, const HttpLimits& limits);
 
 // One libcurl handle: calls made through one transport reuse its connection. Not thread-safe;
-// use one per thread. Every request carries the launcher's User-Agent and X-Jov-Host.
+// use one per thread. Every request carries the launcher's User-Agent, X-Jov-Host and, once the
+// register's codes are known, X-Jov-Register.
 class HttpTransport {
  public:
   struct Options {
     std::string proxy;    // libcurl's proxy syntax; empty: no proxy, whatever the environment
     std::string ca_file;  // PEM authorities for https; empty: the system's store
+    // Set from another thread, ends the exchange in flight within a second (kAborted).
+    const std::atomic<bool>* cancel = nullptr;
   };
   HttpTransport();
   explicit HttpTransport(Options options);
@@ -98,6 +103,14 @@ class HttpTransport {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The register's branch and register codes for X-Jov-Register, "<CDFILIAL>/<CDCAIXA>", for
+// every later request of this process; bytes that a header cannot hold become "?". Until it is
+// called, the codes of "Mercato.cds", or else of "cdsFilialCaixa.cds", in the program folder
+// are taken (read once, at the first request that finds them). Thread-safe.
+void SetRegisterIdentity(const std::string& filial, const std::string& caixa);
+// The X-Jov-Register value in force, empty while the codes are not known.
+std::string RegisterIdentity();
 
 // A URL fit for libcurl: blanks, control bytes and bytes above 127 percent-encoded, every
 // other byte as given.

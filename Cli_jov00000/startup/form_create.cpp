@@ -60,6 +60,8 @@ void TfrmEscolheSistema::FormActivate(QObject*) {
   if (boCriaPriVez) return;
   boCriaPriVez = true;
   PreencheParametros();
+  // The screen is up and the register's codes are settled: the update's report may go.
+  EnviaRelatorio();
   ExecutaJovTab(false);
   std::string working = services_.library.WorkingDirectory();
   if (!working.empty()) working.pop_back();

@@ -1,14 +1,21 @@
 // Executable and package update from the server: version queries, download, installation.
 #include "Cli_jov00000/update/baixa_exe.h"
 
+#include <chrono>
 #include <exception>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
+#include "clientlib/client_ini.h"
 #include "clientlib/exe_download.h"
+#include "clientlib/http_transport.h"
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
+
+#ifndef JOV_LAUNCHER_VERSION
+#define JOV_LAUNCHER_VERSION "0"
+#endif
 
 namespace Cli_jov00000 {
 
@@ -90,8 +97,9 @@ void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::s
 // Installs one downloaded file over the program directory's copy, ending its processes first;
 // the file takes the server's stamp as its last-write time, so that the next start finds it
 // equal to the server's copy whatever the two clocks say.
-void Instala(const ExeUpdateSeams& s, const std::string& entry, const std::string& server_line,
-             const std::string& program_dir) {
+// Returns the reason when the copy failed, empty when it was installed.
+std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
+                    const std::string& server_line, const std::string& program_dir) {
   const std::string local = jov::FileNameOf(entry);
   s.log(kDetalhe + "Download realizado com sucesso do arquivo " + DeFora(entry));
   jov::TerminateProcesses(s.processes, local);
@@ -119,6 +127,16 @@ void Instala(const ExeUpdateSeams& s, const std::string& entry, const std::strin
     s.programs.ShellExecute("cmd.exe", "/C net start JovService");
   }
   s.log(" ");
+  return falha;
+}
+
+// The program file a reason names at its start ("JovTab.exe: ..."); fallback when none.
+std::string ArquivoDoMotivo(const std::string& reason, const std::string& fallback) {
+  const std::size_t colon = reason.find(": ");
+  if (colon != std::string::npos && IsAcceptedLocalName(reason.substr(0, colon))) {
+    return reason.substr(0, colon);
+  }
+  return fallback;
 }
 
 // The words of an error reply, for its reason line.
@@ -139,15 +157,21 @@ bool IsAcceptedLocalName(const std::string& local_name) {
   return false;
 }
 
-void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& names,
-                       const std::string& program_dir, const std::string& question) {
+UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& names,
+                                const std::string& program_dir, const std::string& question) {
+  UpdateOutcome result;
+  const auto failed = [&](const std::string& file, const std::string& reason) {
+    result.outcome = "failed";
+    if (!result.failure) result.failure = std::make_pair(file, reason);
+  };
   s.log("Conexão Lum "_w);
   try {
     s.connection.SetConnected(true);
   } catch (const std::exception& error) {
     s.log("Falha na conexão Lum"_w);
     s.log(Motivo(jov::ReasonOf(error)));
-    return;
+    failed("", jov::ReasonOf(error));
+    return result;
   }
   s.log("Conexão Lum - ok "_w);
   s.log(" ");
@@ -166,12 +190,14 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
       // The query is made once; its reason follows the Part's line.
       s.log("Finalizada - 3 tentativas de busca na Lum ");
       s.log(Motivo(jov::ReasonOf(error)));
+      failed(name, jov::ReasonOf(error));
     }
     if (jov::IsErrorReply(reply)) {
       // An error reply carries no files and leaves the kept source and flag as they were.
       s.log("Except função GetFileVersion da Lum"_w);
       s.log("Finalizada - 3 tentativas de busca na Lum ");
       s.log(Motivo(MotivoDaResposta(name, reply)));
+      failed(name, MotivoDaResposta(name, reply));
       continue;
     }
     if (reply.empty()) {
@@ -184,8 +210,8 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
     ExaminaLista(s, parts.list, program_dir, downloads, server_lines);
   }
   s.log(" ");
-  if (downloads.empty()) return;
-  if (flag != "0" && !s.dialogs.Confirm(question)) return;
+  if (downloads.empty()) return result;
+  if (flag != "0" && !s.dialogs.Confirm(question)) return result;
 
   std::size_t current = 0;  // the entry a failure is reported for
   try {
@@ -194,12 +220,22 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
           DeFora(source) + ", " + "False" + ")");
     s.downloads.GetExeFile(downloads, server_lines, source, done);
     for (; current < downloads.size(); ++current) {
-      Instala(s, downloads[current], server_lines[current], program_dir);
+      const std::string falha = Instala(s, downloads[current], server_lines[current], program_dir);
+      const std::string local = jov::FileNameOf(downloads[current]);
+      if (falha.empty()) {
+        result.installed.push_back(local);
+      } else {
+        failed(local, falha);
+      }
     }
   } catch (const std::exception& error) {
     s.log(kDetalhe + "Falha no download do arquivo " + DeFora(downloads[current]));
     s.log(Motivo(jov::ReasonOf(error)));
+    failed(ArquivoDoMotivo(jov::ReasonOf(error), jov::FileNameOf(downloads[current])),
+           jov::ReasonOf(error));
   }
+  if (result.outcome != "failed" && !result.installed.empty()) result.outcome = "installed";
+  return result;
 }
 
 void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
@@ -256,7 +292,32 @@ void TfrmEscolheSistema::BaixaJovBplExe() {
                              services_.processes, services_.programs,
                              services_.dialogs,   services_.downloads,
                              services_.library,   [this](const std::string& text) { Log(text); }};
-  UpdateExecutables(seams, arquivosExe, program_dir, msgPadrao->Msg("ExeUpdate"));
+  jov::UpdateReport report;
+  report.started = jov::IsoLocalNow();
+  const auto start = std::chrono::steady_clock::now();
+  const UpdateOutcome outcome =
+      UpdateExecutables(seams, arquivosExe, program_dir, msgPadrao->Msg("ExeUpdate"));
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  report.outcome = outcome.outcome;
+  report.installed = outcome.installed;
+  report.failure = outcome.failure;
+  relatorio_ = std::move(report);
+}
+
+void TfrmEscolheSistema::EnviaRelatorio() {
+  if (!relatorio_) return;
+  jov::UpdateReport report = std::move(*relatorio_);
+  relatorio_.reset();
+  report.filial = cdFilial;
+  report.caixa = cdCaixa;
+  report.host = jov::LocalHostName();
+  report.launcher = JOV_LAUNCHER_VERSION;
+  jov::SetRegisterIdentity(cdFilial, cdCaixa);
+  std::string program_dir = jov::DirectoryOf(services_.host.ExecutablePath());
+  services_.reports.Send(
+      report,
+      {services_.library.WebURL(), services_.library.WebPort(), jov::CurrentClientIni().proxy},
+      program_dir, arquivosExe);
 }
 
 void TfrmEscolheSistema::BuscaDtExe(const std::string& FileName) {

@@ -53,8 +53,16 @@ struct ExeUpdateSeams {
 // the log only, every failure line followed by its reason; text from the server reaches the
 // log with control characters replaced and cut at 1,000 characters. Leaves the connection
 // open; an exception leaves it only when the log itself fails.
-void UpdateExecutables(const ExeUpdateSeams& seams, const std::vector<std::string>& names,
-                       const std::string& program_dir, const std::string& question);
+// What the update of a start came to, for the report to the chain's server.
+struct UpdateOutcome {
+  std::string outcome = "nothing";     // "nothing", "installed" or "failed"
+  std::vector<std::string> installed;  // the local file names installed
+  // The first failure: the program file it concerns (empty for the connection) and its reason.
+  std::optional<std::pair<std::string, std::string>> failure;
+};
+
+UpdateOutcome UpdateExecutables(const ExeUpdateSeams& seams, const std::vector<std::string>& names,
+                                const std::string& program_dir, const std::string& question);
 
 // The server stamp of the last entry the server lists for file_name's file-name part (the
 // zero value when it lists none); nothing when the reply is empty or an error reply. Leaves

@@ -12,6 +12,7 @@
 #include "clientlib/downloader.h"
 #include "clientlib/library_settings.h"
 #include "clientlib/module_loader.h"
+#include "clientlib/update_report.h"
 #include "tests/fakes/call_log.h"
 
 namespace jov::testing {
@@ -89,6 +90,19 @@ class FakeAppServerChannel : public AppServerChannel {
   void Open(const std::string& host, int port, const std::string& server_name) override;
   void Close() override;
   std::string Call(const std::string& method, const std::vector<std::string>& args) override;
+
+ private:
+  CallLog& log_;
+};
+
+// Records each report it is given, with the JSON it would send.
+class FakeUpdateReporter : public UpdateReporter {
+ public:
+  explicit FakeUpdateReporter(CallLog& log) : log_(log) {}
+  void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
+            const std::vector<std::string>& names) override;
+  std::vector<UpdateReport> sent;
+  std::vector<ReportTarget> targets;
 
  private:
   CallLog& log_;

@@ -26,6 +26,7 @@ struct ServiceOverrides {
   ConsoleRunner* console = nullptr;
   Downloader* downloads = nullptr;
   AppServerChannel* server = nullptr;
+  UpdateReporter* reports = nullptr;
 };
 
 struct FakeServices {
@@ -45,6 +46,7 @@ struct FakeServices {
   FakeConsoleRunner console{log};
   FakeDownloader downloads{log};
   FakeAppServerChannel server{log};
+  FakeUpdateReporter reports{log};
 
   // These fakes, each replaced by its override when one is given. The Services refers to
   // this object and the overrides: it must not outlive them.
@@ -66,7 +68,8 @@ struct FakeServices {
                     .modules = pick(use.modules, modules),
                     .console = pick(use.console, console),
                     .downloads = pick(use.downloads, downloads),
-                    .server = pick(use.server, server)};
+                    .server = pick(use.server, server),
+                    .reports = pick(use.reports, reports)};
   }
 
   Services services = Wire();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "clientlib/update_report.h"
 #include "platform/database_qt.h"
 #include "tests/server/fleet_support.h"
 #include "tests/server/server_support.h"
@@ -172,6 +173,48 @@ TEST_F(FleetTest, CountsAndMarksTheFleetAndEscapesWhatRegistersSay) {
   EXPECT_EQ(page.find("<b>JovTab.exe</b>"), std::string::npos) << "report text is escaped";
   EXPECT_NE(page.find("&lt;b&gt;JovTab.exe&lt;/b&gt;: conexão recusada"), std::string::npos);
   EXPECT_EQ(page.find(" src="), std::string::npos) << "nothing from elsewhere";
+}
+
+// The register's own reporter, as a start sends it: its report is one the server keeps, with
+// the programs' facts and the failure's reason; a server that cannot take it costs nothing.
+TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
+  auto server = Start();
+  const std::string program = dir.Write("caixa/JovTab.exe", "programa");
+  const timespec times[2] = {{kNewest, 0}, {kNewest, 0}};
+  ::utimensat(AT_FDCWD, program.c_str(), times, 0);
+  UpdateReport report;
+  report.filial = "0001";
+  report.caixa = "002";
+  report.host = "caixa02";
+  report.launcher = "1.0.0";
+  report.started = IsoLocalNow();
+  report.seconds = 1.5;
+  report.outcome = "failed";
+  report.failure = {"JovSinc.exe", "JovSinc.exe: a assinatura n\xe3o confere com o arquivo"};
+  {
+    ThreadedUpdateReporter reporter;
+    reporter.Send(report, {"127.0.0.1", server->port(), ""}, dir.path() + "/caixa",
+                  {"JovSinc.exe", "JovTab.exe"});
+    reporter.Wait();
+  }
+  const json registers = Registers(server->port());
+  ASSERT_EQ(registers.size(), 1u) << registers.dump();
+  EXPECT_EQ(registers[0]["filial"], "0001");
+  EXPECT_EQ(registers[0]["outcome"], "failed");
+  EXPECT_EQ(registers[0]["reason"].get<std::string>(),
+            "JovSinc.exe: a assinatura n\xc3\xa3o confere com o arquivo");
+  EXPECT_EQ(registers[0]["files"], json({{"JovTab.exe", "20261201000000"}}))
+      << "only the programs present, stamped in local time";
+
+  // A server that has no such call hears one attempt, and the reporter ends at once.
+  TempDir updates;
+  AppServer old({"--updates", updates.path()}, dir.path() + "/old.log");
+  const auto start = std::chrono::steady_clock::now();
+  {
+    ThreadedUpdateReporter reporter;
+    reporter.Send(report, {"127.0.0.1", old.port(), ""}, dir.path() + "/caixa", {"JovTab.exe"});
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 }  // namespace

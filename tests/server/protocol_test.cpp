@@ -18,6 +18,7 @@
 
 #include "clientlib/consiste.h"
 #include "clientlib/http_channel.h"
+#include "clientlib/http_transport.h"
 #include "clientlib/net_connection.h"
 #include "clientlib/server_stall.h"
 #include "platform/cp1252.h"
@@ -188,6 +189,26 @@ TEST_F(HttpChannel, OnlyTheProxySettingSendsTheCallsThroughAProxy) {
                               0),
             0u)
       << requests[0];
+}
+
+// The chain's server tells its registers apart by what each request carries; codes from a file
+// cannot add a header line of their own.
+TEST_F(HttpChannel, EveryRequestSaysWhichRegisterAsks) {
+  ScriptedServer server(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
+  SetRegisterIdentity("0001", "00\r\nX-Forged: 1");
+  HttpAppServerChannel channel(Short());
+  channel.Open("127.0.0.1", server.port(), kModule);
+  channel.Call("GetFileVersion", {"&x"});
+  SetRegisterIdentity("", "");
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const std::string& request : requests) {
+    EXPECT_NE(request.find("\r\nUser-Agent: JovLauncher/"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nX-Jov-Host: "), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nX-Jov-Register: 0001/00??X-Forged: 1\r\n"), std::string::npos)
+        << request;
+    EXPECT_EQ(request.find("\r\nX-Forged:"), std::string::npos) << request;
+  }
 }
 
 TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {

@@ -50,9 +50,7 @@ class StalledServerStartTest : public LauncherTest {
   // Creates the form over the channel to the server at port; returns how long it took.
   Clock::duration Start(HttpAppServerChannel& channel, int port) {
     fake.library.web_port = port;
-    Services services{fake.processes, fake.programs, fake.files,    fake.registry,  fake.clock,
-                      fake.dialogs,   fake.database, fake.datasets, fake.taskbar,   fake.host,
-                      fake.library,   fake.modules,  fake.console,  fake.downloads, channel};
+    Services services = fake.Wire({.server = &channel});
     const auto start = Clock::now();
     auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
     const auto took = Clock::now() - start;

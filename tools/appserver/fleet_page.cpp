@@ -22,7 +22,8 @@ std::string Reason(const json& report) {
   if (failure == report.end() || !failure->is_object()) return {};
   const std::string file = Field(*failure, "file");
   const std::string reason = Field(*failure, "reason");
-  return file.empty() ? reason : file + ": " + reason;
+  // A register's reason line names its file already.
+  return file.empty() || reason.starts_with(file + ": ") ? reason : file + ": " + reason;
 }
 
 std::string Digits(const std::string& stamp) {

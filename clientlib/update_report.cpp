@@ -1,0 +1,162 @@
+#include "clientlib/update_report.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "clientlib/http_channel.h"
+#include "platform/cp1252.h"
+
+namespace jov {
+namespace {
+
+constexpr std::int64_t kMaxHashed = std::int64_t{1} << 30;
+// What the server keeps of a reason; a reason line is cut at 1,000 characters already.
+constexpr std::size_t kMaxReason = 600;
+
+std::string Text(const std::string& cp1252) { return cp1252::ToUtf8(cp1252); }
+
+struct FileFacts {
+  std::string stamp;
+  std::int64_t size = 0;
+  std::string sha256;
+};
+
+struct MdFree {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+// The facts of a regular file, or nothing when it is missing or cannot be read.
+std::optional<FileFacts> FactsOf(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  const std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) {
+    ::close(*f);
+    delete f;
+  });
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxHashed) {
+    return std::nullopt;
+  }
+  FileFacts facts;
+  facts.size = st.st_size;
+  std::tm tm{};
+  const std::time_t when = st.st_mtim.tv_sec;
+  localtime_r(&when, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &tm);
+  facts.stamp = stamp;
+  const std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    return std::nullopt;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(n));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < length; ++i) {
+    facts.sha256 += kHex[digest[i] >> 4];
+    facts.sha256 += kHex[digest[i] & 15];
+  }
+  return facts;
+}
+
+}  // namespace
+
+std::string IsoLocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+  const long minutes = tm.tm_gmtoff / 60;
+  const int away = static_cast<int>((minutes < 0 ? -minutes : minutes) % (24 * 60));
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", minutes < 0 ? '-' : '+', away / 60, away % 60);
+  return std::string(text) + zone;
+}
+
+std::string LocalHostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return cp1252::ForLog(name, 255);
+}
+
+std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
+                       const std::vector<std::string>& names) {
+  nlohmann::json installed = nlohmann::json::array();
+  for (const std::string& name : report.installed) installed.push_back(Text(name));
+  nlohmann::json failure = nullptr;
+  if (report.failure) {
+    failure = {{"file", Text(report.failure->first)},
+               {"reason", Text(cp1252::ForLog(report.failure->second, kMaxReason))}};
+  }
+  nlohmann::json files = nlohmann::json::array();
+  const std::string folder = program_dir.ends_with('/') ? program_dir : program_dir + "/";
+  for (const std::string& name : names) {
+    if (const std::optional<FileFacts> facts = FactsOf(folder + name)) {
+      files.push_back({{"name", Text(name)},
+                       {"stamp", facts->stamp},
+                       {"size", facts->size},
+                       {"sha256", facts->sha256}});
+    }
+  }
+  const nlohmann::json json = {{"filial", Text(report.filial)},
+                               {"caixa", Text(report.caixa)},
+                               {"host", Text(report.host)},
+                               {"launcher", report.launcher},
+                               {"started", report.started},
+                               {"seconds", report.seconds},
+                               {"outcome", report.outcome},
+                               {"installed", installed},
+                               {"failure", failure},
+                               {"files", files}};
+  return json.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
+ThreadedUpdateReporter::~ThreadedUpdateReporter() {
+  cancel_ = true;
+  Wait();
+}
+
+void ThreadedUpdateReporter::Wait() {
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  threads_.clear();
+}
+
+void ThreadedUpdateReporter::Send(const UpdateReport& report, const ReportTarget& target,
+                                  const std::string& program_dir,
+                                  const std::vector<std::string>& names) {
+  threads_.emplace_back([this, report, target, program_dir, names] {
+    try {
+      const std::string json = ReportJson(report, program_dir, names);
+      if (cancel_) return;
+      HttpAppServerChannel channel(HttpAppServerChannel::Timeouts{}, target.proxy, &cancel_);
+      channel.Open(target.host, target.port, "lum.rdmAtualizaEstrutura");
+      // Plain ASCII: the same bytes in Windows-1252.
+      channel.Call("ReportUpdate", {json});
+    } catch (const std::exception&) {
+      // A server without the call, or one that fails it, hears nothing more of this start.
+    }
+  });
+}
+
+}  // namespace jov

@@ -1,0 +1,71 @@
+// What a register tells the chain's server about the executable update of each start.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace jov {
+
+// One start's update. Texts are Windows-1252.
+struct UpdateReport {
+  std::string filial;
+  std::string caixa;
+  std::string host;
+  std::string launcher;                // the launcher's version
+  std::string started;                 // ISO 8601 with the register's offset
+  double seconds = 0;                  // how long the update took
+  std::string outcome = "nothing";     // "nothing", "installed" or "failed"
+  std::vector<std::string> installed;  // file names
+  std::optional<std::pair<std::string, std::string>> failure;  // file, reason in Portuguese
+};
+
+// The local time now in ISO 8601 with its offset from UTC ("2026-12-09T12:00:00-03:00").
+std::string IsoLocalNow();
+// This machine's host name, empty when it cannot be told.
+std::string LocalHostName();
+
+// The report as the JSON text "ReportUpdate" takes (plain ASCII), with "files": for each of
+// names present in program_dir, its name, stamp (its last-write time as YYYYMMDDHHNNSS, local
+// time), size and SHA-256. Reads each file once (up to 1 GiB); one that cannot be read is left
+// out. Blocks on the disk.
+std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
+                       const std::vector<std::string>& names);
+
+// Where a report goes: the application server and the proxy (libcurl's syntax; empty: none).
+struct ReportTarget {
+  std::string host;
+  int port = 0;
+  std::string proxy;
+};
+
+// Sends a start's report to the application server off the caller's thread, once: one
+// attempt, within the bounds of any call, and nothing said of how it went.
+class UpdateReporter {
+ public:
+  virtual ~UpdateReporter() = default;
+  virtual void Send(const UpdateReport& report, const ReportTarget& target,
+                    const std::string& program_dir, const std::vector<std::string>& names) = 0;
+};
+
+// The real one: each report on a thread of its own. Destroying it ends a report still in
+// flight within a second and waits for its thread.
+class ThreadedUpdateReporter : public UpdateReporter {
+ public:
+  ThreadedUpdateReporter() = default;
+  ~ThreadedUpdateReporter() override;
+  void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
+            const std::vector<std::string>& names) override;
+  // Waits for the reports sent so far (tests, benchmarks).
+  void Wait();
+
+ private:
+  std::atomic<bool> cancel_{false};
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace jov
