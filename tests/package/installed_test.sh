@@ -91,7 +91,7 @@ start_server() {  # start_server PORT
   local unit=/lib/systemd/system/jov-appserver.service user line
   sed -i -e "s/^JOV_APPSERVER_PORT=.*/JOV_APPSERVER_PORT=$1/" \
     -e "s/^JOV_APPSERVER_BIND=.*/JOV_APPSERVER_BIND=127.0.0.1/" \
-    -e "s|^JOV_APPSERVER_ARGS=.*|JOV_APPSERVER_ARGS=--http-settings /var/lib/jov-appserver/http.xml|" \
+    -e "s|^JOV_APPSERVER_ARGS=.*|JOV_APPSERVER_ARGS=\"--http-settings /var/lib/jov-appserver/http.xml\"|" \
     /etc/default/jov-appserver
   printf '%s\n' '<?xml version="1.0" standalone="yes"?>' \
     '<DATAPACKET Version="2.0"><METADATA><FIELDS>' \
@@ -117,6 +117,7 @@ start_server() {  # start_server PORT
     exec setpriv --reuid "$user" --regid "$user" --init-groups sh -c "exec $line"
   ) > "$tmp/appserver.out" 2> "$tmp/appserver.log" &
   pids+=($!)
+  server=$!
   wait_for 20 grep -q listening "$tmp/appserver.out" || fail "jov-appserver did not start"
 }
 
@@ -194,6 +195,8 @@ case "$mode" in
     log_text | grep -q "Download realizado com sucesso do arquivo $program/JovTab.exe" || fail "the log"
     log_text | grep -q 'clientlib.ini.*Prot' || fail "the log does not name the mistyped key"
     stop_launcher
+    kill -TERM "$server"
+    wait "$server" || fail "jov-appserver did not end cleanly on SIGTERM"
     # The administrator takes his files out of the server's folder; the register keeps its own.
     rm -f /var/lib/jov-appserver/http.xml /var/lib/jov-appserver/updates/*
     dpkg --purge jov-caixa jov-servidor >> "$tmp/dpkg.log" 2>&1 || fail "dpkg --purge"
@@ -254,7 +257,7 @@ import sys
 data = open(sys.argv[1], "rb").read()
 magic, size, depth, pixels = data.split(b"\n", 3)
 width, height = map(int, size.split())
-background = pixels[0:3]
+background = b"\0\0\0"  # cage and the launcher's backdrop
 xs, ys = [], []
 for y in range(height):
     row = pixels[y * width * 3:(y + 1) * width * 3]
@@ -270,11 +273,14 @@ ok = abs(left - (width - 800) // 2) <= 4 and abs(top - (height - 600) // 2) <= 4
 sys.exit(0 if ok and abs(bottom - top - 600) <= 4 and abs(right - left - 800) <= 4 else 1)
 PY
     }
-    wait_for 30 centred || fail "the screen is not centred: $(cat "$tmp/place.log")"
+    mkdir -p "$out"
+    if ! wait_for 30 centred; then
+      shoot "$tmp/caixa/not-centred.png" && cp "$tmp/caixa/not-centred.png" "$out/"
+      fail "the screen is not centred: $(cat "$tmp/place.log")"
+    fi
     cat "$tmp/place.log"
     sleep 1
     shoot "$tmp/caixa/wayland.png" || fail "grim"
-    mkdir -p "$out"
     cp "$tmp/caixa/wayland.png" "$out/wayland.png"
     stop_launcher
     ;;
