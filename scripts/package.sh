@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" != --no-build ]; then
   bash scripts/build.sh
+else
+  bash scripts/install-deps.sh  # lintian and dpkg-shlibdeps, when only packaging
 fi
 mkdir -p build/packages
 rm -f build/packages/*.deb
