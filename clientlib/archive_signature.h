@@ -23,4 +23,9 @@ class SignatureError : public Error {
 void VerifyArchiveSignature(const std::string& archive_path, const std::string& signature_text,
                             const std::string& public_key_text);
 
+// The same for the archive open at archive_fd (read from its start), named name in messages.
+void VerifyArchiveSignatureFd(int archive_fd, const std::string& name,
+                              const std::string& signature_text,
+                              const std::string& public_key_text);
+
 }  // namespace jov

@@ -83,6 +83,8 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
                                         "não é um número de 1 a 65535"_w,
                                         std::to_string(ini.port)));
       }
+    } else if (section == "server" && key == "proxy") {
+      ini.proxy = value;
     } else if (section == "paths" && key == "workingdirectory") {
       ini.working_directory = Absolute(value, program_dir);
     } else if (section == "paths" && key == "drivec") {

@@ -10,6 +10,9 @@ namespace jov {
 struct ClientIni {
   std::string host = "127.0.0.1";
   int port = 8211;
+  // [Server] Proxy: libcurl's proxy syntax (http://proxy.loja:3128); empty for none, whatever
+  // the environment says.
+  std::string proxy;
   std::string working_directory = "/var/lib/jov/work/";  // always ends with "/"
   std::string drive_c = "/";                             // always ends with "/"
   std::string connection_string = "Provider=QSQLITE;Data Source=/var/lib/jov/caixa.db";

@@ -11,7 +11,8 @@ std::string Ajusta(const std::string& code, int width) {
 
 std::string CheckResultServ(const std::string& result, bool /*raise*/, int /*flags*/) {
   if (result.compare(0, 6, "EXCEPT") == 0) {
-    throw jov::Error(result.size() > 7 ? result.substr(7) : std::string());
+    const std::string text = result.size() > 7 ? result.substr(7) : std::string();
+    throw jov::Error(text, "o servidor respondeu com erro: " + text);
   }
   return result;
 }

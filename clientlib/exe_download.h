@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clientlib/downloader.h"
+#include "clientlib/version_reply.h"
 
 namespace jov {
 
@@ -16,7 +17,8 @@ class DownloadProgress;
 struct ClientIni;
 
 struct ExeDownloadSettings {
-  // Where the files land, ending with "/"; the temporaries are made there too.
+  // Where the files land, ending with "/"; the temporaries are made there too. Made (0700)
+  // when missing; refused when it is not this user's or others may write in it.
   std::string working_directory;
   // The largest archive accepted, and the largest file unpacked from one.
   std::int64_t max_bytes = std::int64_t{512} << 20;
@@ -24,8 +26,11 @@ struct ExeDownloadSettings {
   std::string public_key;
   // PEM certificate authorities for https; empty: the system's store.
   std::string ca_file;
+  // libcurl's proxy syntax; empty: no proxy, whatever the environment says.
+  std::string proxy;
   std::chrono::milliseconds connect_timeout{5000};
-  // No byte for this long ends a download (and every later one of this start).
+  // Less than 1 KiB/s over this long (whole seconds, at least one), from the first byte of a
+  // request, ends a download and every later one of this start.
   std::chrono::milliseconds stall_timeout{30000};
   // The longest one file's download may take, however steadily its bytes come.
   std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
@@ -34,27 +39,30 @@ struct ExeDownloadSettings {
   std::function<std::int64_t(const std::string& folder)> free_space;
 };
 
-// The settings that clientlib.ini gives: working folder, size limit, key.
+// The settings that clientlib.ini gives: working folder, size limit, key, proxy.
 ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 
-// The local file name of a server archive name: the text before its first ".ZIP" (any
-// letter case). Empty when there is none, or when the result is not a plain file name
-// (empty, holds "/", "\" or "..").
-std::string LocalFileNameOf(const std::string& server_name);
-
 // Fetches each "<name>=<stamp>" line's archive as GET <source><name> (source: an http or https
-// base URL; the name percent-encoded), checks its signature when a key is set, and places its
-// entry named like the local file under working_directory + local name, flushed, through a
-// rename: that name holds the previous file or the whole new one, never a part. A line naming
-// an archive's signature ("<name>.zip.sig") is passed over. Temporaries that earlier downloads
-// of a file left behind are removed once older than any download can last. Fails at once when
-// the server has stalled earlier in this start. progress, when given, is told about each
-// archive as its bytes arrive. Blocks per file for at most total_timeout plus stall_timeout
-// plus a connect_timeout for each redirect. Throws Error naming the file and the cause
-// (SignatureError for a missing or refused signature, IoError for the working folder);
-// whatever fails, no temporary of this call is left behind.
+// base URL; the name percent-encoded), over one kept connection, checks its signature when a
+// key is set, and places its entry named like the local file under working_directory, flushed,
+// through a rename: that name holds the previous file or the whole new one, never a part. The
+// local name is the file-name part of local_paths' entry for the line when they are equal but
+// for letter case (the program folder's spelling), else the server's. The archive is
+// downloaded, checked and unpacked through one unnamed file that no other program can reach.
+// A line this does not fetch (an archive's signature "<name>.zip.sig" listed without its
+// archive, a name without an archive) fails the call before anything is fetched. Fails at once when
+// the server has stalled earlier in this start. progress, when given, is told about each archive as
+// its bytes arrive. Blocks per file for at most total_timeout (plus connect_timeout for each
+// redirect). Throws Error naming the file and the cause, with a Portuguese reason that names
+// the program file (SignatureError for a missing or refused signature, IoError for the
+// working folder); whatever fails, no temporary of this call is left behind.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
-                      const ExeDownloadSettings& settings, DownloadProgress* progress);
+                      const ExeDownloadSettings& settings, DownloadProgress* progress,
+                      const std::vector<std::string>& local_paths = {});
+
+// Removes the temporaries that downloads cut short (by a power cut) left in the working
+// folder. Never fails; call it when no download of this register runs.
+void RemoveDownloadTemporaries(const std::string& working_directory);
 
 // GetExeFile over settings of its own instead of clientlib.ini's: for a program that updates
 // a folder other than its own (a benchmark, a load test). Sets the flag when all are there.

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "clientlib/app_server_channel.h"
 
@@ -15,10 +17,13 @@ namespace jov {
 // every call until Close.
 //
 // Every exchange is bounded however the server behaves: Open blocks for at most the connect
-// limit (connection and answer together), Call for at most the answer limit (from sending the
-// request to the answer's last byte, a reconnect included), and an answer body larger than
-// the size limit ends the call. Once an Open or a Call of this process has run out of time,
-// the later ones fail at once (see clientlib/server_stall.h); a refused connection is no stall.
+// limit (name lookup, connection and answer together), Call for at most the answer limit (from
+// sending the request to the answer's last byte, a reconnect included), and an answer body
+// larger than the size limit ends the call; the JSON answer is read without building it, at
+// most 64 levels deep. Once an Open or a Call of this process has run out of time, the later
+// ones fail at once (see clientlib/server_stall.h); a refused connection is no stall. Failures
+// raise Error with a Portuguese reason for the log. Goes through a proxy only when the
+// proxy setting names one.
 class HttpAppServerChannel : public AppServerChannel {
  public:
   struct Timeouts {
@@ -28,7 +33,9 @@ class HttpAppServerChannel : public AppServerChannel {
   };
 
   HttpAppServerChannel();
-  explicit HttpAppServerChannel(Timeouts timeouts);
+  // proxy: libcurl's proxy syntax, empty for none; nothing: clientlib.ini's [Server] Proxy,
+  // read at each Open.
+  explicit HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy = std::nullopt);
   ~HttpAppServerChannel() override;
   void Open(const std::string& host, int port, const std::string& server_name) override;
   void Close() override;

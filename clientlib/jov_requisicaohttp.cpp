@@ -56,11 +56,11 @@ std::string GetDosOutput(const std::string& command_line, const std::string& dri
 
 namespace Dwnldftp {
 
-void GetExeFile(const std::vector<std::string>& /*local_paths*/,
+void GetExeFile(const std::vector<std::string>& local_paths,
                 const std::vector<std::string>& server_lines, const std::string& source,
                 bool& flag) {
-  // The local paths are the caller's; the server lines alone say what to fetch and where it
-  // lands (the working folder).
+  // The server lines say what to fetch; it lands in the working folder under the local
+  // path's spelling of its name.
   // People see which file is coming while the screen is not up yet; without widgets (a
   // console tool, a test) the download runs unseen.
   std::unique_ptr<jov::DownloadProgressWindow> window;
@@ -68,7 +68,8 @@ void GetExeFile(const std::vector<std::string>& /*local_paths*/,
     window = std::make_unique<jov::DownloadProgressWindow>();
   }
   jov::DownloadExeFiles(server_lines, source,
-                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), window.get());
+                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), window.get(),
+                        local_paths);
   flag = true;
 }
 

@@ -15,6 +15,11 @@ std::string& Cause() {
   return cause;
 }
 
+std::string& Reason() {
+  static std::string reason;
+  return reason;
+}
+
 bool& Stalled() {
   static bool stalled = false;
   return stalled;
@@ -27,11 +32,12 @@ bool ServerHasStalled() {
   return Stalled();
 }
 
-void NoteServerStall(const std::string& why) {
+void NoteServerStall(const std::string& why, const std::string& reason) {
   std::lock_guard<std::mutex> lock(Guard());
   if (Stalled()) return;
   Stalled() = true;
   Cause() = why;
+  Reason() = reason;
 }
 
 std::string ServerStallCause() {
@@ -39,10 +45,16 @@ std::string ServerStallCause() {
   return Cause();
 }
 
+std::string ServerStallReason() {
+  std::lock_guard<std::mutex> lock(Guard());
+  return Reason();
+}
+
 void ResetServerStall() {
   std::lock_guard<std::mutex> lock(Guard());
   Stalled() = false;
   Cause().clear();
+  Reason().clear();
 }
 
 }  // namespace jov

@@ -11,11 +11,13 @@ namespace jov {
 
 // True once NoteServerStall was called (and ResetServerStall was not called since).
 bool ServerHasStalled();
-// Records that talking to the server timed out; why says what timed out, for later messages.
-// The first cause is kept.
-void NoteServerStall(const std::string& why);
+// Records that talking to the server timed out; why says what timed out, for later messages,
+// and reason the same in Portuguese for the log. The first cause is kept.
+void NoteServerStall(const std::string& why, const std::string& reason = {});
 // The cause given to the first NoteServerStall, empty when the server has not stalled.
 std::string ServerStallCause();
+// Its reason in Portuguese (Windows-1252), empty when none was given.
+std::string ServerStallReason();
 // Forgets the stall (for tests that start several times in one process).
 void ResetServerStall();
 

@@ -11,30 +11,56 @@
 #include "platform/system_text.h"
 
 namespace jov {
+namespace {
 
-void ReplaceFileThrough(const std::string& path, mode_t mode, const std::function<void(int)>& fill,
-                        const std::string& name) {
-  const std::string& named = name.empty() ? path : name;
-  auto failure = [&](const char* what, int error) {
-    return IoError(std::string("Cannot ") + what + " " + named + ": " + SystemErrorText(error));
-  };
-  std::string temp = path + ".tmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw failure("write", errno);
-  try {
-    fill(fd);
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) throw failure("write", errno);
-    const int closing = fd;
-    fd = -1;
-    if (::close(closing) != 0) throw failure("write", errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0) throw failure("replace", errno);
-  } catch (...) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    throw;
+constexpr std::string_view kReplaceMark = ".tmp-";
+constexpr std::size_t kRandomChars = 6;
+
+IoError Failure(const char* what, const std::string& name, int error) {
+  return IoError(std::string("Cannot ") + what + " " + name + ": " + SystemErrorText(error));
+}
+
+}  // namespace
+
+PendingFile::PendingFile(const std::string& temp_prefix, std::string name)
+    : name_(std::move(name)), path_(temp_prefix + "XXXXXX") {
+  fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    const int error = errno;
+    path_.clear();
+    throw Failure("write", name_, error);
   }
+}
+
+PendingFile::~PendingFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+void PendingFile::Write(std::string_view bytes) {
+  for (std::size_t written = 0; written < bytes.size();) {
+    const ssize_t n = ::write(fd_, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure("write", name_, n < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void PendingFile::Commit(const std::string& target, mode_t mode,
+                         const std::optional<timespec>& last_write) {
+  if (::fchmod(fd_, mode) != 0) throw Failure("write", name_, errno);
+  if (last_write) {
+    const timespec times[2] = {{0, UTIME_OMIT}, *last_write};
+    if (::futimens(fd_, times) != 0) throw Failure("write", name_, errno);
+  }
+  if (::fsync(fd_) != 0) throw Failure("write", name_, errno);
+  const int closing = fd_;
+  fd_ = -1;
+  if (::close(closing) != 0) throw Failure("write", name_, errno);
+  if (::rename(path_.c_str(), target.c_str()) != 0) throw Failure("replace", name_, errno);
+  path_.clear();
   // The rename itself lasts once the folder is flushed.
-  const std::string folder = DirectoryOf(path);
+  const std::string folder = DirectoryOf(target);
   const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
@@ -42,22 +68,24 @@ void ReplaceFileThrough(const std::string& path, mode_t mode, const std::functio
   }
 }
 
+void ReplaceFileThrough(const std::string& path, mode_t mode, const std::function<void(int)>& fill,
+                        const std::string& name, const std::optional<timespec>& last_write) {
+  PendingFile file(path + std::string(kReplaceMark), name.empty() ? path : name);
+  fill(file.fd());
+  file.Commit(path, mode, last_write);
+}
+
 void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
                          const std::string& name) {
-  ReplaceFileThrough(
-      path, mode,
-      [&](int fd) {
-        for (std::size_t written = 0; written < bytes.size();) {
-          const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-          if (n < 0 && errno == EINTR) continue;
-          if (n < 0) {
-            throw IoError("Cannot write " + (name.empty() ? path : name) + ": " +
-                          SystemErrorText(errno));
-          }
-          written += static_cast<std::size_t>(n);
-        }
-      },
-      name);
+  PendingFile file(path + std::string(kReplaceMark), name.empty() ? path : name);
+  file.Write(bytes);
+  file.Commit(path, mode);
+}
+
+bool IsReplaceTemporary(std::string_view file_name) {
+  if (file_name.size() <= kReplaceMark.size() + kRandomChars) return false;
+  const std::size_t mark = file_name.size() - kRandomChars - kReplaceMark.size();
+  return file_name.substr(mark, kReplaceMark.size()) == kReplaceMark;
 }
 
 }  // namespace jov

@@ -5,6 +5,20 @@
 
 namespace jov {
 
+std::optional<timespec> LocalTimeSpec(const DateTime& value) {
+  std::tm tm{};
+  tm.tm_year = value.year - 1900;
+  tm.tm_mon = value.month - 1;
+  tm.tm_mday = value.day;
+  tm.tm_hour = value.hour;
+  tm.tm_min = value.minute;
+  tm.tm_sec = value.second;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1) && value != LocalDateTime(-1, 0)) return std::nullopt;
+  return timespec{t, static_cast<long>(value.millisecond) * 1000000L};
+}
+
 DateTime LocalDateTime(long long seconds, long nanoseconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};

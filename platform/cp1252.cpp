@@ -110,4 +110,12 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
+std::string ForLog(std::string_view outside, std::size_t limit) {
+  std::string out(outside.substr(0, limit));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return out;
+}
+
 }  // namespace jov::cp1252

@@ -27,6 +27,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);
 
+// Text from outside (a server, a file, a command) fit for one log line or message: every
+// control byte (below 0x20, and 0x7F) becomes "?", and the text is cut at limit bytes.
+std::string ForLog(std::string_view outside, std::size_t limit = 1000);
+
 }  // namespace jov::cp1252
 
 // Shorthand for a Windows-1252 string written as a UTF-8 source literal.

@@ -16,6 +16,10 @@ namespace {
 // Nesting deeper than this is refused, so that the reader's recursion stays bounded.
 constexpr int kMaxDepth = 32;
 constexpr std::size_t kMaxFields = 4096;
+// Elements of one packet: each costs some hundred bytes in memory whatever its text, so that
+// a packet of tiny elements near the size limit would take gigabytes. Far above what a
+// dataset of a register holds (a million rows).
+constexpr std::size_t kMaxElements = std::size_t{1} << 20;
 // Up to this many attributes an element's repeats are found by comparing with each before;
 // beyond it through a hash set, so that many attributes still cost linear time.
 constexpr std::size_t kLinearAttributes = 16;
@@ -93,8 +97,12 @@ class Reader {
         line_start = i + 1;
       }
     }
-    throw Error(source_ + ": malformed data packet: " + what + " (line " + std::to_string(line) +
-                ", column " + std::to_string(offset - line_start + 1) + ")");
+    const std::string line_text = std::to_string(line);
+    const std::string column = std::to_string(offset - line_start + 1);
+    throw Error(source_ + ": malformed data packet: " + what + " (line " + line_text + ", column " +
+                    column + ")",
+                source_ + ": o pacote de dados está malformado (linha "_w + line_text +
+                    ", coluna " + column + ")");
   }
 
  private:
@@ -335,6 +343,7 @@ class Reader {
 
   Node ReadElement(int depth) {
     if (depth > kMaxDepth) Fail("elements nested too deeply");
+    if (++elements_ > kMaxElements) Fail("more than " + std::to_string(kMaxElements) + " elements");
     Node node;
     node.offset = pos_;
     Expect('<', "\"<\"");
@@ -398,6 +407,7 @@ class Reader {
 
   std::string_view in_;
   const std::string& source_;
+  std::size_t elements_ = 0;
   std::size_t pos_ = 0;
   Encoding encoding_ = Encoding::kUtf8;
 };

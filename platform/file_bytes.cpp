@@ -37,19 +37,23 @@ std::string ReadFileBytes(const std::string& path, std::size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) Fail(path, std::strerror(errno));
   const FdGuard guard(fd);
+  return ReadFdBytes(fd, limit, path);
+}
+
+std::string ReadFdBytes(int fd, std::size_t limit, const std::string& name) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) Fail(path, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Fail(path, "not a regular file");
-  if (static_cast<unsigned long long>(st.st_size) > limit) Fail(path, TooLarge(limit));
+  if (::fstat(fd, &st) != 0) Fail(name, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) Fail(name, "not a regular file");
+  if (static_cast<unsigned long long>(st.st_size) > limit) Fail(name, TooLarge(limit));
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[65536];
   while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail(path, std::strerror(errno));
+    if (n < 0) Fail(name, std::strerror(errno));
     if (n == 0) break;
-    if (bytes.size() + static_cast<std::size_t>(n) > limit) Fail(path, TooLarge(limit));
+    if (bytes.size() + static_cast<std::size_t>(n) > limit) Fail(name, TooLarge(limit));
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   return bytes;

@@ -11,4 +11,8 @@ namespace jov {
 // past the limit while being read is refused as well). Blocks only on the read.
 std::string ReadFileBytes(const std::string& path, std::size_t limit);
 
+// The same for the regular file open at fd, read from its start whatever its offset (the
+// offset is left as it was); name is the file's name for messages.
+std::string ReadFdBytes(int fd, std::size_t limit, const std::string& name);
+
 }  // namespace jov

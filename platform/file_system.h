@@ -37,10 +37,13 @@ class FileSystem {
   virtual std::optional<DateTime> LastWriteTime(const std::string& path) = 0;
   // Installs a copy of from as to: the bytes go to a temporary name beside to, are flushed
   // to disk and renamed over to, so to is at every moment the old file or the whole new one.
-  // The result keeps the permission bits of the file it replaces; a new file gets 0755.
-  // Blocks for the copy. Throws IoError naming the file and the system's reason; then to is
-  // as it was and no temporary is left.
-  virtual void ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // The result keeps the permission bits of the file it replaces; a new file gets 0755; it
+  // takes last_write (local time) as its last-write time when given. from is opened once and
+  // copied from that descriptor; only a regular file is copied. Blocks for the copy. Throws
+  // IoError naming the file and the system's reason; then to is as it was and no temporary
+  // is left.
+  virtual void ReplaceFile(const std::string& from, const std::string& to,
+                           const std::optional<DateTime>& last_write = std::nullopt) = 0;
 };
 
 }  // namespace jov

@@ -125,9 +125,15 @@ std::optional<DateTime> FileSystemLinux::LastWriteTime(const std::string& path) 
   return LocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
-void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to) {
+void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to,
+                                  const std::optional<DateTime>& last_write) {
+  std::optional<timespec> time;
+  if (last_write) {
+    time = LocalTimeSpec(*last_write);
+    if (!time) throw IoError("Cannot replace " + to + ": " + SystemErrorText(EINVAL));
+  }
   // Non-blocking open: a FIFO under the source's name cannot hold the launcher; only a
-  // regular file is copied.
+  // regular file is copied, and from this one descriptor.
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) throw IoError("Cannot open " + from + ": " + SystemErrorText(errno));
   struct stat source {};
@@ -142,7 +148,8 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   struct stat old {};
   const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;
   try {
-    ReplaceFileThrough(to, mode, [&](int out) { CopyAll(in, out, from, to); });
+    ReplaceFileThrough(
+        to, mode, [&](int out) { CopyAll(in, out, from, to); }, {}, time);
   } catch (...) {
     ::close(in);
     throw;

@@ -85,7 +85,9 @@ class Parser {
   hive::Hive Run() {
     if (text_.size() > kMaxHiveBytes) {
       throw Error("Registry hive " + path_ + " is corrupt: larger than " +
-                  std::to_string(kMaxHiveBytes) + " bytes");
+                      std::to_string(kMaxHiveBytes) + " bytes",
+                  "o registro "_w + path_ + " está corrompido: passa de "_w +
+                      std::to_string(kMaxHiveBytes >> 20) + " MiB");
     }
     hive::Hive h;
     if (text_.find_first_not_of(" \t\r\n") == std::string_view::npos) return h;
@@ -114,8 +116,9 @@ class Parser {
   using Index = std::unordered_map<std::string, std::size_t>;
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw Error("Registry hive " + path_ + " is corrupt: line " + std::to_string(line_no_) + ": " +
-                what);
+    throw Error(
+        "Registry hive " + path_ + " is corrupt: line " + std::to_string(line_no_) + ": " + what,
+        "o registro "_w + path_ + " está corrompido na linha "_w + std::to_string(line_no_));
   }
 
   bool NextLine(std::string_view& line) {
@@ -261,7 +264,8 @@ std::string ReadHiveText(const std::string& path) {
   FileText file = ReadFileText(path, kMaxHiveBytes);  // a larger hive: the parser reports it
   if (file.error == ENOENT) return {};
   if (file.error != 0) {
-    throw Error("Cannot read registry hive " + path + ": " + SystemErrorText(file.error));
+    throw Error("Cannot read registry hive " + path + ": " + SystemErrorText(file.error),
+                "o registro "_w + path + " não pode ser lido: "_w + SystemErrorText(file.error));
   }
   return std::move(file.text);
 }
@@ -310,7 +314,8 @@ class HiveLock {
       ::close(fd_);
       fd_ = -1;
       if (std::chrono::steady_clock::now() >= deadline) {
-        throw Error("Cannot write registry hive " + path + ": it is locked by another program");
+        throw Error("Cannot write registry hive " + path + ": it is locked by another program",
+                    "o registro "_w + path + " está bloqueado por outro programa"_w);
       }
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(5000));
@@ -339,15 +344,20 @@ void CheckWritable(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if ((st.st_mode & 0222) == 0) {
-      throw Error("Cannot write registry hive " + path + ": it is read-only");
+      throw Error("Cannot write registry hive " + path + ": it is read-only",
+                  "o registro "_w + path + " é somente leitura"_w);
     }
     if (::access(path.c_str(), W_OK) != 0) {
-      throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
+      const std::string why = SystemErrorText(errno);
+      throw Error("Cannot write registry hive " + path + ": " + why,
+                  "o registro "_w + path + " não pode ser gravado: "_w + why);
     }
     const std::string folder = Folder(path);
     if (::access(folder.c_str(), W_OK) != 0) {
-      throw Error("Cannot write registry hive " + path + ": folder " + folder + ": " +
-                  SystemErrorText(errno));
+      const std::string why = SystemErrorText(errno);
+      throw Error(
+          "Cannot write registry hive " + path + ": folder " + folder + ": " + why,
+          "o registro "_w + path + " não pode ser gravado: a pasta "_w + folder + ": " + why);
     }
   } else if (errno != ENOENT) {
     throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
@@ -360,7 +370,16 @@ void Modify(const std::string& path, int wait_ms, const std::function<bool(hive:
   HiveLock lock(path, wait_ms);
   hive::Hive h = Load(path);
   if (!change(h)) return;
-  ReplaceHive(path, hive::Serialize(h), lock.mode() == 0 ? 0644 : lock.mode());
+  const std::string text = hive::Serialize(h);
+  // A hive its own reader refuses would be lost to every program of the register.
+  if (text.size() > kMaxHiveBytes) {
+    throw Error("Cannot write registry hive " + path + ": it would grow to " +
+                    std::to_string(text.size()) + " bytes, more than the " +
+                    std::to_string(kMaxHiveBytes) + " its readers accept",
+                "o registro "_w + path + " passaria do limite de " +
+                    std::to_string(kMaxHiveBytes >> 20) + " MiB; o valor não foi gravado"_w);
+  }
+  ReplaceHive(path, text, lock.mode() == 0 ? 0644 : lock.mode());
 }
 
 const hive::Value& ExistingValue(hive::Hive& h, const std::string& key, const std::string& name) {

@@ -36,7 +36,9 @@ std::int32_t ComoInteiro(const std::string& texto, const char* campo) {
   const char* inicio = texto.data() + (mais ? 1 : 0);
   const auto [fim, erro] = std::from_chars(inicio, texto.data() + texto.size(), valor);
   if (erro != std::errc() || fim != texto.data() + texto.size() || (mais && *inicio == '-')) {
-    throw jov::Error("'" + texto + "' is not a valid integer value for field " + campo);
+    throw jov::Error("'" + texto + "' is not a valid integer value for field " + campo,
+                     std::string("o campo ") + campo + " do servidor não é um número inteiro: '"_w +
+                         texto + "'");
   }
   return valor;
 }
@@ -79,7 +81,9 @@ void TfrmEscolheSistema::criaRegHTTP() {
       }
     }
   } catch (const std::exception& erro) {
-    Log("Falha ao conectar com a Lum.dll: " + std::string(erro.what()));
+    // The message may hold the server's own text: it reaches the log made safe and short.
+    Log("Falha ao conectar com a Lum.dll: " + jov::cp1252::ForLog(erro.what()));
+    Log(" ----         : " + jov::cp1252::ForLog(jov::ReasonOf(erro)));
   }
 }
 

@@ -72,8 +72,10 @@ void PreencheParametros(const FontesDeParametros& fontes, Parametros& saida) {
 
 namespace {
 
-// Ends a wait for the operator when the form is hidden, closed or destroyed, or when the
-// application is quitting; the confirm action ends it through the form.
+// Ends a wait for the operator when the program hides the form, when it is closed or
+// destroyed, or when the application is quitting; the confirm action ends it through the form.
+// A hide by the window system (the window minimised, or moved to another desktop) leaves the
+// prompt waiting for its entry.
 class FimDaEspera : public QObject {
  public:
   FimDaEspera(QWidget& form, QEventLoop& loop) : loop_(loop) {
@@ -87,7 +89,10 @@ class FimDaEspera : public QObject {
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Hide || event->type() == QEvent::Close) loop_.quit();
+    if ((event->type() == QEvent::Hide && !event->spontaneous()) ||
+        event->type() == QEvent::Close) {
+      loop_.quit();
+    }
     return false;
   }
 

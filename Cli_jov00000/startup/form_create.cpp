@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
+#include "Cli_jov00000/update/baixa_exe.h"
 #include "clientlib/mensagemjov.h"
 #include "clientlib/trad_utl.h"
 #include "platform/cp1252.h"
@@ -50,6 +51,10 @@ void TfrmEscolheSistema::FormCreate(QObject*) {
 
 void TfrmEscolheSistema::IniciaSistema() {
   boReinicia = false;
+  // Whether or not the server answers, nothing an update cut short left stays behind.
+  std::string program_dir = jov::DirectoryOf(services_.host.ExecutablePath());
+  if (!program_dir.ends_with('/')) program_dir += '/';
+  RemoveUpdateTemporaries(services_.files, program_dir, services_.library.WorkingDirectory());
   if (boServerAtivo) BaixaJovBplExe();
 }
 

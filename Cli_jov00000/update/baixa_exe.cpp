@@ -4,7 +4,8 @@
 #include <exception>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
-#include "clientlib/archive_signature.h"
+#include "clientlib/exe_download.h"
+#include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
@@ -27,45 +28,30 @@ constexpr const char* kPrefixosAceitos[] = {
 
 const std::string kDetalhe = " ----         : ";
 
-bool RespostaDeErro(const std::string& reply) { return reply.starts_with("EXCEPT"); }
+// Text from the server as the log takes it.
+std::string DeFora(const std::string& text) { return jov::cp1252::ForLog(text); }
 
-// The lines of a file list as a string list takes them: a break is CR LF, CR or LF, a final
-// break adds no empty line. A NUL byte ends the text: no file name can hold one.
-std::vector<std::string> Linhas(const std::string& text) {
-  std::vector<std::string> lines;
-  const std::string whole = text.substr(0, text.find('\0'));
-  std::size_t start = 0;
-  while (start < whole.size()) {
-    const std::size_t end = whole.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(whole.substr(start));
-      break;
+// The reason line that follows a failure line.
+std::string Motivo(const std::string& reason) { return kDetalhe + DeFora(reason); }
+
+// The name under which local_name lies in the folder: the same name but for letter case, the
+// exact spelling first; local_name itself when there is none.
+std::string NomeNaPasta(const std::vector<jov::DirEntry>& pasta, const std::string& local_name) {
+  std::string achado;
+  for (const jov::DirEntry& entry : pasta) {
+    if (entry.is_directory) continue;
+    if (entry.name == local_name) return entry.name;
+    if (achado.empty() && jov::cp1252::EqualsIgnoringAsciiCase(entry.name, local_name)) {
+      achado = entry.name;
     }
-    lines.push_back(whole.substr(start, end - start));
-    start = end + 1;
-    if (whole[end] == '\r' && start < whole.size() && whole[start] == '\n') ++start;
   }
-  return lines;
+  return achado.empty() ? local_name : achado;
 }
 
-// "name=stamp": the name before the first "=", the value after it; a line without "=" has
-// neither.
-std::pair<std::string, std::string> NomeEValor(const std::string& line) {
-  const std::size_t eq = line.find('=');
-  if (eq == std::string::npos) return {};
-  return {line.substr(0, eq), line.substr(eq + 1)};
-}
-
-// The server's file name cut before its first ".ZIP" (any case); empty when it holds none.
-std::string NomeLocal(const std::string& server_name) {
-  const std::size_t zip = jov::cp1252::UpperAscii(server_name).find(".ZIP");
-  return zip == std::string::npos ? std::string() : server_name.substr(0, zip);
-}
-
-// A list as text: each line followed by CR LF.
+// A list as text: each line followed by CR LF; each line from outside as the log takes it.
 std::string ComoTexto(const std::vector<std::string>& lines) {
   std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
+  for (const std::string& line : lines) text += DeFora(line) + "\r\n";
   return text;
 }
 
@@ -75,22 +61,24 @@ std::string ComoTexto(const std::vector<std::string>& lines) {
 void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::string& program_dir,
                   std::vector<std::string>& downloads, std::vector<std::string>& server_lines) {
   try {
-    for (const std::string& line : Linhas(list)) {
-      const auto [name, stamp] = NomeEValor(line);
-      const std::string local = NomeLocal(name);
+    std::optional<std::vector<jov::DirEntry>> pasta;  // listed once a name needs it
+    for (const std::string& line : jov::ListLines(list)) {
+      const auto [name, stamp] = jov::NameAndValue(line);
+      const std::string local = jov::NameBeforeZip(name);
       if (!IsAcceptedLocalName(local)) continue;
       const jov::DateTime server = DecodeStamp(stamp);
-      const std::string path = program_dir + local;
+      if (!pasta) pasta = s.files.ListDirectory(program_dir);
+      const std::string path = program_dir + NomeNaPasta(*pasta, local);
       const jov::DateTime client = s.files.FileExists(path)
                                        ? s.files.LastWriteTime(path).value_or(jov::DateTime{})
                                        : jov::DateTime{};
       s.log("Analisando arquivo:");
-      s.log(" ---- Nome : " + path);
+      s.log(" ---- Nome : " + DeFora(path));
       s.log(" ---- Data arquivo server:" + jov::FormatDateTime(server));
       s.log(" ---- Data arquivo client:" + jov::FormatDateTime(client));
       if (server > client) {
         downloads.push_back(path);
-        server_lines.push_back(line);
+        server_lines.push_back(line.substr(0, line.find('\0')));
         s.log(" ---- Situacao: Será realizado o download do Arquivo"_w);
       }
     }
@@ -99,73 +87,51 @@ void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::s
   }
 }
 
-// Installs one downloaded file over the program directory's copy, ending its processes first.
-void Instala(const ExeUpdateSeams& s, const std::string& entry, const std::string& program_dir) {
+// Installs one downloaded file over the program directory's copy, ending its processes first;
+// the file takes the server's stamp as its last-write time, so that the next start finds it
+// equal to the server's copy whatever the two clocks say.
+void Instala(const ExeUpdateSeams& s, const std::string& entry, const std::string& server_line,
+             const std::string& program_dir) {
   const std::string local = jov::FileNameOf(entry);
-  s.log(kDetalhe + "Download realizado com sucesso do arquivo " + entry);
+  s.log(kDetalhe + "Download realizado com sucesso do arquivo " + DeFora(entry));
   jov::TerminateProcesses(s.processes, local);
   // Ending is only requested: one still listed is asked once more.
   if (jov::IsProcessRunning(s.processes, local)) jov::TerminateProcesses(s.processes, local);
   const std::string from = s.library.WorkingDirectory() + local;
   const std::string to = program_dir + local;
+  std::optional<jov::DateTime> stamp;
   try {
-    s.files.ReplaceFile(from, to);
-  } catch (const jov::IoError&) {
-    // A failed copy leaves the old file whole; like the copy's result, it is not reported.
+    stamp = DecodeStamp(jov::NameAndValue(server_line).second);
+  } catch (const jov::Error&) {
+    // only stamps that decode are listed; without one the file keeps the time of its copy
   }
-  s.log("copyFile(Pchar(" + from + "), Pchar(" + to + "),false)");
+  std::string falha;
+  try {
+    s.files.ReplaceFile(from, to, stamp);
+  } catch (const jov::IoError& error) {
+    // A failed copy leaves the old file whole; the Part's copy line is logged as usual, and
+    // the reason follows it.
+    falha = local + ": a cópia para a pasta do programa falhou: "_w + error.what();
+  }
+  s.log("copyFile(Pchar(" + DeFora(from) + "), Pchar(" + DeFora(to) + "),false)");
+  if (!falha.empty()) s.log(Motivo(falha));
   if (jov::cp1252::EqualsIgnoringAsciiCase(local, "JovService.exe")) {
     s.programs.ShellExecute("cmd.exe", "/C net start JovService");
   }
   s.log(" ");
 }
 
+// The words of an error reply, for its reason line.
+std::string MotivoDaResposta(const std::string& name, const std::string& reply) {
+  return "GetFileVersion(" + name +
+         "): o servidor respondeu com erro: " + jov::ErrorReplyText(reply);
+}
+
 }  // namespace
-
-VersionReply SplitVersionReply(const std::string& reply) {
-  VersionReply parts;
-  std::string rest = reply;
-  const std::size_t crlf = rest.find("\r\n");
-  if (crlf != std::string::npos) parts.source = rest.substr(0, crlf);
-  rest.erase(0, crlf == std::string::npos ? 1 : crlf + 2);
-  const std::size_t amp = rest.find('&');
-  if (amp != std::string::npos) {
-    parts.list = rest.substr(0, amp);
-    rest.erase(0, amp + 1);
-  }
-  parts.flag = rest.empty() ? "0" : rest;
-  return parts;
-}
-
-jov::DateTime DecodeStamp(const std::string& stamp) {
-  const auto invalid = [&] { return jov::Error("'" + stamp + "' is not a valid time stamp"); };
-  if (stamp.size() < 14) throw invalid();
-  const auto number = [&](std::size_t from, std::size_t count) {
-    int value = 0;
-    for (std::size_t i = from; i < from + count; ++i) {
-      if (stamp[i] < '0' || stamp[i] > '9') throw invalid();
-      value = value * 10 + (stamp[i] - '0');
-    }
-    return value;
-  };
-  const jov::DateTime t{
-      number(0, 4), number(4, 2), number(6, 2), number(8, 2), number(10, 2), number(12, 2), 0};
-  const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  constexpr int kDias[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.year < 1 || t.month < 1 || t.month > 12 || t.day < 1 ||
-      t.day > kDias[t.month - 1] + (t.month == 2 && leap ? 1 : 0) || t.hour > 23 || t.minute > 59 ||
-      t.second > 59) {
-    throw invalid();
-  }
-  return t;
-}
 
 bool IsAcceptedLocalName(const std::string& local_name) {
   // Never a path: an update writes only into the program directory.
-  if (local_name.find_first_of("/\\") != std::string::npos ||
-      local_name.find("..") != std::string::npos) {
-    return false;
-  }
+  if (jov::LocalFileNameOf(local_name + ".zip") != local_name) return false;
   const std::string upper = jov::cp1252::UpperAscii(local_name);
   for (const char* prefix : kPrefixosAceitos) {
     if (upper.starts_with(prefix)) return true;
@@ -178,8 +144,9 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
   s.log("Conexão Lum "_w);
   try {
     s.connection.SetConnected(true);
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     s.log("Falha na conexão Lum"_w);
+    s.log(Motivo(jov::ReasonOf(error)));
     return;
   }
   s.log("Conexão Lum - ok "_w);
@@ -195,14 +162,16 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
     try {
       s.log("GetFileVersion(BPL&" + name + ")");
       reply = s.connection.AppServer("GetFileVersion", "&" + name);
-    } catch (const std::exception&) {
-      // The query is made once; the error's own text is not logged.
+    } catch (const std::exception& error) {
+      // The query is made once; its reason follows the Part's line.
       s.log("Finalizada - 3 tentativas de busca na Lum ");
+      s.log(Motivo(jov::ReasonOf(error)));
     }
-    if (RespostaDeErro(reply)) {
+    if (jov::IsErrorReply(reply)) {
       // An error reply carries no files and leaves the kept source and flag as they were.
       s.log("Except função GetFileVersion da Lum"_w);
       s.log("Finalizada - 3 tentativas de busca na Lum ");
+      s.log(Motivo(MotivoDaResposta(name, reply)));
       continue;
     }
     if (reply.empty()) {
@@ -222,14 +191,26 @@ void UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::string>& 
   try {
     bool done = false;
     s.log(kDetalhe + "GetExeFile(" + ComoTexto(downloads) + ", " + ComoTexto(server_lines) + ", " +
-          source + ", " + "False" + ")");
+          DeFora(source) + ", " + "False" + ")");
     s.downloads.GetExeFile(downloads, server_lines, source, done);
-    for (; current < downloads.size(); ++current) Instala(s, downloads[current], program_dir);
+    for (; current < downloads.size(); ++current) {
+      Instala(s, downloads[current], server_lines[current], program_dir);
+    }
   } catch (const std::exception& error) {
-    s.log(kDetalhe + "Falha no download do arquivo " + downloads[current]);
-    // A refused signature says why, for support staff.
-    if (dynamic_cast<const jov::SignatureError*>(&error) != nullptr) s.log(kDetalhe + error.what());
+    s.log(kDetalhe + "Falha no download do arquivo " + DeFora(downloads[current]));
+    s.log(Motivo(jov::ReasonOf(error)));
   }
+}
+
+void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
+                             const std::string& working_dir) {
+  for (const jov::DirEntry& entry : files.ListDirectory(program_dir)) {
+    if (entry.is_directory || !jov::IsReplaceTemporary(entry.name)) continue;
+    // Only the update replaces client executables here; other programs' files are theirs.
+    const std::string replaced = entry.name.substr(0, entry.name.rfind(".tmp-"));
+    if (IsAcceptedLocalName(replaced)) files.DeleteFile(program_dir + entry.name);
+  }
+  jov::RemoveDownloadTemporaries(working_dir);
 }
 
 std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
@@ -242,13 +223,15 @@ std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
   try {
     log("GetFileVersion(BPL&" + name + ")");
     reply = connection.AppServer("GetFileVersion", "&" + name);
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     log("Falha na conexão "_w);
+    log(Motivo(jov::ReasonOf(error)));
   }
-  if (RespostaDeErro(reply)) {
+  if (jov::IsErrorReply(reply)) {
     // An error reply stores nothing.
     log("Except função GetFileVersion da Lum"_w);
     log("Falha na conexão "_w);
+    log(Motivo(MotivoDaResposta(name, reply)));
     return std::nullopt;
   }
   if (reply.empty()) {
@@ -257,8 +240,8 @@ std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
   }
   jov::DateTime stamp;
   try {
-    for (const std::string& line : Linhas(SplitVersionReply(reply).list)) {
-      stamp = DecodeStamp(NomeEValor(line).second);
+    for (const std::string& line : jov::ListLines(SplitVersionReply(reply).list)) {
+      stamp = DecodeStamp(jov::NameAndValue(line).second);
     }
   } catch (const jov::Error&) {
     // decoding ends at the first bad stamp; the last good one stays

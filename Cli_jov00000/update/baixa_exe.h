@@ -9,6 +9,7 @@
 #include "clientlib/downloader.h"
 #include "clientlib/library_settings.h"
 #include "clientlib/net_connection.h"
+#include "clientlib/version_reply.h"
 #include "platform/date_time.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
@@ -23,25 +24,14 @@ std::vector<std::string> ExecutaveisDoCliente();
 // Appends one line to the update log; may throw IoError.
 using UpdateLogLine = std::function<void(const std::string&)>;
 
-// The three fields of a "GetFileVersion" reply, split positionally: the source is the text
-// before the first CR LF (without one it is empty and the reply's first character is lost),
-// the list what follows up to the first "&" (without one it is empty and all the rest is the
-// flag), the flag the rest, "0" when nothing is left.
-struct VersionReply {
-  std::string source;
-  std::string list;
-  std::string flag;
-};
-VersionReply SplitVersionReply(const std::string& reply);
-
-// The date-time of a server stamp YYYYMMDDHHNNSS (its first 14 characters), with zero
-// milliseconds. Throws jov::Error for a shorter stamp, a character other than a digit, or
-// digits that name no valid date or time.
-jov::DateTime DecodeStamp(const std::string& stamp);
+// The reply's reading lives in the client library.
+using jov::DecodeStamp;
+using jov::SplitVersionReply;
+using jov::VersionReply;
 
 // Whether a file-list entry's local file name may be installed: it begins (in upper case)
 // with the name of one of the nine client executables, and it names a file of the program
-// directory itself (no "/", "\\" or "..").
+// directory itself (no "/", "\\", ".." or control character).
 bool IsAcceptedLocalName(const std::string& local_name);
 
 // What the update works over. The connection is the form's netLocalCache.
@@ -57,9 +47,12 @@ struct ExeUpdateSeams {
 };
 
 // Asks the server about each name, collects the files whose server stamp is later than the
-// local file in program_dir (ending with "/"), asks question when the server wants it,
-// downloads them in one call and installs them in order. Reports through the log only and
-// leaves the connection open; an exception leaves it only when the log itself fails.
+// local file in program_dir (ending with "/"; a name is matched to the file there without
+// regard to letter case), asks question when the server wants it, downloads them in one call
+// and installs them in order, each taking its server stamp as last-write time. Reports through
+// the log only, every failure line followed by its reason; text from the server reaches the
+// log with control characters replaced and cut at 1,000 characters. Leaves the connection
+// open; an exception leaves it only when the log itself fails.
 void UpdateExecutables(const ExeUpdateSeams& seams, const std::vector<std::string>& names,
                        const std::string& program_dir, const std::string& question);
 
@@ -67,6 +60,12 @@ void UpdateExecutables(const ExeUpdateSeams& seams, const std::vector<std::strin
 // zero value when it lists none); nothing when the reply is empty or an error reply. Leaves
 // the connection closed; a failing connect is thrown to the caller, every other failure is
 // logged.
+// Removes what an update cut short (by a power cut, a kill) left behind: the temporaries of
+// the client executables beside them in program_dir and the download temporaries in the
+// working folder. Never fails.
+void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
+                             const std::string& working_dir);
+
 std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
                                             const UpdateLogLine& log, const std::string& file_name);
 

@@ -1,5 +1,6 @@
 #include "tests/fakes/fake_library.h"
 
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 
 namespace jov::testing {
@@ -46,7 +47,8 @@ void FakeDownloader::GetExeFile(const std::vector<std::string>& local_paths,
 void FakeAppServerChannel::Open(const std::string& host, int port, const std::string& server_name) {
   log_.Add("server.Open " + host + ":" + std::to_string(port) + " " + server_name);
   if (fail_open)
-    throw Error("Cannot connect to " + host + ":" + std::to_string(port) + ": refused");
+    throw Error("Cannot connect to " + host + ":" + std::to_string(port) + ": refused",
+                "o servidor recusou a conexão"_w);
   opened_host = host;
   opened_port = port;
   open = true;
@@ -62,7 +64,9 @@ std::string FakeAppServerChannel::Call(const std::string& method,
   log_.Add("server.Call " + method + (args.empty() ? "" : " " + args.front()));
   calls.emplace_back(method, args);
   if (!open) throw Error("Cannot call " + method + ": not connected");
-  if (failing_methods.count(method)) throw Error("Call " + method + " failed: connection reset");
+  if (failing_methods.count(method)) {
+    throw Error("Call " + method + " failed: connection reset", method + ": a conexão caiu"_w);
+  }
   return Next(replies[method]);
 }
 

@@ -128,8 +128,10 @@ void FakeFileSystem::MoveReplace(const std::string& from, const std::string& to)
   files.erase(from);
 }
 
-void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
-  log_.Add("files.ReplaceFile " + from + " -> " + to);
+void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to,
+                                 const std::optional<DateTime>& last_write) {
+  log_.Add("files.ReplaceFile " + from + " -> " + to +
+           (last_write ? " at " + FormatDateTime(*last_write) : std::string()));
   if (auto it = replace_errors.find(to); it != replace_errors.end()) {
     throw IoError("Cannot replace " + to + ": " + it->second);
   }
@@ -139,6 +141,7 @@ void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to)
   files[to] = it->second;
   times.erase(to);
   if (times.count(from)) times[to] = times[from];
+  if (last_write) times[to] = *last_write;
 }
 
 std::optional<DateTime> FakeFileSystem::LastWriteTime(const std::string& path) {

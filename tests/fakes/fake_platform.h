@@ -81,7 +81,8 @@ class FakeFileSystem : public FileSystem {
   std::vector<DirEntry> ListDirectory(const std::string& dir) override;
   void MoveReplace(const std::string& from, const std::string& to) override;
   std::optional<DateTime> LastWriteTime(const std::string& path) override;
-  void ReplaceFile(const std::string& from, const std::string& to) override;
+  void ReplaceFile(const std::string& from, const std::string& to,
+                   const std::optional<DateTime>& last_write = std::nullopt) override;
 
  private:
   CallLog& log_;

@@ -92,7 +92,10 @@ TEST(UpdateExecutables, WithNothingOnTheServerAsksEachNameOnceAndLogsIt) {
     Lines expected = {"Conex\xe3o Lum ", "Conex\xe3o Lum - ok ", " "};
     for (const std::string& name : kNames) {
       expected.push_back("GetFileVersion(BPL&" + name + ")");
-      if (c.call_fails) expected.push_back("Finalizada - 3 tentativas de busca na Lum ");
+      if (c.call_fails) {
+        expected.push_back("Finalizada - 3 tentativas de busca na Lum ");
+        expected.push_back(kDetail + "GetFileVersion: a conex\xe3o caiu");
+      }
       expected.push_back("Arquivo nao encontrado no servidor");
     }
     expected.push_back(" ");
@@ -112,7 +115,8 @@ TEST(UpdateExecutables, AConnectionThatCannotOpenEndsTheUpdateAtOnce) {
   UpdateWorld w;
   w.channel.fail_open = true;
   w.Run();
-  EXPECT_EQ(w.log, (Lines{"Conex\xe3o Lum ", "Falha na conex\xe3o Lum"}));
+  EXPECT_EQ(w.log, (Lines{"Conex\xe3o Lum ", "Falha na conex\xe3o Lum",
+                          kDetail + "o servidor recusou a conex\xe3o"}));
   EXPECT_TRUE(w.channel.calls.empty());
 }
 
@@ -258,16 +262,35 @@ TEST(UpdateExecutables, TheLastNonEmptyReplyChoosesSourceAndQuestion) {
   }
 }
 
-TEST(UpdateExecutables, AnErrorReplyIsLoggedAndTheNextNameAsked) {
-  UpdateWorld w;
-  w.Reply(kJovTab, "EXCEPT:Tabela bloqueada");
-  w.Run();
-  const auto at = std::find(w.log.begin(), w.log.end(), "GetFileVersion(BPL&JovTab.exe)");
-  ASSERT_NE(at, w.log.end());
-  EXPECT_EQ(Lines(at + 1, at + 4), (Lines{"Except fun\xe7\xe3o GetFileVersion da Lum",
-                                          "Finalizada - 3 tentativas de busca na Lum ",
-                                          "GetFileVersion(BPL&JovExp.exe)"}));
-  EXPECT_EQ(w.channel.calls.size(), kNames.size());
+TEST(UpdateExecutables, AnErrorReplyIsLoggedWithItsTextMadeSafeAndTheNextNameAsked) {
+  const std::string reason =
+      kDetail + "GetFileVersion(JovTab.exe): o servidor respondeu com erro: ";
+  const std::string forged = "x\r\n01/01/2030 00:00:00 -  ----         : Download realizado\x1b[2J";
+  const struct {
+    const char* what;
+    std::string reply;
+    std::string reason_line;
+  } cases[] = {
+      {"plain", "EXCEPT:Tabela bloqueada", reason + "Tabela bloqueada"},
+      // A line break cannot forge a log line, nor an escape reach a terminal.
+      {"control characters", "EXCEPT:" + forged,
+       reason + "x??01/01/2030 00:00:00 -  ----         : Download realizado?[2J"},
+      // A huge reply cannot flood the log at every start.
+      {"huge", "EXCEPT:" + std::string(1 << 20, 'e'),
+       (reason + std::string(1000, 'e')).substr(0, 1016)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateWorld w;
+    w.Reply(kJovTab, c.reply);
+    w.Run();
+    const auto at = std::find(w.log.begin(), w.log.end(), "GetFileVersion(BPL&JovTab.exe)");
+    ASSERT_NE(at, w.log.end());
+    EXPECT_EQ(Lines(at + 1, at + 5), (Lines{"Except fun\xe7\xe3o GetFileVersion da Lum",
+                                            "Finalizada - 3 tentativas de busca na Lum ",
+                                            c.reason_line, "GetFileVersion(BPL&JovExp.exe)"}));
+    EXPECT_EQ(w.channel.calls.size(), kNames.size());
+  }
 }
 
 TEST(UpdateExecutables, AskingFirstInstallsOnlyAfterYes) {
@@ -305,10 +328,13 @@ TEST(UpdateExecutables, AFailedDownloadInstallsNothingAndNamesTheFirstFile) {
     std::exception_ptr error;
     Lines extra;
   } cases[] = {
-      {"plain failure", std::make_exception_ptr(jov::Error("Download from X failed")), {}},
+      {"failure without a reason",
+       std::make_exception_ptr(jov::Error("Download from X failed")),
+       {kDetail + "falha: Download from X failed"}},
       {"refused signature",
-       std::make_exception_ptr(jov::SignatureError("JovTab.exe.zip: signature does not match")),
-       {kDetail + "JovTab.exe.zip: signature does not match"}},
+       std::make_exception_ptr(jov::SignatureError("JovTab.exe.zip: signature does not match",
+                                                   "JovTab.exe: a assinatura n\xe3o confere")),
+       {kDetail + "JovTab.exe: a assinatura n\xe3o confere"}},
   };
   for (const Case& c : cases) {
     UpdateWorld w;
@@ -341,7 +367,8 @@ TEST(UpdateExecutables, AFailingInstallationStopsAtItsEntryAndKeepsWhatCameBefor
   EXPECT_EQ(w.files.files["/caixa/JovTab.exe"], "new /caixa/JovTab.exe");
   EXPECT_EQ(w.files.files["/caixa/JovService.exe"], "new /caixa/JovService.exe");
   EXPECT_FALSE(w.files.FileExists("/caixa/Altera_Permissoes_Calvora.EXE"));
-  EXPECT_EQ(w.log.back(), kDetail + "Falha no download do arquivo /caixa/JovService.exe");
+  EXPECT_EQ(w.log.end()[-2], kDetail + "Falha no download do arquivo /caixa/JovService.exe");
+  EXPECT_EQ(w.log.back(), kDetail + "falha: cannot start cmd.exe");
 }
 
 TEST(UpdateExecutables, AFailedCopyKeepsTheOldFileAndGoesOn) {
@@ -353,7 +380,14 @@ TEST(UpdateExecutables, AFailedCopyKeepsTheOldFileAndGoesOn) {
   w.Run();
   EXPECT_EQ(w.files.files["/caixa/JovSinc.exe"], "old");
   EXPECT_EQ(w.files.files["/caixa/JovTab.exe"], "new /caixa/JovTab.exe");
-  EXPECT_TRUE(w.Logged("copyFile(Pchar(/work/JovSinc.exe), Pchar(/caixa/JovSinc.exe),false)"));
+  const auto copy =
+      std::find(w.log.begin(), w.log.end(),
+                "copyFile(Pchar(/work/JovSinc.exe), Pchar(/caixa/JovSinc.exe),false)");
+  ASSERT_NE(copy, w.log.end());
+  EXPECT_EQ(copy[1], kDetail +
+                         "JovSinc.exe: a c\xf3pia para a pasta do programa falhou: Cannot replace "
+                         "/caixa/JovSinc.exe: Text file busy")
+      << "a failed copy says why, after the copy line";
   EXPECT_FALSE(w.Logged(kDetail + "Falha no download do arquivo /caixa/JovSinc.exe"));
 }
 
@@ -374,7 +408,8 @@ TEST(FetchFileStamp, TakesTheLastGoodStampAndLeavesTheConnectionClosed) {
        kStampTime},
       {"no entries", "X\r\n&0", DateTime{}},
       {"empty", "", std::nullopt, "Arquivo nao encontrado no servidor"},
-      {"error reply", "EXCEPT boom", std::nullopt, "Falha na conex\xe3o "},
+      {"error reply", "EXCEPT boom", std::nullopt,
+       kDetail + "GetFileVersion(JovTab.exe): o servidor respondeu com erro: boom"},
   };
   for (const Case& c : cases) {
     UpdateWorld w;

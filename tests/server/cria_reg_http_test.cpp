@@ -85,8 +85,20 @@ class CriaRegHttpTest : public LauncherTest {
     counting.changed.clear();
     form->criaRegHTTP();
     EXPECT_FALSE(fake.server.open) << "the connection is left closed";
-    return LogLines(LogText());
+    // The failure line is followed by its reason, one printable line; it is kept aside.
+    std::vector<std::string> lines = LogLines(LogText());
+    reason.clear();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (!lines[i].starts_with(kFailure)) continue;
+      EXPECT_LT(i + 1, lines.size()) << "the failure line says why on the next";
+      if (i + 1 >= lines.size()) break;
+      reason = lines[i + 1];
+      EXPECT_EQ(reason.rfind(" ----         : ", 0), 0u) << reason;
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    }
+    return lines;
   }
+  std::string reason;  // the reason line of the last run's failure
 
   // Stores the values a register had before, straight into the registry under test.
   void Store(const Row& strings, const std::map<std::string, std::int32_t>& integers) {
@@ -212,20 +224,33 @@ TYPED_TEST(CriaRegHttpTest, AServerThatCannotBeReachedLeavesTheRegistryUntouched
 }
 
 TYPED_TEST(CriaRegHttpTest, RepliesThatCannotBeUsedAreOneFailureLine) {
-  const std::vector<std::pair<std::string, std::string>> replies = {
-      {"", "GetDadosHttp reply: malformed data packet: no root element"},
-      {"<html><body>502 Bad Gateway</body></html>", "malformed data packet"},
-      {"<html/>", "the root element is html, not DATAPACKET"},
-      {"EXCEPT:Filial 0001 não encontrada"_w, "Filial 0001 não encontrada"_w},
-      {Packet({With(kServerRow, "HTTPHTTPS", "sim")}), "'sim' is not a valid integer"},
-      {Packet({With(kServerRow, "IDUTHTTPPROXY", "99999999999")}), "not a valid integer"},
-      {Packet({kServerRow}).substr(0, 200), "malformed data packet"},
+  const struct {
+    std::string reply, cause, reason;
+  } replies[] = {
+      {"", "GetDadosHttp reply: malformed data packet: no root element",
+       "o pacote de dados est\xe1 malformado"},
+      {"<html><body>502 Bad Gateway</body></html>", "malformed data packet", "malformado"},
+      {"<html/>", "the root element is html, not DATAPACKET", "malformado"},
+      {"EXCEPT:Filial 0001 não encontrada"_w, "Filial 0001 não encontrada"_w,
+       "o servidor respondeu com erro: Filial 0001 não encontrada"_w},
+      // The server's text cannot forge a log line, nor flood the log.
+      {"EXCEPT:x\r\n01/01/2030 00:00:00 - forjada", "x??01/01/2030 00:00:00 - forjada",
+       "erro: x??01/01/2030"},
+      {"EXCEPT:" + std::string(100000, 'e'), std::string(1000, 'e'), std::string(900, 'e')},
+      {Packet({With(kServerRow, "HTTPHTTPS", "sim")}), "'sim' is not a valid integer",
+       "o campo HTTPHTTPS do servidor n\xe3o \xe9 um n\xfamero inteiro: 'sim'"},
+      {Packet({With(kServerRow, "IDUTHTTPPROXY", "99999999999")}), "not a valid integer",
+       "IDUTHTTPPROXY"},
+      {Packet({kServerRow}).substr(0, 200), "malformed data packet", "malformado"},
   };
-  for (const auto& [reply, cause] : replies) {
+  for (const auto& [reply, cause, reason] : replies) {
     const auto lines = this->Run(reply);
-    ASSERT_EQ(lines.size(), 4u) << reply;
+    ASSERT_EQ(lines.size(), 4u) << reply.substr(0, 100);
     EXPECT_EQ(lines[3].rfind(kFailure, 0), 0u) << lines[3];
-    EXPECT_NE(lines[3].find(cause), std::string::npos) << lines[3];
+    EXPECT_NE(lines[3].find(cause), std::string::npos) << lines[3].substr(0, 100);
+    EXPECT_LE(lines[3].size(), kFailure.size() + 1000);
+    EXPECT_NE(this->reason.find(reason), std::string::npos) << this->reason.substr(0, 100);
+    EXPECT_LE(this->reason.size(), 16u + 1000);
   }
 }
 

@@ -119,7 +119,7 @@ TEST_F(HttpChannel, ARefusedConnectionSaysSo) {
 TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
   const std::vector<std::pair<std::string, std::string>> answers = {
       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"result\": \"abc",
-       "the connection closed before the answer was complete"},
+       "the connection closed after 15 of 100 bytes"},
       {"HTTP/1.1 200 OK\r\n", "the connection closed before the answer was complete"},
       {"", "the connection closed before the answer was complete"},
       {Answer(500, "Internal Server Error"), "the server answered HTTP 500"},
@@ -129,7 +129,7 @@ TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
       {Answer(200, "{\"resultado\": \"x\"}"), "the answer has no text \"result\""},
       {Answer(200, "{\"result\": 42}"), "the answer has no text \"result\""},
       {Answer(200, "[\"result\"]"), "the answer has no text \"result\""},
-      {"garbage\r\n\r\n", "connection closed"},
+      {"garbage\r\n\r\n", "the answer is not HTTP"},
   };
   for (const auto& [bytes, cause] : answers) {
     ScriptedServer server(CallsAnswered(bytes, ScriptedServer::kClose));
@@ -200,9 +200,9 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     std::string cause;
     bool stalls;  // counts as the server having stopped answering
   } cases[] = {
-      {"floods header lines", header_flood, false, "the answer's head exceeded 4 MiB", false},
+      {"floods header lines", header_flood, false, "the answer's head exceeded 256 KiB", false},
       {"floods the connect check with header lines", header_flood, true,
-       "the answer's head exceeded 4 MiB", false},
+       "the answer's head exceeded 256 KiB", false},
       {"accepts and never answers the connect check", silent, true, "no answer within 800 ms",
        true},
       {"trickles the connect check's answer", trickled, true, "no answer within 800 ms", true},
@@ -237,7 +237,8 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, (c.at_connect ? 800ms : 1400ms) + 1500ms);
     if (c.stalls) {
-      EXPECT_GE(took, c.at_connect ? 800ms : 600ms);
+      // libcurl's timer may fire a fraction of a millisecond before the bound.
+      EXPECT_GE(took, (c.at_connect ? 800ms : 600ms) - 5ms);
     }
     EXPECT_EQ(ServerHasStalled(), c.stalls);
   }

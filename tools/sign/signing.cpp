@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/atomic_file.h"
 #include "platform/base64.h"
 #include "platform/file_bytes.h"
 #include "platform/file_text.h"
@@ -137,17 +138,10 @@ std::string WriteSignatureFile(const std::string& archive_path, const SigningKey
   const std::string folder = slash == std::string::npos ? "" : archive_path.substr(0, slash + 1);
   const std::string base =
       slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
-  std::string temporary = folder + "." + base + ".sig.XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) throw IoError("Cannot create a file beside " + target + ": " + std::strerror(errno));
-  // mkostemp makes the file private; a signature is public, and web servers must read it.
-  ::fchmod(fd, 0644);
-  FinishFile(fd, temporary, text);
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(temporary.c_str());
-    throw IoError("Cannot write " + target + ": " + why);
-  }
+  PendingFile file(folder + "." + base + ".sig.", target);
+  file.Write(text);
+  // A signature is public, and web servers must read it.
+  file.Commit(target, 0644);
   return target;
 }
 

@@ -1,0 +1,449 @@
+#include "clientlib/http_transport.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <exception>
+
+#include "platform/cp1252.h"
+
+#ifndef JOV_VERSION
+#define JOV_VERSION "0"
+#endif
+
+namespace jov {
+namespace {
+
+// A normal head is a few hundred bytes; libcurl bounds a single line itself (100 KiB).
+constexpr std::size_t kMaxHead = 256 * 1024;
+// What is read of an answer that is not 200 (a redirect, an error page) before it is dropped.
+constexpr std::int64_t kMaxDropped = 64 * 1024;
+
+std::string Span(std::chrono::milliseconds span) {
+  const auto ms = span.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+std::string Size(std::int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes > 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+void GlobalInit() {
+  static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)done;
+}
+
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return cp1252::ForLog(name, 255);
+}
+
+bool IsRedirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The scheme of an absolute URL in lower case; empty when libcurl cannot read it as one.
+std::string SchemeOf(const std::string& url) {
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) return {};
+  std::string scheme;
+  char* part = nullptr;
+  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+      curl_url_get(parsed, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
+    scheme = cp1252::LowerAscii(part);
+  }
+  curl_free(part);
+  curl_url_cleanup(parsed);
+  return scheme;
+}
+
+// One exchange's state, shared with libcurl's callbacks.
+struct Exchange {
+  CURL* curl = nullptr;
+  const HttpLimits* limits = nullptr;
+  const HttpSink* sink = nullptr;
+  std::size_t head_bytes = 0;
+  bool head_done = false;
+  int status = 0;
+  std::int64_t length = -1;
+  std::int64_t received = 0;
+  std::int64_t dropped = 0;
+  bool head_too_large = false;
+  bool too_large = false;
+  bool dropped_enough = false;
+  std::exception_ptr thrown;
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& x = *static_cast<Exchange*>(user);
+  const std::size_t n = size * count;
+  const std::string_view line(data, n);
+  if (line.starts_with("HTTP/")) {
+    // An interim answer (100 Continue) or a new one: its head is counted anew.
+    x.head_bytes = 0;
+    x.head_done = false;
+  }
+  x.head_bytes += n;
+  if (x.head_bytes > kMaxHead) {
+    x.head_too_large = true;
+    return 0;
+  }
+  if (line != "\r\n" && line != "\n") return n;
+  long status = 0;
+  curl_easy_getinfo(x.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200) return n;  // an interim answer; the final one follows
+  x.head_done = true;
+  x.status = static_cast<int>(status);
+  curl_off_t length = -1;
+  curl_easy_getinfo(x.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  x.length = length;
+  if (x.status != 200) return n;
+  if (x.length > x.limits->max_body) {
+    x.too_large = true;
+    return 0;
+  }
+  try {
+    if (x.sink->head) x.sink->head(x.status, x.length);
+  } catch (...) {
+    x.thrown = std::current_exception();
+    return 0;
+  }
+  return n;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& x = *static_cast<Exchange*>(user);
+  const std::size_t n = size * count;
+  if (x.status != 200) {
+    x.dropped += static_cast<std::int64_t>(n);
+    if (x.dropped > kMaxDropped) {
+      x.dropped_enough = true;
+      return 0;
+    }
+    return n;
+  }
+  if (static_cast<std::int64_t>(n) > x.limits->max_body - x.received) {
+    x.too_large = true;
+    return 0;
+  }
+  try {
+    if (x.sink->body) x.sink->body(data, n);
+  } catch (...) {
+    x.thrown = std::current_exception();
+    return 0;
+  }
+  x.received += static_cast<std::int64_t>(n);
+  return n;
+}
+
+// With no authorities given, OpenSSL's own default store counts as well as libcurl's bundle
+// (so that SSL_CERT_FILE and SSL_CERT_DIR are honoured as by other programs of the system).
+CURLcode OnSslContext(CURL*, void* context, void*) {
+  SSL_CTX_set_default_verify_paths(static_cast<SSL_CTX*>(context));
+  return CURLE_OK;
+}
+
+HttpFailure FailureOf(CURLcode code, const Exchange& x, const char* words) {
+  const std::string_view text(words);
+  switch (code) {
+    case CURLE_OK:
+      return HttpFailure::kNone;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      // an answer without a status line, taken for HTTP/0.9
+      if (text.find("HTTP/0.9") != std::string_view::npos) return HttpFailure::kBadAnswer;
+      return HttpFailure::kAddress;
+    case CURLE_URL_MALFORMAT:
+      return HttpFailure::kAddress;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return HttpFailure::kResolve;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_PROXY:
+      return HttpFailure::kProxy;
+    case CURLE_COULDNT_CONNECT:
+      return HttpFailure::kRefused;
+    case CURLE_OPERATION_TIMEDOUT:
+      if (text.starts_with("Operation too slow")) return HttpFailure::kStalled;
+      if (text.find("onnection timed out") != std::string_view::npos ||
+          text.find("esolving timed out") != std::string_view::npos) {
+        return HttpFailure::kConnectTimeout;
+      }
+      return HttpFailure::kTimeout;
+    case CURLE_WRITE_ERROR:
+      if (x.head_too_large) return HttpFailure::kHeadTooLarge;
+      if (x.too_large) return HttpFailure::kTooLarge;
+      return HttpFailure::kOther;
+    case CURLE_FILESIZE_EXCEEDED:
+      return HttpFailure::kTooLarge;
+    case CURLE_OUT_OF_MEMORY:
+      // libcurl's answer to a header line over its own bound
+      return HttpFailure::kHeadTooLarge;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+      return HttpFailure::kClosed;
+    case CURLE_SEND_ERROR:
+      return HttpFailure::kSend;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return HttpFailure::kBadAnswer;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return HttpFailure::kCertificate;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+      return HttpFailure::kTls;
+    default:
+      return HttpFailure::kOther;
+  }
+}
+
+}  // namespace
+
+std::string EncodeUnsafeBytes(const std::string& url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c >= 0x7f) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+HttpCause DescribeFailure(const HttpResult& r, const HttpLimits& limits) {
+  const auto stall = [&](std::string message, std::string reason) {
+    return HttpCause{std::move(message), std::move(reason), true};
+  };
+  const auto plain = [&](std::string message, std::string reason) {
+    return HttpCause{std::move(message), std::move(reason), false};
+  };
+  const std::string where = cp1252::ForLog(r.location, 300);
+  switch (r.failure) {
+    case HttpFailure::kNone:
+      return plain("no failure", "sem falha");
+    case HttpFailure::kAddress:
+      return plain("not an http or https address", "o endereço não é http nem https"_w);
+    case HttpFailure::kResolve:
+      return plain("the host name cannot be resolved", "o nome do servidor não foi encontrado"_w);
+    case HttpFailure::kRefused:
+      return plain("the connection was refused or the host is unreachable",
+                   "o servidor recusou a conexão ou não pode ser alcançado"_w);
+    case HttpFailure::kConnectTimeout:
+      return stall("no connection within " + Span(limits.connect),
+                   "sem conexão em "_w + Span(limits.connect));
+    case HttpFailure::kTimeout:
+      return stall("no complete answer within " + Span(limits.total),
+                   "o servidor não respondeu por completo em "_w + Span(limits.total));
+    case HttpFailure::kStalled:
+      return stall(
+          "less than " + Size(limits.stall_bytes_per_second) + "/s for " + Span(limits.stall_time),
+          "o servidor parou de enviar por "_w + Span(limits.stall_time));
+    case HttpFailure::kTooLarge:
+      return plain("the answer exceeded " + Size(limits.max_body),
+                   "a resposta passou do limite de "_w + Size(limits.max_body));
+    case HttpFailure::kHeadTooLarge:
+      return plain("the answer's head exceeded " + Size(kMaxHead),
+                   "o cabeçalho da resposta passou de "_w + Size(kMaxHead));
+    case HttpFailure::kClosed:
+      if (r.status == 0) {
+        return plain("the connection closed before the answer was complete",
+                     "a conexão caiu antes da resposta completa"_w);
+      }
+      return plain(
+          "the connection closed after " + std::to_string(r.received) +
+              (r.length >= 0 ? " of " + std::to_string(r.length) : std::string()) + " bytes",
+          "a conexão caiu depois de "_w + std::to_string(r.received) +
+              (r.length >= 0 ? " de " + std::to_string(r.length) : std::string()) + " bytes");
+    case HttpFailure::kSend:
+      return plain("the connection failed while sending the request",
+                   "a conexão falhou ao enviar o pedido"_w);
+    case HttpFailure::kBadAnswer:
+      return plain("the answer is not HTTP (" + r.detail + ")", "a resposta não é HTTP"_w);
+    case HttpFailure::kTls:
+      return plain("the secure connection could not be set up (" + r.detail + ")",
+                   "a conexão segura não pôde ser estabelecida"_w);
+    case HttpFailure::kCertificate:
+      return plain("the server's certificate is not trusted",
+                   "o certificado do servidor não é confiável"_w);
+    case HttpFailure::kRedirects:
+      return plain("more than " + std::to_string(limits.max_redirects) + " redirects",
+                   "mais de "_w + std::to_string(limits.max_redirects) + " redirecionamentos");
+    case HttpFailure::kRedirectScheme:
+      return plain("redirected to \"" + where + "\", which is not an http or https address",
+                   "redirecionado para um endereço que não é http nem https: "_w + where);
+    case HttpFailure::kRedirectDowngrade:
+      return plain("redirected from https to \"" + where + "\"",
+                   "redirecionado de https para http: "_w + where);
+    case HttpFailure::kProxy:
+      return plain("the proxy cannot be used (" + r.detail + ")", "o proxy não pôde ser usado"_w);
+    case HttpFailure::kOther:
+      break;
+  }
+  return plain(r.detail, "falha de comunicação: "_w + r.detail);
+}
+
+struct HttpTransport::Impl {
+  Options options;
+  CURL* curl = nullptr;
+  curl_slist* headers = nullptr;
+  char words[CURL_ERROR_SIZE] = {};
+
+  void Open() {
+    if (curl != nullptr) return;
+    GlobalInit();
+    curl = curl_easy_init();
+    if (curl == nullptr) return;
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_PROXY, options.proxy.c_str());
+    if (!options.ca_file.empty()) {
+      curl_easy_setopt(curl, CURLOPT_CAINFO, options.ca_file.c_str());
+    } else {
+      curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext);
+    }
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "JovLauncher/" JOV_VERSION);
+    if (headers == nullptr) {
+      headers = curl_slist_append(headers, ("X-Jov-Host: " + HostName()).c_str());
+      // A request body goes out with its head, never after a wait for "100 Continue".
+      headers = curl_slist_append(headers, "Expect:");
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, words);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+  }
+
+  // One request without following redirects.
+  HttpResult Once(const std::string& url, const std::string* body, const std::string& type,
+                  const HttpLimits& limits, const HttpSink& sink) {
+    HttpResult result;
+    result.url = url;
+    Open();
+    if (curl == nullptr) {
+      result.failure = HttpFailure::kOther;
+      result.detail = "libcurl cannot be set up";
+      return result;
+    }
+    Exchange x;
+    x.curl = curl;
+    x.limits = &limits;
+    x.sink = &sink;
+    words[0] = '\0';
+    curl_easy_setopt(curl, CURLOPT_URL, EncodeUnsafeBytes(url).c_str());
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &x);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &x);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
+                     limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
+    curl_slist* content_type = nullptr;
+    if (body != nullptr) {
+      content_type = curl_slist_append(nullptr, ("Content-Type: " + type).c_str());
+      for (curl_slist* h = headers; h != nullptr; h = h->next) {
+        content_type = curl_slist_append(content_type, h->data);
+      }
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, content_type);
+      curl_easy_setopt(curl, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
+    } else {
+      curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
+    const CURLcode code = curl_easy_perform(curl);
+    if (content_type != nullptr) {
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+      curl_slist_free_all(content_type);
+    }
+    if (x.thrown) {
+      Reset();  // a connection left mid-answer is of no further use
+      std::rethrow_exception(x.thrown);
+    }
+    result.status = x.head_done ? x.status : 0;
+    result.length = x.length;
+    result.received = x.received;
+    if (code == CURLE_WRITE_ERROR && x.dropped_enough) {
+      Reset();  // the status is all; the rest of the answer is not read
+      return result;
+    }
+    result.failure = FailureOf(code, x, words);
+    if (!result.ok()) {
+      result.detail = words[0] != '\0' ? cp1252::ForLog(words, 300) : curl_easy_strerror(code);
+      Reset();
+    } else if (!x.head_done) {
+      result.failure = HttpFailure::kClosed;  // the connection ended inside the head
+      Reset();
+    }
+    return result;
+  }
+
+  void Reset() {
+    if (curl != nullptr) curl_easy_cleanup(curl);
+    curl = nullptr;
+  }
+};
+
+HttpTransport::HttpTransport() : HttpTransport(Options{}) {}
+
+HttpTransport::HttpTransport(Options options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+}
+
+HttpTransport::~HttpTransport() {
+  impl_->Reset();
+  curl_slist_free_all(impl_->headers);
+}
+
+void HttpTransport::Reset() { impl_->Reset(); }
+
+HttpResult HttpTransport::Get(const std::string& url, const HttpLimits& limits,
+                              const HttpSink& sink) {
+  std::string current = url;
+  for (int hop = 0;; ++hop) {
+    HttpResult result = impl_->Once(current, nullptr, {}, limits, sink);
+    if (!result.ok() || !IsRedirect(result.status) || limits.max_redirects <= 0) return result;
+    char* next = nullptr;
+    curl_easy_getinfo(impl_->curl, CURLINFO_REDIRECT_URL, &next);
+    if (next == nullptr) return result;  // a redirect without a place to go: its status is all
+    const std::string target = next;
+    const std::string from = SchemeOf(current);
+    const std::string to = SchemeOf(target);
+    result.location = target;
+    if (to != "http" && to != "https") {
+      result.failure = HttpFailure::kRedirectScheme;
+    } else if (from == "https" && to != "https") {
+      // What came over a checked connection does not go on over an unchecked one.
+      result.failure = HttpFailure::kRedirectDowngrade;
+    } else if (hop >= limits.max_redirects) {
+      result.failure = HttpFailure::kRedirects;
+    }
+    if (!result.ok()) return result;
+    current = target;
+  }
+}
+
+HttpResult HttpTransport::Post(const std::string& url, const std::string& body,
+                               const std::string& type, const HttpLimits& limits,
+                               const HttpSink& sink) {
+  return impl_->Once(url, &body, type, limits, sink);
+}
+
+}  // namespace jov

@@ -1,0 +1,106 @@
+// The launcher's one HTTP client: bounded exchanges over libcurl, one kept connection each.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace jov {
+
+// The bounds of one exchange. A stall is less than stall_bytes_per_second moved over
+// stall_time, counted from the first byte of the request (the answer's head included).
+struct HttpLimits {
+  std::chrono::milliseconds connect{5000};  // connection set-up, name lookup included
+  std::chrono::milliseconds total{30000};   // the whole exchange; 0: only the stall rule
+  long stall_bytes_per_second = 1024;
+  std::chrono::seconds stall_time{0};  // 0: no stall rule
+  std::int64_t max_body = std::int64_t{64} << 20;
+  int max_redirects = 0;  // http and https only, never from https to http
+};
+
+// Why an exchange brought no whole answer.
+enum class HttpFailure {
+  kNone,
+  kAddress,            // not an http or https URL, or one that cannot be used
+  kResolve,            // the host name is not known
+  kRefused,            // refused, or the host is unreachable
+  kConnectTimeout,     // no connection within limits.connect
+  kTimeout,            // not complete within limits.total
+  kStalled,            // the stall rule
+  kTooLarge,           // the body is larger than limits.max_body
+  kHeadTooLarge,       // the head is larger than its bound
+  kClosed,             // the connection closed before the answer was whole
+  kSend,               // the request could not be sent
+  kBadAnswer,          // what came is not an HTTP answer
+  kTls,                // the secure connection could not be set up
+  kCertificate,        // the server's certificate is not trusted
+  kRedirects,          // more than limits.max_redirects
+  kRedirectScheme,     // a redirect to something other than http or https
+  kRedirectDowngrade,  // a redirect from https to http
+  kProxy,              // the proxy cannot be reached or refused
+  kOther,
+};
+
+struct HttpResult {
+  HttpFailure failure = HttpFailure::kNone;
+  int status = 0;             // the final answer's status, 0 when none came
+  std::int64_t length = -1;   // its declared length, -1 when it declares none
+  std::int64_t received = 0;  // body bytes handed to the sink
+  std::string url;            // the URL last asked (after redirects)
+  std::string location;       // a refused redirect's target, as the server gave it
+  std::string detail;         // libcurl's own words, for kOther and kTls
+  bool ok() const { return failure == HttpFailure::kNone; }
+};
+
+// What a final answer is given to; either may throw to end the exchange. head hears the
+// status and declared length once the final answer's head is whole; body gets the bytes of a
+// 200 answer only (other answers' bodies are read, bounded, and dropped).
+struct HttpSink {
+  std::function<void(int status, std::int64_t length)> head;
+  std::function<void(const char* data, std::size_t size)> body;
+};
+
+// Words for a failed exchange: message is English for exceptions, reason Portuguese
+// (Windows-1252) for the register's log. limits are those the exchange ran under.
+struct HttpCause {
+  std::string message;
+  std::string reason;
+  bool stall = false;  // a time bound ran out: the server counts as stalled for this start
+};
+HttpCause DescribeFailure(const HttpResult& result, const HttpLimits& limits);
+
+// One libcurl handle: calls made through one transport reuse its connection. Not thread-safe;
+// use one per thread. Every request carries the launcher's User-Agent and X-Jov-Host.
+class HttpTransport {
+ public:
+  struct Options {
+    std::string proxy;    // libcurl's proxy syntax; empty: no proxy, whatever the environment
+    std::string ca_file;  // PEM authorities for https; empty: the system's store
+  };
+  HttpTransport();
+  explicit HttpTransport(Options options);
+  ~HttpTransport();
+  HttpTransport(const HttpTransport&) = delete;
+  HttpTransport& operator=(const HttpTransport&) = delete;
+
+  // Blocks within limits (redirects each get limits anew, at most max_redirects of them).
+  // Returns the outcome; an exception thrown by the sink ends the exchange and comes out
+  // unchanged.
+  HttpResult Get(const std::string& url, const HttpLimits& limits, const HttpSink& sink);
+  HttpResult Post(const std::string& url, const std::string& body, const std::string& type,
+                  const HttpLimits& limits, const HttpSink& sink);
+  // Drops the kept connection.
+  void Reset();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A URL fit for libcurl: blanks, control bytes and bytes above 127 percent-encoded, every
+// other byte as given.
+std::string EncodeUnsafeBytes(const std::string& url);
+
+}  // namespace jov
