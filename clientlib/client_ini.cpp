@@ -1,12 +1,15 @@
 #include "clientlib/client_ini.h"
 
+#include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <string>
 
+#include "platform/base64.h"
 #include "platform/cp1252.h"
 #include "platform/host_path.h"
 #include "platform/host_path_linux.h"
+#include "platform/system_text.h"
 
 namespace jov {
 namespace {
@@ -23,32 +26,62 @@ std::string Absolute(const std::string& path, const std::string& program_dir) {
   return program_dir + "/" + path;
 }
 
+// A value from the file as a log line shows it: control characters replaced, at most 200.
+std::string Shown(const std::string& text) {
+  std::string shown = text.substr(0, 200);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return shown;
+}
+
+std::string Rejected(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& why, const std::string& kept) {
+  return "clientlib.ini: ["_w + Shown(section) + "] " + Shown(key) + "=" + Shown(value) +
+         " rejeitado ("_w + why + "); vale "_w + kept;
+}
+
 }  // namespace
 
 ClientIni ReadClientIni(const std::string& path, const std::string& program_dir) {
   ClientIni ini;
   ini.working_directory = Absolute(ini.working_directory, program_dir);
   std::ifstream in(path, std::ios::binary);
+  if (const int error = errno; !in && error != ENOENT) {
+    ini.problems.push_back("clientlib.ini: "_w + Shown(path) + " não pôde ser lido ("_w +
+                           SystemErrorText(error) + "); valem os valores padrão"_w);
+  }
   std::string section;
+  std::string section_text;
   std::string line;
   while (in && std::getline(in, line)) {
     line = Trim(line);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[') {
-      section = cp1252::LowerAscii(Trim(line.substr(1, line.find(']') - 1)));
+      section_text = Trim(line.substr(1, line.find(']') - 1));
+      section = cp1252::LowerAscii(section_text);
       continue;
     }
     const auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = cp1252::LowerAscii(Trim(line.substr(0, eq)));
+    if (eq == std::string::npos) {
+      ini.problems.push_back("clientlib.ini: linha sem \"=\" ignorada: "_w + Shown(line));
+      continue;
+    }
+    const std::string key_text = Trim(line.substr(0, eq));
+    const std::string key = cp1252::LowerAscii(key_text);
     const std::string value = Trim(line.substr(eq + 1));
     if (section == "server" && key == "host") {
       ini.host = value;
     } else if (section == "server" && key == "port") {
-      try {
-        ini.port = std::stoi(value);
-      } catch (...) {
-        // an unreadable port keeps the default
+      int port = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+      if (error == std::errc{} && end == value.data() + value.size() && port >= 1 &&
+          port <= 65535) {
+        ini.port = port;
+      } else {
+        ini.problems.push_back(Rejected(section_text, key_text, value,
+                                        "não é um número de 1 a 65535"_w,
+                                        std::to_string(ini.port)));
       }
     } else if (section == "server" && key == "proxy") {
       ini.proxy = value;
@@ -64,9 +97,22 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
       // Up to 1 TiB, so that the limit in bytes cannot overflow.
       if (error == std::errc{} && end == value.data() + value.size() && mb >= 1 && mb <= 1048576) {
         ini.max_download_mb = mb;
+      } else {
+        ini.problems.push_back(Rejected(section_text, key_text, value,
+                                        "não é um número de 1 a 1048576"_w,
+                                        std::to_string(ini.max_download_mb)));
       }
     } else if (section == "update" && key == "publickey") {
+      // Kept as written: a wrong key then refuses every archive, as a wrong signature does.
       ini.public_key = value;
+      const auto key_bytes = base64::Decode(value);
+      if (!value.empty() && (!key_bytes || key_bytes->size() != 32)) {
+        ini.problems.push_back("clientlib.ini: ["_w + Shown(section_text) + "] " + Shown(key_text) +
+                               " não é a base64 de 32 bytes; nenhum arquivo será instalado"_w);
+      }
+    } else {
+      ini.problems.push_back("clientlib.ini: chave desconhecida ignorada: ["_w +
+                             Shown(section_text) + "] " + Shown(key_text));
     }
   }
   for (std::string* folder : {&ini.working_directory, &ini.drive_c}) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace jov {
 
@@ -20,6 +21,9 @@ struct ClientIni {
   // archive's signature must match (empty: archives are not signed).
   std::int64_t max_download_mb = 512;
   std::string public_key;
+  // What the reader had to reject or leave out, one log line each (Windows-1252): a file it
+  // could not read, a value it replaced by the default, a key or line it does not know.
+  std::vector<std::string> problems;
 };
 
 // Reads the file; a missing file or key keeps the default, a relative path is taken from

@@ -20,7 +20,7 @@ constexpr const char* kStyle =
 // Enter answers the default button; Escape the escape button.
 int Run(QMessageBox::Icon icon, const std::string& text, bool yes_no) {
   QMessageBox box(icon, QStringLiteral("Jov"), cp1252::ToQString(text), QMessageBox::NoButton,
-                  QApplication::activeWindow());
+                  WindowToStandAbove());
   box.setWindowFlag(Qt::FramelessWindowHint);
   box.setStyleSheet(kStyle);
   if (yes_no) {
@@ -68,6 +68,16 @@ int EndModalWindowsAbove(const QWidget* keep) {
     ++ended;
   }
   return ended;
+}
+
+QWidget* WindowToStandAbove() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    if ((*it)->isVisible()) return *it;
+  }
+  return nullptr;
 }
 
 }  // namespace jov

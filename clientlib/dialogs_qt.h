@@ -21,4 +21,10 @@ class DialogsQt : public Dialogs {
 // waiting for an operator who is gone. Returns how many it ended; never blocks.
 int EndModalWindowsAbove(const QWidget* keep);
 
+// The window a new question, notice or progress window stands above: the active window, else
+// the modal one, else a visible top-level window; nullptr when none is shown. Where windows
+// cannot be placed by the application (Wayland), the compositor centres a window over the one
+// it stands above, and fills the display with one that stands above none.
+QWidget* WindowToStandAbove();
+
 }  // namespace jov

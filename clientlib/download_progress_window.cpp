@@ -8,9 +8,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 
+#include "clientlib/dialogs_qt.h"
 #include "platform/cp1252.h"
 
 namespace jov {
@@ -136,6 +138,12 @@ void DownloadProgressWindow::Begin(const std::string& file_name, std::int64_t to
       QRect place = p.window->geometry();
       place.moveCenter(screen->availableGeometry().center());
       p.window->move(place.topLeft());
+    }
+    // Stands above the launcher's screen, so that a compositor that places windows itself
+    // centres it there too.
+    if (QWidget* above = WindowToStandAbove(); above != nullptr && above->windowHandle()) {
+      p.window->winId();
+      p.window->windowHandle()->setTransientParent(above->windowHandle());
     }
     p.window->show();
   }

@@ -1,9 +1,19 @@
 #include "clientlib/library_services.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "clientlib/calvora.h"
 #include "clientlib/client_ini.h"
 #include "clientlib/geraljov.h"
 #include "clientlib/jov_requisicaohttp.h"
+#include "platform/cp1252.h"
+#include "platform/host_path.h"
+#include "platform/registry_hive.h"
+#include "platform/system_text.h"
 
 namespace jov {
 
@@ -12,6 +22,45 @@ std::string LibrarySettingsReal::WebURL() { return Calvora::WebURL(); }
 int LibrarySettingsReal::WebPort() { return Calvora::WebPort(); }
 std::string LibrarySettingsReal::DriveC() { return CurrentClientIni().drive_c; }
 std::string LibrarySettingsReal::ConnectionString() { return Geraljov::_GetStringConexJov(""); }
+
+std::vector<std::string> LibrarySettingsReal::StartProblems() {
+  std::vector<std::string> problems = CurrentClientIni().problems;
+  for (std::string& line : FolderProblems(ProgramDirectory(), DefaultHivePath())) {
+    problems.push_back(std::move(line));
+  }
+  return problems;
+}
+
+namespace {
+
+std::string UserName(uid_t uid) {
+  const passwd* entry = ::getpwuid(uid);
+  return entry != nullptr ? std::string(entry->pw_name) : std::to_string(uid);
+}
+
+}  // namespace
+
+std::vector<std::string> FolderProblems(const std::string& program_dir,
+                                        const std::string& hive_path) {
+  std::vector<std::string> problems;
+  struct stat info {};
+  if (::stat(program_dir.c_str(), &info) == 0 && info.st_uid != ::geteuid()) {
+    problems.push_back("pasta de programas "_w + program_dir + " pertence a " +
+                       UserName(info.st_uid) + ", não a "_w + UserName(::geteuid()));
+  }
+  if (::access(program_dir.c_str(), W_OK) != 0) {
+    problems.push_back("pasta de programas "_w + program_dir + ": sem permissão de escrita ("_w +
+                       SystemErrorText(errno) + ")");
+  }
+  const std::string hive_dir = DirectoryOf(hive_path);
+  if (::stat(hive_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    problems.push_back("registro "_w + hive_path + ": a pasta " + hive_dir + " não existe"_w);
+  } else if (::access(hive_dir.c_str(), W_OK) != 0) {
+    problems.push_back("registro "_w + hive_path + ": sem permissão de escrita na pasta "_w +
+                       hive_dir + " (" + SystemErrorText(errno) + ")");
+  }
+  return problems;
+}
 
 void ModuleLoaderReal::Load(const std::string& code, bool flag) {
   Calvora::LoadBPL_JOVINI(code, flag);

@@ -15,7 +15,14 @@ class LibrarySettingsReal : public LibrarySettings {
   int WebPort() override;
   std::string DriveC() override;
   std::string ConnectionString() override;
+  std::vector<std::string> StartProblems() override;
 };
+
+// The folders the launcher must write, checked for the user running it: the program folder
+// (owned by that user and writable) and the folder of the hive at hive_path (there and
+// writable: the hive is replaced by a temporary file and a rename in it). One line each.
+std::vector<std::string> FolderProblems(const std::string& program_dir,
+                                        const std::string& hive_path);
 
 class ModuleLoaderReal : public ModuleLoader {
  public:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace jov {
 
@@ -17,6 +18,10 @@ class LibrarySettings {
   virtual std::string DriveC() = 0;
   // The database connection string (Qt SQL provider and data source).
   virtual std::string ConnectionString() = 0;
+  // What the start found wrong with its settings and folders, one log line each (Windows-1252):
+  // values of clientlib.ini it rejected, an unreadable clientlib.ini, a program folder it
+  // cannot write, a missing hive folder. None unless the implementation looks.
+  virtual std::vector<std::string> StartProblems() { return {}; }
 };
 
 }  // namespace jov

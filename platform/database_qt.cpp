@@ -5,7 +5,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 
 #include "platform/cp1252.h"
 #include "platform/errors.h"
@@ -75,7 +77,19 @@ void DatabaseQt::Connect(const std::string& connection_string) {
     db.setDatabaseName(QString::fromStdString(dbname));
     db.setUserName(QString::fromStdString(parts["USER ID"]));
     db.setPassword(QString::fromStdString(parts["PASSWORD"]));
-    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    // SSLMode= is libpq's sslmode; absent, libpq's default (prefer). No Password= lets libpq
+    // take it from ~/.pgpass.
+    QString options = QStringLiteral("connect_timeout=5");
+    if (const std::string ssl = parts["SSLMODE"]; !ssl.empty()) {
+      constexpr const char* kModes[] = {"disable", "allow",     "prefer",
+                                        "require", "verify-ca", "verify-full"};
+      if (std::find(std::begin(kModes), std::end(kModes), ssl) == std::end(kModes)) {
+        throw Error("SSLMode '" + ssl +
+                    "' is not one of disable, allow, prefer, require, verify-ca, verify-full");
+      }
+      options += QStringLiteral(";sslmode=") + QString::fromStdString(ssl);
+    }
+    db.setConnectOptions(options);
   }
   if (!db.open()) {
     const std::string reason = Reason(db.lastError());

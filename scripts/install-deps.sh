@@ -13,6 +13,10 @@ packages=(
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation chromium
   locales libc-l10n libxcb1-dev
+  # packaging (scripts/package.sh) and the installed packages' tests: what jov-caixa and
+  # jov-servidor depend on, so that installing them needs nothing more
+  dpkg-dev file lintian systemd adduser polkitd
+  cage xwayland grim qt6-wayland seatd
 )
 
 missing=()

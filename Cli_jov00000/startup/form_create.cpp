@@ -41,6 +41,8 @@ void TfrmEscolheSistema::FormCreate(QObject*) {
       jov::cp1252::ToQString(Mensagemjov::MontaRodapeGeral(false, "JOV00000", "N")));
   lblCodTela->adjustSize();
   nomeExe = host_name;
+  // A mistyped setting or an unusable folder, where the support technician looks first.
+  for (const std::string& problema : services_.library.StartProblems()) Log(problema);
   boServerAtivo = TestePing();
   if (boServerAtivo) criaRegHTTP();
   CopiaArquivos();

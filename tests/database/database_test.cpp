@@ -91,6 +91,23 @@ TEST(DatabaseConnect, AnUnknownProviderOrAnUnreachableServerRaises) {
       "/caixa;User ID=postgres";
   EXPECT_THROW(db.Connect(closed), Error);
   EXPECT_FALSE(db.IsConnected());
+  // SSLMode reaches libpq only as one of its modes, never as more connection options.
+  try {
+    db.Connect(closed + ";SSLMode=require host=elsewhere");
+    FAIL() << "expected an error";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("SSLMode 'require host=elsewhere'"),
+              std::string::npos);
+  }
+}
+
+// SSLMode is the server's to honour: the test server speaks no TLS.
+TEST(DatabaseConnect, TheSslModeReachesTheServer) {
+  DatabaseQt db;
+  const std::string server = PostgresEnvironment::Server().ConnectionString();
+  db.Connect(server + ";SSLMode=disable");
+  EXPECT_TRUE(db.IsConnected());
+  EXPECT_THROW(db.Connect(server + ";SSLMode=require"), Error);
 }
 
 TEST(DatabaseConnect, ConnectionStringsSplitOnSemicolonsWithAnyKeyCase) {

@@ -29,6 +29,8 @@ class FakeLibrarySettings : public LibrarySettings {
   int WebPort() override { return web_port; }
   std::string DriveC() override { return drive_c; }
   std::string ConnectionString() override { return connection_string; }
+  std::vector<std::string> start_problems;
+  std::vector<std::string> StartProblems() override { return start_problems; }
 };
 
 class FakeModuleLoader : public ModuleLoader {

@@ -1,5 +1,6 @@
 // The client library's own operations: settings file, helpers, messages, module loading.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QString>
 #include <cstdlib>
@@ -74,6 +75,62 @@ TEST(ClientIni, AnUnusableDownloadLimitKeepsTheDefault) {
   }
   const std::string path = dir.Write("clientlib.ini", "[Server]\nMaxDownloadMB=7\n");
   EXPECT_EQ(ReadClientIni(path, "/x").max_download_mb, 512) << "only [Update] counts";
+}
+
+// Each value the reader rejects, each key it does not know (a typo) and a file it cannot read
+// become a line for the start's log; a good file gives none.
+TEST(ClientIni, RejectedValuesUnknownKeysAndAnUnreadableFileAreReported) {
+  TempDir dir;
+  const struct {
+    std::string text;
+    std::string problem;  // empty: none expected
+  } cases[] = {
+      {"[Server]\nHost=srv\nPort=9000\n[Update]\nMaxDownloadMB=64\n", ""},
+      {"[Server]\nPort=80x\n", "[Server] Port=80x rejeitado"},
+      {"[Server]\nPort=70000\n", "[Server] Port=70000 rejeitado"},
+      {"[server]\nProt=8211\n", "chave desconhecida ignorada: [server] Prot"},
+      {"[Update]\nMaxDownloadMB=12MB\n", "[Update] MaxDownloadMB=12MB rejeitado"},
+      {"[Update]\nPublicKey=abc\n", "[Update] PublicKey n\xE3o \xE9 a base64 de 32 bytes"},
+      {"[Server]\nHost\n", "linha sem \"=\" ignorada: Host"},
+      {"[Server]\nPort=8\x01"
+       "1\n",
+       "Port=8?1 rejeitado"},
+  };
+  for (const auto& c : cases) {
+    const ClientIni ini = ReadClientIni(dir.Write("clientlib.ini", c.text), "/x");
+    if (c.problem.empty()) {
+      EXPECT_TRUE(ini.problems.empty()) << c.text;
+      continue;
+    }
+    ASSERT_EQ(ini.problems.size(), 1u) << c.text;
+    EXPECT_NE(ini.problems[0].find(c.problem), std::string::npos) << ini.problems[0];
+  }
+  const std::string not_a_folder = dir.Write("file", "");
+  const ClientIni unreadable = ReadClientIni(not_a_folder + "/clientlib.ini", "/x");
+  ASSERT_EQ(unreadable.problems.size(), 1u);
+  EXPECT_NE(unreadable.problems[0].find(not_a_folder + "/clientlib.ini n\xE3o p\xF4"
+                                                       "de ser lido"),
+            std::string::npos)
+      << unreadable.problems[0];
+  EXPECT_TRUE(ReadClientIni("/nonexistent/clientlib.ini", "/x").problems.empty());
+}
+
+// A program folder of another user and a missing hive folder are named at start.
+TEST(ClientIni, FoldersTheLauncherCannotUseAreReported) {
+  TempDir dir;
+  const std::string program = dir.path() + "/caixa";
+  std::filesystem::create_directory(program);
+  EXPECT_TRUE(FolderProblems(program, dir.path() + "/HKLM.reg").empty());
+  const auto missing = FolderProblems(program, dir.path() + "/none/HKLM.reg");
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_EQ(missing[0], "registro " + dir.path() + "/none/HKLM.reg: a pasta " + dir.path() +
+                            "/none n\xE3o existe");
+  if (::geteuid() != 0) GTEST_SKIP() << "giving the folder to another user needs root";
+  ASSERT_EQ(::chown(program.c_str(), 65534, 65534), 0);
+  const auto owned = FolderProblems(program, dir.path() + "/HKLM.reg");
+  ASSERT_FALSE(owned.empty());
+  EXPECT_NE(owned[0].find("pasta de programas " + program + " pertence a "), std::string::npos)
+      << owned[0];
 }
 
 // The library's settings follow the host path it is given, and go back to the running
