@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -131,6 +132,10 @@ std::string ReportJson(const UpdateReport& report, const std::string& program_di
 }
 
 ThreadedUpdateReporter::~ThreadedUpdateReporter() {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait_for(lock, std::chrono::seconds(2), [this] { return running_ == 0; });
+  }
   cancel_ = true;
   Wait();
 }
@@ -145,7 +150,19 @@ void ThreadedUpdateReporter::Wait() {
 void ThreadedUpdateReporter::Send(const UpdateReport& report, const ReportTarget& target,
                                   const std::string& program_dir,
                                   const std::vector<std::string>& names) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++running_;
+  }
   threads_.emplace_back([this, report, target, program_dir, names] {
+    struct Finished {
+      ThreadedUpdateReporter& reporter;
+      ~Finished() {
+        const std::lock_guard<std::mutex> lock(reporter.mutex_);
+        --reporter.running_;
+        reporter.done_.notify_all();
+      }
+    } finished{*this};
     try {
       const std::string json = ReportJson(report, program_dir, names);
       if (cancel_) return;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -52,8 +54,8 @@ class UpdateReporter {
                     const std::string& program_dir, const std::vector<std::string>& names) = 0;
 };
 
-// The real one: each report on a thread of its own. Destroying it ends a report still in
-// flight within a second and waits for its thread.
+// The real one: each report on a thread of its own. Destroying it gives a report still in
+// flight two seconds to finish, then ends it within a second, and waits for its thread.
 class ThreadedUpdateReporter : public UpdateReporter {
  public:
   ThreadedUpdateReporter() = default;
@@ -65,6 +67,9 @@ class ThreadedUpdateReporter : public UpdateReporter {
 
  private:
   std::atomic<bool> cancel_{false};
+  std::mutex mutex_;
+  std::condition_variable done_;
+  int running_ = 0;
   std::vector<std::thread> threads_;
 };
 

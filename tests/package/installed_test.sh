@@ -91,7 +91,7 @@ start_server() {  # start_server PORT
   local unit=/lib/systemd/system/jov-appserver.service user line
   sed -i -e "s/^JOV_APPSERVER_PORT=.*/JOV_APPSERVER_PORT=$1/" \
     -e "s/^JOV_APPSERVER_BIND=.*/JOV_APPSERVER_BIND=127.0.0.1/" \
-    -e "s|^JOV_APPSERVER_ARGS=.*|JOV_APPSERVER_ARGS=\"--http-settings /var/lib/jov-appserver/http.xml\"|" \
+    -e "s|^JOV_APPSERVER_ARGS=\"|JOV_APPSERVER_ARGS=\"--http-settings /var/lib/jov-appserver/http.xml |" \
     /etc/default/jov-appserver
   printf '%s\n' '<?xml version="1.0" standalone="yes"?>' \
     '<DATAPACKET Version="2.0"><METADATA><FIELDS>' \
@@ -196,6 +196,9 @@ case "$mode" in
     wait_for 20 grep -q '"HttpHostAddr"="lum.loja.example"' /var/lib/jov/HKLM.reg || fail "the hive"
     log_text | grep -q "Download realizado com sucesso do arquivo $program/JovTab.exe" || fail "the log"
     log_text | grep -q 'clientlib.ini.*Prot' || fail "the log does not name the mistyped key"
+    # The start's report reached the chain's fleet.
+    wait_for 20 sh -c 'sqlite3 /var/lib/jov-appserver/fleet/fleet.db "SELECT outcome FROM fleet_report" 2>/dev/null | grep -q installed' ||
+      fail "the fleet has no report of the register's start"
     stop_launcher
     kill -TERM "$server"
     wait "$server" || fail "jov-appserver did not end cleanly on SIGTERM"

@@ -148,7 +148,8 @@ int main(int argc, char** argv) {
   }
   RaiseOpenFileLimit();
   std::string fleet_line;
-  if (fleet_db.empty()) {
+  const bool fleet_asked = !fleet_db.empty();
+  if (!fleet_asked) {
     struct stat st {};
     const std::string folder = StateFolder();
     if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -163,7 +164,12 @@ int main(int argc, char** argv) {
           appserver::fleet::ConnectionString(fleet_db), Log);
     } catch (const std::exception& error) {
       Log("cannot open the fleet store: " + std::string(error.what()));
-      return 1;
+      // A fleet store asked for must work; the default one only serves when it can, so that
+      // a state folder this user cannot write does not keep the registers' calls from being
+      // answered.
+      if (fleet_asked) return 1;
+      fleet_line = "fleet: not kept (" + fleet_db + " cannot be opened)";
+      fleet_db.clear();
     }
   }
 
