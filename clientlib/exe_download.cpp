@@ -37,26 +37,6 @@ std::string SystemText(int error) { return std::strerror(error); }
 // Text from outside, fit for a message.
 std::string Printable(const std::string& text) { return cp1252::ForLog(text, 300); }
 
-bool IsAsciiAlnum(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// A file name as one path segment: everything but the unreserved characters is encoded.
-std::string EncodeName(const std::string& name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    if (IsAsciiAlnum(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::int64_t FreeSpace(const ExeDownloadSettings& s) {
   if (s.free_space) return s.free_space(s.working_directory);
   struct statvfs fs {};
@@ -263,7 +243,7 @@ std::string FetchSignature(HttpTransport& transport, const ExeDownloadSettings& 
 void DownloadExeFile(HttpTransport& transport, const std::string& name, const std::string& local,
                      const std::string& source, const ExeDownloadSettings& s,
                      DownloadProgress* progress) {
-  const std::string url = source + EncodeName(name);
+  const std::string url = source + EncodePathSegment(name);
   const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
   PrepareWorkingFolder(s.working_directory, fail, local);
   UnnamedFile archive(s.working_directory, fail, local);

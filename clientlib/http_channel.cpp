@@ -11,24 +11,6 @@
 namespace jov {
 namespace {
 
-// Everything but the unreserved characters is percent-encoded, so that a name cannot change
-// the request line.
-std::string PathPart(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // The host as a URL's authority: a name or an IPv4 address as it is, an IPv6 address in
 // brackets; empty when it holds anything no host name or address has.
 std::string Authority(const std::string& host) {
@@ -164,8 +146,8 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   options.cancel = impl_->cancel;
   auto transport = std::make_unique<HttpTransport>(options);
   impl_->where = where;
-  impl_->base =
-      "http://" + authority + ":" + std::to_string(port) + "/" + PathPart(server_name) + "/";
+  impl_->base = "http://" + authority + ":" + std::to_string(port) + "/" +
+                EncodePathSegment(server_name) + "/";
   HttpLimits limits;
   limits.connect = impl_->timeouts.connect;
   limits.total = impl_->timeouts.connect;
@@ -196,7 +178,7 @@ std::string HttpAppServerChannel::Call(const std::string& method,
   limits.max_body = static_cast<std::int64_t>(impl_->timeouts.max_answer_bytes);
   std::string text;
   const HttpResult answer = impl_->transport->Post(
-      impl_->base + PathPart(method), body.dump(), "application/json", limits,
+      impl_->base + EncodePathSegment(method), body.dump(), "application/json", limits,
       {nullptr, [&](const char* data, std::size_t size) { text.append(data, size); }});
   if (!answer.ok()) impl_->Fail(what, answer, limits, method);
   if (answer.status != 200) {

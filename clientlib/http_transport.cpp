@@ -281,6 +281,22 @@ std::string RegisterIdentity() {
   return identity.value;
 }
 
+std::string EncodePathSegment(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string EncodeUnsafeBytes(const std::string& url) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

@@ -112,6 +112,10 @@ void SetRegisterIdentity(const std::string& filial, const std::string& caixa);
 // The X-Jov-Register value in force, empty while the codes are not known.
 std::string RegisterIdentity();
 
+// A text as one segment of a URL's path: everything but the unreserved characters (letters,
+// digits, "-", ".", "_", "~") percent-encoded, so that a name cannot change the request line.
+std::string EncodePathSegment(const std::string& text);
+
 // A URL fit for libcurl: blanks, control bytes and bytes above 127 percent-encoded, every
 // other byte as given.
 std::string EncodeUnsafeBytes(const std::string& url);
