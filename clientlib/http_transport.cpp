@@ -1,6 +1,7 @@
 #include "clientlib/http_transport.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <openssl/ssl.h>
 #include <unistd.h>
 
@@ -37,7 +38,16 @@ std::string Size(std::int64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
+// libcurl and what it brings (OpenSSL, libssh2, GnuTLS through librtmp) set up global and
+// thread-local state when loaded and at the first call, which nothing can undo: unloading them
+// with the package, when the host lets it go, would leave exit handlers and other threads'
+// thread-local blocks pointing into freed code. So they stay for the life of the process.
+const bool kCurlPinned = [] {
+  return ::dlopen("libcurl.so.4", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}();
+
 void GlobalInit() {
+  (void)kCurlPinned;
   static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   (void)done;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -103,8 +104,14 @@ class OnScreenHostTest : public HostTest {
     HostTest::TearDown();
   }
 
+  // Under the sanitizers the launcher's leaks are checked by the offscreen tests: on the xcb
+  // platform LeakSanitizer's exit-time check races with Qt's D-Bus thread, which Qt does not
+  // join at exit, and faults inside the sanitizer itself ("Tracer caught signal 11").
   std::unique_ptr<Process> RunOnScreen() {
-    return Run("JOV.EXE", {"DISPLAY=" + display->name(), "QT_QPA_PLATFORM=xcb"});
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return Run("JOV.EXE",
+               {"DISPLAY=" + display->name(), "QT_QPA_PLATFORM=xcb",
+                std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0"});
   }
 
   // From the launcher the operator enters the stand-in module, then leaves it with Escape.
@@ -138,7 +145,7 @@ TEST_F(OnScreenHostTest, TheOperatorClosesTheRealWindowWithItsAccessKey) {
   ASSERT_TRUE(
       WaitUntil([&] { return !(window = display->Window("frmEscolheSistema")).empty(); }, 10s));
   ASSERT_TRUE(display->Keys(window, {"alt+s"}));
-  EXPECT_EQ(child->Wait(10s), std::optional<int>(0));
+  EXPECT_EQ(child->Wait(10s), std::optional<int>(0)) << Logs();
 }
 
 TEST_F(OnScreenHostTest, TheOperatorEntersTheStandInModuleAndLeavesItAndSigtermEndsItWhileShown) {
