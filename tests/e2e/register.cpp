@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "tests/support/postgres_server.h"
+#include "tests/support/x_display.h"
 
 namespace jov::testing {
 namespace {
@@ -65,7 +66,10 @@ void TestRegister::PointAt(const std::string& host, int port) { WriteIni(host, p
 std::unique_ptr<Process> TestRegister::Launch(const std::string& display,
                                               const std::vector<std::string>& env) {
   std::vector<std::string> all = {
-      "JOV_HKLM=" + dir_.path() + "/HKLM.reg", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+      "JOV_HKLM=" + dir_.path() + "/HKLM.reg",
+      "DISPLAY=" + display,
+      "QT_QPA_PLATFORM=xcb",
+      RealWindowSanitizerOptions(),
       "JOV_STANDIN_LOG=" + dir_.path() + "/standins.log",
       "JOV_STANDIN_SECONDS=" + std::to_string(options_.standin_seconds)};
   all.insert(all.end(), env.begin(), env.end());

@@ -104,14 +104,9 @@ class OnScreenHostTest : public HostTest {
     HostTest::TearDown();
   }
 
-  // Under the sanitizers the launcher's leaks are checked by the offscreen tests: on the xcb
-  // platform LeakSanitizer's exit-time check races with Qt's D-Bus thread, which Qt does not
-  // join at exit, and faults inside the sanitizer itself ("Tracer caught signal 11").
   std::unique_ptr<Process> RunOnScreen() {
-    const char* asan = std::getenv("ASAN_OPTIONS");
     return Run("JOV.EXE",
-               {"DISPLAY=" + display->name(), "QT_QPA_PLATFORM=xcb",
-                std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0"});
+               {"DISPLAY=" + display->name(), "QT_QPA_PLATFORM=xcb", RealWindowSanitizerOptions()});
   }
 
   // From the launcher the operator enters the stand-in module, then leaves it with Escape.

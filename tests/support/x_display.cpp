@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -124,6 +125,11 @@ bool XDisplay::Click(const std::string& window, int x, int y) const {
                 std::to_string(y), "click", "1"},
                {"DISPLAY=" + name_}, dir_ + "/xdotool.err");
   return tool.Wait(10s) == std::optional<int>(0);
+}
+
+std::string RealWindowSanitizerOptions() {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  return std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0";
 }
 
 }  // namespace jov::testing

@@ -39,4 +39,10 @@ class XDisplay {
   bool up_ = false;
 };
 
+// The sanitizer options for a launcher shown in a real window: those of this process, less the
+// exit-time leak check. On the xcb platform LeakSanitizer's check races with Qt's D-Bus
+// thread, which Qt does not join at exit, and faults inside the sanitizer ("Tracer caught
+// signal 11"); the offscreen tests check the same launcher for leaks.
+std::string RealWindowSanitizerOptions();
+
 }  // namespace jov::testing
