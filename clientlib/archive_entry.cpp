@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "clientlib/http_transport.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 
@@ -22,11 +23,6 @@ std::string ZipErrorText(int code) {
   std::string text = zip_error_strerror(&error);
   zip_error_fini(&error);
   return text;
-}
-
-std::string Limit(std::int64_t bytes) {
-  return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
-                                : std::to_string(bytes) + " bytes";
 }
 
 }  // namespace
@@ -68,11 +64,11 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
   if (zip_stat_index(archive.get(), entry, 0, &stat) != 0) {
     throw failure(zip_strerror(archive.get()), damaged);
   }
-  const std::string too_large = "o programa passou do limite de "_w + Limit(max_bytes);
+  const std::string too_large = "o programa passou do limite de "_w + SizeText(max_bytes);
   if ((stat.valid & ZIP_STAT_SIZE) != 0) {
     if (stat.size > static_cast<zip_uint64_t>(max_bytes)) {
       throw failure("the entry has " + std::to_string(stat.size) +
-                        " bytes, more than the limit of " + Limit(max_bytes),
+                        " bytes, more than the limit of " + SizeText(max_bytes),
                     too_large);
     }
     if (reserve) reserve(static_cast<std::int64_t>(stat.size));
@@ -96,7 +92,7 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
     if (n == 0) break;
     // A size that lies cannot make the file grow without end.
     if (written + n > max_bytes) {
-      throw failure("the entry is larger than the limit of " + Limit(max_bytes), too_large);
+      throw failure("the entry is larger than the limit of " + SizeText(max_bytes), too_large);
     }
     out(buffer.data(), static_cast<std::size_t>(n));
     written += n;

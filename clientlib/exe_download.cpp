@@ -187,9 +187,7 @@ struct ProgressScope {
                                const HttpLimits& limits) {
   HttpCause cause = DescribeFailure(result, limits);
   if (result.failure == HttpFailure::kTooLarge) {
-    const std::string limit = limits.max_body % (1 << 20) == 0
-                                  ? std::to_string(limits.max_body >> 20) + " MiB"
-                                  : std::to_string(limits.max_body) + " bytes";
+    const std::string limit = SizeText(limits.max_body);
     cause.message = result.length > limits.max_body
                         ? "the archive has " + std::to_string(result.length) +
                               " bytes, more than the limit of " + limit

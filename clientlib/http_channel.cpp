@@ -108,9 +108,7 @@ struct HttpAppServerChannel::Impl {
                          const HttpLimits& limits, const std::string& what) const {
     HttpCause cause = DescribeFailure(result, limits);
     if (result.failure == HttpFailure::kTimeout && what == "the connect check") {
-      const auto ms = limits.total.count();
-      cause.message = "no answer within " + (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s"
-                                                            : std::to_string(ms) + " ms");
+      cause.message = "no answer within " + SpanText(limits.total);
     }
     if (cause.stall) {
       NoteServerStall(what + " on " + where + ": " + cause.message, what + ": " + cause.reason);

@@ -27,17 +27,6 @@ constexpr std::size_t kMaxHead = 256 * 1024;
 // What is read of an answer that is not 200 (a redirect, an error page) before it is dropped.
 constexpr std::int64_t kMaxDropped = 64 * 1024;
 
-std::string Span(std::chrono::milliseconds span) {
-  const auto ms = span.count();
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
-
-std::string Size(std::int64_t bytes) {
-  if (bytes > 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
-  if (bytes > 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
-  return std::to_string(bytes) + " bytes";
-}
-
 // libcurl and what it brings (OpenSSL, libssh2, GnuTLS through librtmp) set up global and
 // thread-local state when loaded and at the first call, which nothing can undo: unloading them
 // with the package, when the host lets it go, would leave exit handlers and other threads'
@@ -50,12 +39,6 @@ void GlobalInit() {
   (void)kCurlPinned;
   static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   (void)done;
-}
-
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return cp1252::ForLog(name, 255);
 }
 
 // A header's value: printable ASCII only, bounded.
@@ -273,6 +256,23 @@ HttpFailure FailureOf(CURLcode code, const Exchange& x, const char* words) {
 
 }  // namespace
 
+std::string SpanText(std::chrono::milliseconds span) {
+  const auto ms = span.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+std::string SizeText(std::int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes > 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string LocalHostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return cp1252::ForLog(name, 255);
+}
+
 void SetRegisterIdentity(const std::string& filial, const std::string& caixa) {
   Identity& identity = TheIdentity();
   const std::lock_guard<std::mutex> lock(identity.mutex);
@@ -341,21 +341,21 @@ HttpCause DescribeFailure(const HttpResult& r, const HttpLimits& limits) {
       return plain("the connection was refused or the host is unreachable",
                    "o servidor recusou a conexão ou não pode ser alcançado"_w);
     case HttpFailure::kConnectTimeout:
-      return stall("no connection within " + Span(limits.connect),
-                   "sem conexão em "_w + Span(limits.connect));
+      return stall("no connection within " + SpanText(limits.connect),
+                   "sem conexão em "_w + SpanText(limits.connect));
     case HttpFailure::kTimeout:
-      return stall("no complete answer within " + Span(limits.total),
-                   "o servidor não respondeu por completo em "_w + Span(limits.total));
+      return stall("no complete answer within " + SpanText(limits.total),
+                   "o servidor não respondeu por completo em "_w + SpanText(limits.total));
     case HttpFailure::kStalled:
-      return stall(
-          "less than " + Size(limits.stall_bytes_per_second) + "/s for " + Span(limits.stall_time),
-          "o servidor parou de enviar por "_w + Span(limits.stall_time));
+      return stall("less than " + SizeText(limits.stall_bytes_per_second) + "/s for " +
+                       SpanText(limits.stall_time),
+                   "o servidor parou de enviar por "_w + SpanText(limits.stall_time));
     case HttpFailure::kTooLarge:
-      return plain("the answer exceeded " + Size(limits.max_body),
-                   "a resposta passou do limite de "_w + Size(limits.max_body));
+      return plain("the answer exceeded " + SizeText(limits.max_body),
+                   "a resposta passou do limite de "_w + SizeText(limits.max_body));
     case HttpFailure::kHeadTooLarge:
-      return plain("the answer's head exceeded " + Size(kMaxHead),
-                   "o cabeçalho da resposta passou de "_w + Size(kMaxHead));
+      return plain("the answer's head exceeded " + SizeText(kMaxHead),
+                   "o cabeçalho da resposta passou de "_w + SizeText(kMaxHead));
     case HttpFailure::kClosed:
       if (r.status == 0) {
         return plain("the connection closed before the answer was complete",
@@ -454,7 +454,7 @@ struct HttpTransport::Impl {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
     // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
     // wait for "100 Continue".
-    static const std::string host = "X-Jov-Host: " + HostName();
+    static const std::string host = "X-Jov-Host: " + LocalHostName();
     curl_slist* headers = curl_slist_append(nullptr, host.c_str());
     const std::string identity = RegisterIdentity();
     if (!identity.empty()) {

@@ -104,6 +104,14 @@ class HttpTransport {
   std::unique_ptr<Impl> impl_;
 };
 
+// A bound as messages write it: "5 s" or "800 ms"; "64 MiB", "4 KiB" or "100 bytes".
+std::string SpanText(std::chrono::milliseconds span);
+std::string SizeText(std::int64_t bytes);
+
+// This machine's host name as X-Jov-Host and the update report give it (control characters
+// replaced, at most 255 bytes); empty when it cannot be told.
+std::string LocalHostName();
+
 // The register's branch and register codes for X-Jov-Register, "<CDFILIAL>/<CDCAIXA>", for
 // every later request of this process; bytes that a header cannot hold become "?". Until it is
 // called, the codes of "Mercato.cds", or else of "cdsFilialCaixa.cds", in the program folder

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -91,12 +90,6 @@ std::string IsoLocalNow() {
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d:%02d", minutes < 0 ? '-' : '+', away / 60, away % 60);
   return std::string(text) + zone;
-}
-
-std::string LocalHostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return cp1252::ForLog(name, 255);
 }
 
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,

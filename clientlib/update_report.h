@@ -28,8 +28,6 @@ struct UpdateReport {
 
 // The local time now in ISO 8601 with its offset from UTC ("2026-12-09T12:00:00-03:00").
 std::string IsoLocalNow();
-// This machine's host name, empty when it cannot be told.
-std::string LocalHostName();
 
 // The report as the JSON text "ReportUpdate" takes (plain ASCII), with "files": for each of
 // names present in program_dir, its name, stamp (its last-write time as YYYYMMDDHHNNSS, local
