@@ -483,12 +483,8 @@ TEST_F(ExeDownload, ALineThatNamesNoArchiveFailsBeforeAnythingIsFetched) {
   for (const std::string line :
        {"JovTab.exe.zip.sig=20240131235959", "JovTab.exe=20240131235959"}) {
     SCOPED_TRACE(line);
-    Error failure("none");
-    try {
-      DownloadExeFiles({line}, Base("ok"), settings_, nullptr);
-    } catch (const Error& error) {
-      failure = error;
-    }
+    const Error failure =
+        ErrorOf([&] { DownloadExeFiles({line}, Base("ok"), settings_, nullptr); });
     EXPECT_NE(std::string(failure.what()).find("not the name of a program archive"),
               std::string::npos)
         << failure.what();
@@ -531,12 +527,7 @@ TEST_F(ExeDownload, TheWorkingFolderIsPrivateToTheLauncher) {
     fs::permissions(shared, c.perms);
     ASSERT_EQ(::chown(shared.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
     settings_.working_directory = shared + "/";
-    Error failure("none");
-    try {
-      Download(Base("ok"));
-    } catch (const Error& error) {
-      failure = error;
-    }
+    const Error failure = ErrorOf([&] { Download(Base("ok")); });
     EXPECT_NE(std::string(failure.what()).find(c.cause), std::string::npos) << failure.what();
     EXPECT_NE(failure.reason().find("pasta de trabalho " + shared), std::string::npos)
         << failure.reason();

@@ -70,11 +70,10 @@ std::string FakeAppServerChannel::Call(const std::string& method,
   return Next(replies[method]);
 }
 
-void FakeUpdateReporter::Send(const UpdateReport& report, const ReportTarget& target,
-                              const std::string&, const std::vector<std::string>&) {
+void FakeUpdateReporter::Send(const UpdateReport& report, const ReportTarget&, const std::string&,
+                              const std::vector<std::string>&) {
   log_.Add("reports.Send " + report.outcome);
   sent.push_back(report);
-  targets.push_back(target);
 }
 
 }  // namespace jov::testing

@@ -104,7 +104,6 @@ class FakeUpdateReporter : public UpdateReporter {
   void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
             const std::vector<std::string>& names) override;
   std::vector<UpdateReport> sent;
-  std::vector<ReportTarget> targets;
 
  private:
   CallLog& log_;

@@ -321,10 +321,24 @@ class PromptsTest : public LauncherTest {
   bool guard_fired = false;
 };
 
+// Before typing, the window is minimised and brought back: a hide by the window system (as is
+// moving the window to another desktop) leaves the prompt waiting for its entry.
 TEST_F(PromptsTest, TheOperatorTypesBothCodesOnTheKeysAfterTheNotice) {
   std::deque<std::string> entries = {"12", "7"};
   std::vector<Prompt> prompts;
+  bool minimised = false;
   AtEveryPrompt([&] {
+    if (!minimised) {
+      minimised = true;
+      // As the window system tells it: sendEvent would take the events for the program's own.
+      QHideEvent hide;
+      QSpontaneKeyEvent::setSpontaneous(&hide);
+      QCoreApplication::instance()->notify(form.get(), &hide);
+      QShowEvent show;
+      QSpontaneKeyEvent::setSpontaneous(&show);
+      QCoreApplication::instance()->notify(form.get(), &show);
+      return;
+    }
     prompts.push_back({form->InputStep, cp1252::FromQString(form->lblCabec->text()),
                        form->InputMaxLength, fake.dialogs.shown.size(),
                        form->sbtEnter->isEnabled()});
@@ -404,36 +418,6 @@ INSTANTIATE_TEST_SUITE_P(
         EndOfWait{"FormCloses", [](Cli_jov00000::TfrmEscolheSistema& f) { f.close(); }},
         EndOfWait{"FormIsHidden", [](Cli_jov00000::TfrmEscolheSistema& f) { f.hide(); }}),
     [](const ::testing::TestParamInfo<EndOfWait>& info) { return info.param.name; });
-
-// Minimising the window, or moving it to another desktop, is a hide by the window system: the
-// prompt goes on waiting for its entry.
-TEST_F(PromptsTest, AHideByTheWindowSystemLeavesThePromptWaiting) {
-  std::deque<std::string> entries = {"12", "7"};
-  bool hidden = false;
-  AtEveryPrompt([&] {
-    if (!hidden) {
-      hidden = true;
-      // Minimised and brought back, as the window system tells it (sendEvent would take the
-      // events for the program's own).
-      QHideEvent hide;
-      QSpontaneKeyEvent::setSpontaneous(&hide);
-      QCoreApplication::instance()->notify(form.get(), &hide);
-      QShowEvent show;
-      QSpontaneKeyEvent::setSpontaneous(&show);
-      QCoreApplication::instance()->notify(form.get(), &show);
-      return;
-    }
-    if (entries.empty()) return;
-    for (char c : entries.front()) QTest::mouseClick(KeyFor(c), Qt::LeftButton);
-    entries.pop_front();
-    QTest::mouseClick(form->sbtConfirma, Qt::LeftButton);
-  });
-  form->show();
-  ASSERT_TRUE(WaitUntil([&] { return fake.log.Contains("database.Query"); }, 30s));
-  EXPECT_FALSE(guard_fired);
-  EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(fake.datasets.stored.empty()) << "the typed codes are saved";
-}
 
 }  // namespace
 }  // namespace jov::testing

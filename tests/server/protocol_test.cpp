@@ -41,6 +41,18 @@ bool IsConnectCheck(const std::string& request) {
 std::string At(int port) { return kModule + " at 127.0.0.1:" + std::to_string(port); }
 
 // A loopback port that nothing listens on any more.
+// A socket connected to 127.0.0.1:port; -1 when the connect fails.
+int Connected(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
 int RefusedPort() {
   int port = 0;
   ::close(Listener(port));
@@ -81,15 +93,19 @@ class HttpChannel : public ::testing::Test {
   void TearDown() override { ResetServerStall(); }
 };
 
+// Every request also says which register asks, as the chain's server keeps it; codes from a file
+// cannot add a header line of their own.
 TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
   ScriptedServer server(
       CallsAnswered(Answer(200, "{\"result\": \"Cora\\u00e7\\u00e3o \\u20ac\"}")));
+  SetRegisterIdentity("0001", "00\r\nX-Forged: 1");
   HttpAppServerChannel channel;
   channel.Open("127.0.0.1", server.port(), kModule);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(channel.Call("GetFileVersion", {"&Ação.exe"_w, "x\"y\\"}), "Coração €"_w);
   }
   EXPECT_EQ(channel.Call("Get Dados/Http", {}), "Coração €"_w);
+  SetRegisterIdentity("", "");
   EXPECT_EQ(server.connections(), 1) << "the calls share one keep-alive connection";
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 5u);
@@ -102,6 +118,13 @@ TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
             nlohmann::json::array({"&A\xC3\xA7\xC3\xA3o.exe", "x\"y\\"}));
   EXPECT_EQ(requests[4].rfind("POST /lum.rdmAtualizaEstrutura/Get%20Dados%2FHttp HTTP/1.1", 0), 0u)
       << "a method name cannot change the request line";
+  for (const std::string& request : requests) {
+    for (const char* header : {"\r\nUser-Agent: JovLauncher/", "\r\nX-Jov-Host: ",
+                               "\r\nX-Jov-Register: 0001/00??X-Forged: 1\r\n"}) {
+      EXPECT_NE(request.find(header), std::string::npos) << request;
+    }
+    EXPECT_EQ(request.find("\r\nX-Forged:"), std::string::npos) << request;
+  }
   channel.Close();
   EXPECT_NE(MessageOf([&] { channel.Call("GetDadosHttp", {""}); }).find("not connected"),
             std::string::npos);
@@ -160,18 +183,14 @@ TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
 // The register's own setting says which proxy its calls go through; the environment, which a
 // kiosk session may set for other programs, never does.
 TEST_F(HttpChannel, OnlyTheProxySettingSendsTheCallsThroughAProxy) {
-  struct Environment {
-    Environment() {
-      for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-        ::setenv(name, "http://127.0.0.1:1", 1);
-      }
+  static constexpr const char* kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "all_proxy",
+                                                    "ALL_PROXY"};
+  for (const char* name : kProxyVariables) ::setenv(name, "http://127.0.0.1:1", 1);
+  struct Unset {
+    ~Unset() {
+      for (const char* name : kProxyVariables) ::unsetenv(name);
     }
-    ~Environment() {
-      for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-        ::unsetenv(name);
-      }
-    }
-  } unreachable_proxy_in_the_environment;
+  } unset_afterwards;
   ScriptedServer direct(CallsAnswered(Answer(200, "{\"result\": \"direct\"}")));
   HttpAppServerChannel no_proxy(Short(), "");
   no_proxy.Open("127.0.0.1", direct.port(), kModule);
@@ -189,26 +208,6 @@ TEST_F(HttpChannel, OnlyTheProxySettingSendsTheCallsThroughAProxy) {
                               0),
             0u)
       << requests[0];
-}
-
-// The chain's server tells its registers apart by what each request carries; codes from a file
-// cannot add a header line of their own.
-TEST_F(HttpChannel, EveryRequestSaysWhichRegisterAsks) {
-  ScriptedServer server(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
-  SetRegisterIdentity("0001", "00\r\nX-Forged: 1");
-  HttpAppServerChannel channel(Short());
-  channel.Open("127.0.0.1", server.port(), kModule);
-  channel.Call("GetFileVersion", {"&x"});
-  SetRegisterIdentity("", "");
-  const std::vector<std::string> requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  for (const std::string& request : requests) {
-    EXPECT_NE(request.find("\r\nUser-Agent: JovLauncher/"), std::string::npos) << request;
-    EXPECT_NE(request.find("\r\nX-Jov-Host: "), std::string::npos) << request;
-    EXPECT_NE(request.find("\r\nX-Jov-Register: 0001/00??X-Forged: 1\r\n"), std::string::npos)
-        << request;
-    EXPECT_EQ(request.find("\r\nX-Forged:"), std::string::npos) << request;
-  }
 }
 
 TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
@@ -545,12 +544,8 @@ TEST_F(AppServerTest, BoundsEveryRequestHead) {
       {"101 lines", line + lines + "Host: x\r\nX-More: 1\r\n\r\n", "431"},
       {"a head not whole in 10 s", line + "Host: x\r\n", "408"}};
   for (const Case& c : cases) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(server->port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = Connected(server->port());
+    ASSERT_GE(fd, 0);
     const auto start = std::chrono::steady_clock::now();
     std::thread sender([&] {
       Send(fd, c.head);
@@ -599,12 +594,8 @@ TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {
 
 TEST_F(AppServerTest, ASlowClientDoesNotHoldOthersUp) {
   auto server = Start();
-  const int slow = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(server->port()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int slow = Connected(server->port());
+  ASSERT_GE(slow, 0);
   Send(slow, "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n");  // and nothing more
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Call(server->port(), "GetFileVersion", "&JovSinc.exe"), "");

@@ -219,12 +219,8 @@ TEST_F(RegistryHiveFile, AWriteThatWouldTakeTheHivePastItsReadersLimitIsRefused)
   ASSERT_TRUE(hive.OpenKey(kKey, true));
   hive.WriteString(kKey, "HttpPort", "80");
   const std::string before = TempDir::Read(path);
-  std::string reason;
-  try {
-    hive.WriteString(kKey, "HttpHostAddr", std::string(17 << 20, 'h'));
-  } catch (const Error& error) {
-    reason = error.reason();
-  }
+  const std::string reason =
+      ErrorOf([&] { hive.WriteString(kKey, "HttpHostAddr", std::string(17 << 20, 'h')); }).reason();
   EXPECT_NE(reason.find("o valor n\xe3o foi gravado"), std::string::npos) << reason;
   EXPECT_EQ(TempDir::Read(path), before);
   RegistryHive reader(path, 300);

@@ -22,6 +22,17 @@ std::string MessageOf(const std::function<void()>& action) {
   return "no error";
 }
 
+// The jov::Error the action raises, with its message and reason; Error("no error") when it
+// raises none.
+inline Error ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Error& error) {
+    return error;
+  }
+  return Error("no error");
+}
+
 // jov-appserver on a free loopback port, started with the extra arguments.
 class AppServer {
  public:
