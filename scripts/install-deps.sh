@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format ccache
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libcpp-httplib-dev libcurl4-openssl-dev nlohmann-json3-dev libzip-dev zlib1g-dev libssl-dev libbrotli-dev
+  libboost-dev libzstd-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sqlite3 postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
   iproute2 zip unzip curl openssl python3
