@@ -18,11 +18,11 @@
 #include "clientlib/download_progress.h"
 #include "clientlib/http_transport.h"
 #include "clientlib/server_stall.h"
-#include "clientlib/version_reply.h"
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
+#include "protocol/file_names.h"
 
 namespace jov {
 namespace {
@@ -342,19 +342,17 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
   const auto server_name = [&](std::size_t i) {
     return server_lines[i].substr(0, server_lines[i].find('='));
   };
-  const auto is_signature = [](const std::string& name) {
-    return cp1252::UpperAscii(name).ends_with(".ZIP.SIG");
-  };
+  const auto is_signature = [](const std::string& name) { return protocol::IsSignatureName(name); };
   std::vector<std::pair<std::string, std::string>> files;  // server name, local name
   for (std::size_t i = 0; i < server_lines.size(); ++i) {
     const std::string name = server_name(i);
-    const std::string local = LocalFileNameOf(name);
+    const std::string local = protocol::LocalFileNameOf(name);
     bool fetchable = !local.empty() && !is_signature(name);
     if (!local.empty() && is_signature(name)) {
       for (std::size_t j = 0; j < server_lines.size(); ++j) {
         const std::string other = server_name(j);
         if (!is_signature(other) &&
-            cp1252::EqualsIgnoringAsciiCase(LocalFileNameOf(other), local)) {
+            cp1252::EqualsIgnoringAsciiCase(protocol::LocalFileNameOf(other), local)) {
           fetchable = true;
         }
       }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "clientlib/downloader.h"
-#include "clientlib/version_reply.h"
 
 namespace jov {
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <nlohmann/json.hpp>
 
 #include "clientlib/http_channel.h"
 #include "platform/cp1252.h"
@@ -19,8 +18,6 @@ namespace jov {
 namespace {
 
 constexpr std::int64_t kMaxHashed = std::int64_t{1} << 30;
-// What the server keeps of a reason; a reason line is cut at 1,000 characters already.
-constexpr std::size_t kMaxReason = 600;
 
 std::string Text(const std::string& cp1252) { return cp1252::ToUtf8(cp1252); }
 
@@ -94,34 +91,28 @@ std::string IsoLocalNow() {
 
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
                        const std::vector<std::string>& names) {
-  nlohmann::json installed = nlohmann::json::array();
-  for (const std::string& name : report.installed) installed.push_back(Text(name));
-  nlohmann::json failure = nullptr;
+  protocol::Report out;
+  out.filial = Text(report.filial);
+  out.caixa = Text(report.caixa);
+  out.host = Text(report.host);
+  out.launcher = report.launcher;
+  out.started = report.started;
+  out.seconds = report.seconds;
+  out.outcome = report.outcome;
+  for (const std::string& name : report.installed) out.installed.push_back(Text(name));
   if (report.failure) {
-    failure = {{"file", Text(report.failure->first)},
-               {"reason", Text(cp1252::ForLog(report.failure->second, kMaxReason))}};
+    out.failure = protocol::ReportedFailure{
+        Text(report.failure->first),
+        Text(cp1252::ForLog(report.failure->second, protocol::kMaxReasonBytes))};
   }
-  nlohmann::json files = nlohmann::json::array();
   const std::string folder = program_dir.ends_with('/') ? program_dir : program_dir + "/";
   for (const std::string& name : names) {
-    if (const std::optional<FileFacts> facts = FactsOf(folder + name)) {
-      files.push_back({{"name", Text(name)},
-                       {"stamp", facts->stamp},
-                       {"size", facts->size},
-                       {"sha256", facts->sha256}});
+    if (std::optional<FileFacts> facts = FactsOf(folder + name)) {
+      out.files.push_back(
+          {Text(name), std::move(facts->stamp), facts->size, std::move(facts->sha256), {}});
     }
   }
-  const nlohmann::json json = {{"filial", Text(report.filial)},
-                               {"caixa", Text(report.caixa)},
-                               {"host", Text(report.host)},
-                               {"launcher", report.launcher},
-                               {"started", report.started},
-                               {"seconds", report.seconds},
-                               {"outcome", report.outcome},
-                               {"installed", installed},
-                               {"failure", failure},
-                               {"files", files}};
-  return json.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+  return protocol::WriteReport(out);
 }
 
 ThreadedUpdateReporter::~ThreadedUpdateReporter() {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/report.h"
+
 namespace jov {
 
 // One start's update. Texts are Windows-1252.
@@ -18,11 +20,11 @@ struct UpdateReport {
   std::string filial;
   std::string caixa;
   std::string host;
-  std::string launcher;                // the launcher's version
-  std::string started;                 // ISO 8601 with the register's offset
-  double seconds = 0;                  // how long the update took
-  std::string outcome = "nothing";     // "nothing", "installed" or "failed"
-  std::vector<std::string> installed;  // file names
+  std::string launcher;  // the launcher's version
+  std::string started;   // ISO 8601 with the register's offset
+  double seconds = 0;    // how long the update took
+  protocol::Outcome outcome = protocol::Outcome::kNothing;
+  std::vector<std::string> installed;                          // file names
   std::optional<std::pair<std::string, std::string>> failure;  // file, reason in Portuguese
 };
 

@@ -1,32 +1,41 @@
 // Fuzz target: any text reads as a version reply without a crash; its fields put back together
-// give the reply, no local file name it yields can leave the program folder, and a stamp
-// either decodes to a valid date and time or raises Error.
+// give the reply as far as their bounds allow, no local file name it yields can leave the
+// program folder, and a stamp either decodes to a valid date and time or raises Error.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "clientlib/version_reply.h"
 #include "platform/errors.h"
+#include "protocol/version_reply.h"
+
+namespace p = jov::protocol;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  const jov::VersionReply parts = jov::SplitVersionReply(reply);
+  const p::VersionReply parts = p::SplitVersionReply(reply);
   const std::size_t crlf = reply.find("\r\n");
   const std::size_t amp = crlf == std::string::npos ? crlf : reply.find('&', crlf + 2);
   if (amp != std::string::npos) {
     const std::string rest = reply.substr(amp + 1);
-    if (parts.source != reply.substr(0, crlf) ||
-        parts.list != reply.substr(crlf + 2, amp - crlf - 2) ||
-        parts.flag != (rest.empty() ? "0" : rest)) {
+    const std::string source = crlf <= p::kMaxSourceBytes ? reply.substr(0, crlf) : "";
+    if (parts.source != source || parts.list != reply.substr(crlf + 2, amp - crlf - 2) ||
+        parts.flag != (rest.empty() ? "0" : rest.substr(0, p::kMaxFlagBytes))) {
       std::abort();
     }
   }
-  for (const std::string& line : jov::ListLines(parts.list)) {
+  if (parts.source.size() > p::kMaxSourceBytes || parts.flag.size() > p::kMaxFlagBytes ||
+      p::ErrorReplyText(reply).size() > p::kMaxErrorTextBytes) {
+    std::abort();
+  }
+  const std::vector<std::string> lines = p::ListLines(parts.list);
+  if (lines.size() > p::kMaxListLines) std::abort();
+  for (const std::string& line : lines) {
     if (line.find_first_of("\r\n") != std::string::npos) std::abort();
-    const auto [name, stamp] = jov::NameAndValue(line);
-    const std::string local = jov::LocalFileNameOf(name);
+    const auto [name, stamp] = p::NameAndValue(line);
+    const std::string local = p::LocalFileNameOf(name);
     if (!local.empty()) {
-      if (!name.starts_with(local) || local.find_first_of("/\\") != std::string::npos ||
+      if (!name.starts_with(local) || name.size() > p::kMaxNameBytes ||
+          local.find_first_of("/\\") != std::string::npos ||
           local.find("..") != std::string::npos) {
         std::abort();
       }
@@ -35,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     try {
-      const jov::DateTime t = jov::DecodeStamp(stamp);
+      const jov::DateTime t = p::DecodeStamp(stamp);
       if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
-          t.second > 59) {
+          t.second > 59 || p::EncodeStamp(t) != stamp.substr(0, p::kStampDigits)) {
         std::abort();
       }
     } catch (const jov::Error&) {

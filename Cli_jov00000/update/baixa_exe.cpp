@@ -69,9 +69,9 @@ void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::s
                   std::vector<std::string>& downloads, std::vector<std::string>& server_lines) {
   try {
     std::optional<std::vector<jov::DirEntry>> pasta;  // listed once a name needs it
-    for (const std::string& line : jov::ListLines(list)) {
-      const auto [name, stamp] = jov::NameAndValue(line);
-      const std::string local = jov::NameBeforeZip(name);
+    for (const std::string& line : jov::protocol::ListLines(list)) {
+      const auto [name, stamp] = jov::protocol::NameAndValue(line);
+      const std::string local = jov::protocol::LocalFileNameOf(name);
       if (!IsAcceptedLocalName(local)) continue;
       const jov::DateTime server = DecodeStamp(stamp);
       if (!pasta) pasta = s.files.ListDirectory(program_dir);
@@ -109,7 +109,7 @@ std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
   const std::string to = program_dir + local;
   std::optional<jov::DateTime> stamp;
   try {
-    stamp = DecodeStamp(jov::NameAndValue(server_line).second);
+    stamp = DecodeStamp(jov::protocol::NameAndValue(server_line).second);
   } catch (const jov::Error&) {
     // only stamps that decode are listed; without one the file keeps the time of its copy
   }
@@ -142,14 +142,14 @@ std::string ArquivoDoMotivo(const std::string& reason, const std::string& fallba
 // The words of an error reply, for its reason line.
 std::string MotivoDaResposta(const std::string& name, const std::string& reply) {
   return "GetFileVersion(" + name +
-         "): o servidor respondeu com erro: " + jov::ErrorReplyText(reply);
+         "): o servidor respondeu com erro: " + jov::protocol::ErrorReplyText(reply);
 }
 
 }  // namespace
 
 bool IsAcceptedLocalName(const std::string& local_name) {
   // Never a path: an update writes only into the program directory.
-  if (jov::LocalFileNameOf(local_name + ".zip") != local_name) return false;
+  if (jov::protocol::LocalFileNameOf(local_name + ".zip") != local_name) return false;
   const std::string upper = jov::cp1252::UpperAscii(local_name);
   for (const char* prefix : kPrefixosAceitos) {
     if (upper.starts_with(prefix)) return true;
@@ -161,7 +161,7 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
                                 const std::string& program_dir, const std::string& question) {
   UpdateOutcome result;
   const auto failed = [&](const std::string& file, const std::string& reason) {
-    result.outcome = "failed";
+    result.outcome = jov::protocol::Outcome::kFailed;
     if (!result.failure) result.failure = std::make_pair(file, reason);
   };
   s.log("Conexão Lum "_w);
@@ -192,7 +192,7 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
       s.log(Motivo(jov::ReasonOf(error)));
       failed(name, jov::ReasonOf(error));
     }
-    if (jov::IsErrorReply(reply)) {
+    if (jov::protocol::IsErrorReply(reply)) {
       // An error reply carries no files and leaves the kept source and flag as they were.
       s.log("Except função GetFileVersion da Lum"_w);
       s.log("Finalizada - 3 tentativas de busca na Lum ");
@@ -234,7 +234,9 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
     failed(ArquivoDoMotivo(jov::ReasonOf(error), jov::FileNameOf(downloads[current])),
            jov::ReasonOf(error));
   }
-  if (result.outcome != "failed" && !result.installed.empty()) result.outcome = "installed";
+  if (result.outcome != jov::protocol::Outcome::kFailed && !result.installed.empty()) {
+    result.outcome = jov::protocol::Outcome::kInstalled;
+  }
   return result;
 }
 
@@ -263,7 +265,7 @@ std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
     log("Falha na conexão "_w);
     log(Motivo(jov::ReasonOf(error)));
   }
-  if (jov::IsErrorReply(reply)) {
+  if (jov::protocol::IsErrorReply(reply)) {
     // An error reply stores nothing.
     log("Except função GetFileVersion da Lum"_w);
     log("Falha na conexão "_w);
@@ -276,8 +278,8 @@ std::optional<jov::DateTime> FetchFileStamp(jov::TNetConnection& connection,
   }
   jov::DateTime stamp;
   try {
-    for (const std::string& line : jov::ListLines(SplitVersionReply(reply).list)) {
-      stamp = DecodeStamp(jov::NameAndValue(line).second);
+    for (const std::string& line : jov::protocol::ListLines(SplitVersionReply(reply).list)) {
+      stamp = DecodeStamp(jov::protocol::NameAndValue(line).second);
     }
   } catch (const jov::Error&) {
     // decoding ends at the first bad stamp; the last good one stays

@@ -9,12 +9,13 @@
 #include "clientlib/downloader.h"
 #include "clientlib/library_settings.h"
 #include "clientlib/net_connection.h"
-#include "clientlib/version_reply.h"
 #include "platform/date_time.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/process_table.h"
 #include "platform/program_launcher.h"
+#include "protocol/report.h"
+#include "protocol/version_reply.h"
 
 namespace Cli_jov00000 {
 
@@ -24,10 +25,10 @@ std::vector<std::string> ExecutaveisDoCliente();
 // Appends one line to the update log; may throw IoError.
 using UpdateLogLine = std::function<void(const std::string&)>;
 
-// The reply's reading lives in the client library.
-using jov::DecodeStamp;
-using jov::SplitVersionReply;
-using jov::VersionReply;
+// The reply's reading is the protocol's.
+using jov::protocol::DecodeStamp;
+using jov::protocol::SplitVersionReply;
+using jov::protocol::VersionReply;
 
 // Whether a file-list entry's local file name may be installed: it begins (in upper case)
 // with the name of one of the nine client executables, and it names a file of the program
@@ -55,7 +56,7 @@ struct ExeUpdateSeams {
 // open; an exception leaves it only when the log itself fails.
 // What the update of a start came to, for the report to the chain's server.
 struct UpdateOutcome {
-  std::string outcome = "nothing";     // "nothing", "installed" or "failed"
+  jov::protocol::Outcome outcome = jov::protocol::Outcome::kNothing;
   std::vector<std::string> installed;  // the local file names installed
   // The first failure: the program file it concerns (empty for the connection) and its reason.
   std::optional<std::pair<std::string, std::string>> failure;

@@ -72,7 +72,7 @@ std::string FakeAppServerChannel::Call(const std::string& method,
 
 void FakeUpdateReporter::Send(const UpdateReport& report, const ReportTarget&, const std::string&,
                               const std::vector<std::string>&) {
-  log_.Add("reports.Send " + report.outcome);
+  log_.Add("reports.Send " + std::string(protocol::OutcomeText(report.outcome)));
   sent.push_back(report);
 }
 

@@ -1,5 +1,5 @@
-// The version reply's positional splitting, the stamp and name checks, and the installation's
-// file replacement on real files.
+// The file-list name checks of the update, and the installation's file replacement on real
+// files.
 #include "Cli_jov00000/update/baixa_exe.h"
 
 #include <gtest/gtest.h>
@@ -18,25 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using jov::testing::TempDir;
 
-TEST(VersionReply, SplitsAtTheFirstLineBreakAndTheFirstAmpersand) {
-  struct Case {
-    std::string reply, source, list, flag;
-  } cases[] = {
-      {"X\r\nJovTab.exe.zip=20240131235959&0", "X", "JovTab.exe.zip=20240131235959", "0"},
-      {"X\r\na=1\r\nb=2&1&2", "X", "a=1\r\nb=2", "1&2"},
-      {"X\r\na=1&", "X", "a=1", "0"},
-      // Without CR LF the first character is lost; without "&" all the rest is the flag.
-      {"JovTab.exe.zip=1&0", "", "ovTab.exe.zip=1", "0"},
-      {"X\r\nJovTab.exe.zip=1", "X", "", "JovTab.exe.zip=1"},
-  };
-  for (const Case& c : cases) {
-    const VersionReply split = SplitVersionReply(c.reply);
-    EXPECT_EQ(split.source, c.source) << c.reply;
-    EXPECT_EQ(split.list, c.list) << c.reply;
-    EXPECT_EQ(split.flag, c.flag) << c.reply;
-  }
-}
-
 TEST(VersionReply, AcceptsOnlyTheClientExecutablesOfTheProgramDirectory) {
   for (const char* name :
        {"JovTab.exe", "JOVSERVICE.EXE", "jovsinc.exe.old", "Altera_Permissoes_Calvora.EXE"}) {
@@ -46,14 +27,6 @@ TEST(VersionReply, AcceptsOnlyTheClientExecutablesOfTheProgramDirectory) {
        {"", "Outro.exe", "ovTab.exe", "JovTab.exe/../../x", "JovTab.exe\\x", "JovTab.exe..",
         "../JovTab.exe", "JovTab.exe\r\n", "JovTab.exe\x1b[2J"}) {
     EXPECT_FALSE(IsAcceptedLocalName(name)) << name;
-  }
-}
-
-TEST(VersionReply, RefusesStampsThatNameNoTime) {
-  EXPECT_NO_THROW(DecodeStamp("20240131235959"));
-  for (const char* stamp :
-       {"2024013123595", "2024013123595x", "20240230120000", "20240131246000"}) {
-    EXPECT_THROW(DecodeStamp(stamp), jov::Error) << stamp;
   }
 }
 

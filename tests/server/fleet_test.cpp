@@ -195,7 +195,7 @@ TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
   report.launcher = "1.0.0";
   report.started = IsoLocalNow();
   report.seconds = 1.5;
-  report.outcome = "failed";
+  report.outcome = protocol::Outcome::kFailed;
   report.failure = {"JovSinc.exe", "JovSinc.exe: a assinatura n\xe3o confere com o arquivo"};
   {
     ThreadedUpdateReporter reporter;
