@@ -31,10 +31,11 @@ struct UpdateReport {
 // The local time now in ISO 8601 with its offset from UTC ("2026-12-09T12:00:00-03:00").
 std::string IsoLocalNow();
 
-// The report as the JSON text "ReportUpdate" takes (plain ASCII), with "files": for each of
-// names present in program_dir, its name, stamp (its last-write time as YYYYMMDDHHNNSS, local
-// time), size and SHA-256. Reads each file once (up to 1 GiB); one that cannot be read is left
-// out. Blocks on the disk.
+// The report as the JSON text "ReportUpdate" takes (protocol::WriteReport: plain ASCII, texts
+// cut to the bounds the server takes, the reason's control characters replaced), with "files":
+// for each of names present in program_dir, its name, stamp (its last-write time as
+// YYYYMMDDHHNNSS, local time), size and SHA-256, its version null. Reads each file once (up to
+// 1 GiB); one that cannot be read is left out. Blocks on the disk.
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
                        const std::vector<std::string>& names);
 
