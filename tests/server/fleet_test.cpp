@@ -198,9 +198,9 @@ TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
   report.seconds = 1.5;
   report.outcome = "failed";
   report.failure = {"JovSinc.exe", "JovSinc.exe: a assinatura n\xe3o confere com o arquivo"};
-  FakeSession start;
+  FakeSession register_start;
   {
-    ThreadedUpdateReporter reporter(start.session);
+    ThreadedUpdateReporter reporter(register_start.session);
     reporter.Send(report, {"127.0.0.1", server->port(), ""}, dir.path() + "/caixa",
                   {"JovSinc.exe", "JovTab.exe"});
     reporter.Wait();
@@ -219,7 +219,7 @@ TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
   AppServer old({"--updates", updates.path()}, dir.path() + "/old.log");
   const auto start = std::chrono::steady_clock::now();
   {
-    ThreadedUpdateReporter reporter(start.session);
+    ThreadedUpdateReporter reporter(register_start.session);
     reporter.Send(report, {"127.0.0.1", old.port(), ""}, dir.path() + "/caixa", {"JovTab.exe"});
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
