@@ -32,7 +32,7 @@ struct ExeDownloadSettings {
   std::string proxy;
   std::chrono::milliseconds connect_timeout{5000};
   // Less than 1 KiB/s over this long (whole seconds, at least one), from the first byte of a
-  // request, ends a download and every later one of this start.
+  // request, ends a download and, through stall, every later exchange of this start.
   std::chrono::milliseconds stall_timeout{30000};
   // The longest one file's download may take, however steadily its bytes come.
   std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
