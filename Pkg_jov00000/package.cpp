@@ -10,14 +10,15 @@
 #include <memory>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
-#include "clientlib/client_ini.h"
 #include "clientlib/dialogs_qt.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/library_services.h"
+#include "clientlib/session.h"
 #include "platform/clock_linux.h"
 #include "platform/database_qt.h"
 #include "platform/dataset_files_xml.h"
 #include "platform/file_system_linux.h"
+#include "platform/host_path_linux.h"
 #include "platform/process_table_linux.h"
 #include "platform/program_launcher_linux.h"
 #include "platform/registry_hive.h"
@@ -25,32 +26,32 @@
 
 namespace {
 
-// The package and the client library take every path from one host path, the library's.
-jov::HostPath& RealHostPath() { return jov::LibraryHostPath(); }
-
-// Unit initialization and finalization run when the package is loaded and unloaded.
+// Unit initialization and finalization run when the package is loaded and unloaded. The
+// package and the client library take every path from the unit's host path.
 struct Unit {
-  Unit() { Cli_jov00000::InicializaUnidade(RealHostPath()); }
+  Unit() { Cli_jov00000::InicializaUnidade(host); }
   ~Unit() { Cli_jov00000::FinalizaUnidade(); }
+  jov::HostPathLinux host;
 } unit;
 
-// The real services, alive for one showing of the launcher.
+// The real services, alive for one showing of the launcher: one start's session.
 struct RealServices {
+  jov::ClockLinux clock;
+  jov::Session session{unit.host, clock};
   jov::ProcessTableLinux processes;
   jov::ProgramLauncherLinux programs{Cli_jov00000::DirJov};
   jov::FileSystemLinux files;
   jov::RegistryHive registry{jov::DefaultHivePath()};
-  jov::ClockLinux clock;
   jov::DialogsQt dialogs;
   jov::DatabaseQt database;
   jov::DatasetFilesXml datasets;
   jov::TaskbarLinux taskbar;
-  jov::LibrarySettingsReal library;
-  jov::ModuleLoaderReal modules;
-  jov::ConsoleRunnerReal console;
-  jov::DownloaderReal downloads;
-  jov::HttpAppServerChannel server;
-  jov::ThreadedUpdateReporter reports;
+  jov::LibrarySettingsReal library{session};
+  jov::ModuleLoaderReal modules{session.ProgramDirectory()};
+  jov::ConsoleRunnerReal console{session.ProgramDirectory()};
+  jov::DownloaderReal downloads{session};
+  jov::HttpAppServerChannel server{session};
+  jov::ThreadedUpdateReporter reports{session};
 
   jov::Services services{.processes = processes,
                          .programs = programs,
@@ -61,7 +62,7 @@ struct RealServices {
                          .database = database,
                          .datasets = datasets,
                          .taskbar = taskbar,
-                         .host = RealHostPath(),
+                         .host = unit.host,
                          .library = library,
                          .modules = modules,
                          .console = console,
@@ -74,7 +75,7 @@ struct RealServices {
 std::unique_ptr<QApplication> EnsureApplication() {
   if (QCoreApplication::instance() != nullptr) return nullptr;
   static int argc = 1;
-  static std::string name = jov::FileNameOf(RealHostPath().ExecutablePath());
+  static std::string name = jov::FileNameOf(unit.host.ExecutablePath());
   static char* argv[] = {name.data(), nullptr};
   return std::make_unique<QApplication>(argc, argv);
 }

@@ -24,6 +24,7 @@
 #include "bench/spawn.h"
 #include "clientlib/exe_download.h"
 #include "clientlib/http_channel.h"
+#include "clientlib/server_stall.h"
 #include "platform/file_system_linux.h"
 #include "platform/process_table_linux.h"
 #include "platform/program_launcher_linux.h"
@@ -56,6 +57,7 @@ class Settings : public jov::LibrarySettings {
   std::string WorkingDirectory() override { return work_; }
   std::string WebURL() override { return "127.0.0.1"; }
   int WebPort() override { return 0; }
+  std::string Proxy() override { return {}; }
   std::string DriveC() override { return "/"; }
   std::string ConnectionString() override { return {}; }
 
@@ -118,7 +120,8 @@ Setup& Shared() {
 
 void BM_LauncherUpdatesNineFiles(benchmark::State& state) {
   Setup& setup = Shared();
-  jov::HttpAppServerChannel channel;
+  jov::ServerStall stall;
+  jov::HttpAppServerChannel channel({}, stall);
   jov::TNetConnection connection(channel);
   connection.ServerName = "lum.rdmAtualizaEstrutura";
   connection.Host = "127.0.0.1";
@@ -129,6 +132,7 @@ void BM_LauncherUpdatesNineFiles(benchmark::State& state) {
   Answers dialogs;
   jov::ExeDownloadSettings settings;
   settings.working_directory = setup.root + "/work/";
+  settings.stall = &stall;
   jov::SettingsDownloader downloads(settings);
   Settings library(setup.root + "/work/");
   std::string log;

@@ -4,7 +4,6 @@
 
 #include <map>
 
-#include "clientlib/client_ini.h"
 #include "platform/errors.h"
 
 namespace Calvora {
@@ -17,12 +16,8 @@ std::map<std::string, void*>& LoadedModules() {
 
 }  // namespace
 
-std::string WorkingDirectory() { return jov::CurrentClientIni().working_directory; }
-std::string WebURL() { return jov::CurrentClientIni().host; }
-int WebPort() { return jov::CurrentClientIni().port; }
-
-void LoadBPL_JOVINI(const std::string& code, bool flag) {
-  const std::string path = jov::ProgramDirectory() + "/" + code + ".bpl";
+void LoadBPL_JOVINI(const std::string& program_dir, const std::string& code, bool flag) {
+  const std::string path = program_dir + "/" + code + ".bpl";
   void* handle = LoadedModules().count(code) ? LoadedModules()[code] : nullptr;
   if (handle == nullptr) {
     handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

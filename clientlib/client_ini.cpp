@@ -7,8 +7,6 @@
 
 #include "platform/base64.h"
 #include "platform/cp1252.h"
-#include "platform/host_path.h"
-#include "platform/host_path_linux.h"
 #include "platform/system_text.h"
 
 namespace jov {
@@ -119,28 +117,6 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
     if (folder->empty() || folder->back() != '/') *folder += '/';
   }
   return ini;
-}
-
-namespace {
-HostPath* routed_host = nullptr;
-}  // namespace
-
-HostPath& LibraryHostPath() {
-  static HostPathLinux running;
-  return routed_host != nullptr ? *routed_host : running;
-}
-
-HostPath* UseHostPath(HostPath* host) {
-  HostPath* before = routed_host;
-  routed_host = host;
-  return before;
-}
-
-std::string ProgramDirectory() { return DirectoryOf(LibraryHostPath().ExecutablePath()); }
-
-ClientIni CurrentClientIni() {
-  const std::string dir = ProgramDirectory();
-  return ReadClientIni(dir + "/clientlib.ini", dir);
 }
 
 }  // namespace jov

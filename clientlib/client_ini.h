@@ -30,20 +30,4 @@ struct ClientIni {
 // program_dir. Never throws.
 ClientIni ReadClientIni(const std::string& path, const std::string& program_dir);
 
-class HostPath;
-
-// The host path the client library takes the program directory from: the running
-// executable's (HostPathLinux) unless UseHostPath routed it elsewhere.
-HostPath& LibraryHostPath();
-// Routes the library's program directory through host, which must outlive its use (a test's
-// FakeHostPath); nullptr goes back to the running executable. Returns the one used before
-// (nullptr for the running executable's). Not thread-safe: call it on the UI thread.
-HostPath* UseHostPath(HostPath* host);
-
-// The program directory: the folder of LibraryHostPath()'s executable.
-std::string ProgramDirectory();
-
-// clientlib.ini of the program directory, read now: a changed file counts at the next call.
-ClientIni CurrentClientIni();
-
 }  // namespace jov

@@ -182,9 +182,9 @@ struct ProgressScope {
 
 // Raises the failure of an exchange for the file local; a time bound that ran out marks the
 // server stalled.
-[[noreturn]] void FailExchange(const std::string& fail, const std::string& local,
-                               const std::string& what, const HttpResult& result,
-                               const HttpLimits& limits) {
+[[noreturn]] void FailExchange(const ExeDownloadSettings& s, const std::string& fail,
+                               const std::string& local, const std::string& what,
+                               const HttpResult& result, const HttpLimits& limits) {
   HttpCause cause = DescribeFailure(result, limits);
   if (result.failure == HttpFailure::kTooLarge) {
     const std::string limit = SizeText(limits.max_body);
@@ -194,9 +194,9 @@ struct ProgressScope {
                         : "the archive is larger than the limit of " + limit;
     cause.reason = "o arquivo compactado passou do limite de "_w + limit;
   }
-  if (cause.stall) {
-    NoteServerStall("the download of " + what + ": " + cause.message,
-                    "o download de "_w + local + ": " + cause.reason);
+  if (cause.stall && s.stall != nullptr) {
+    s.stall->Note("the download of " + what + ": " + cause.message,
+                  "o download de "_w + local + ": " + cause.reason);
   }
   throw Error(fail + cause.message, local + ": " + cause.reason);
 }
@@ -229,7 +229,7 @@ std::string FetchSignature(HttpTransport& transport, const ExeDownloadSettings& 
     throw Error(fail + "the signature is larger than 4 KiB",
                 local + ": a assinatura no servidor tem mais de 4 KiB"_w);
   }
-  if (!result.ok()) FailExchange(fail, local, name + ".sig", result, limits);
+  if (!result.ok()) FailExchange(s, fail, local, name + ".sig", result, limits);
   if (result.status != 200) {
     throw SignatureError("Cannot install " + name + ": no signature at " + Printable(url),
                          local + ": o servidor não tem a assinatura "_w + Printable(name) +
@@ -264,7 +264,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
                          progress->Advance(shown.reported);
                        }
                      }});
-  if (!result.ok()) FailExchange(fail, local, name, result, limits);
+  if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
   if (result.status != 200) {
     throw Error(fail + "the server answered HTTP " + std::to_string(result.status),
                 local + ": o servidor respondeu HTTP " + std::to_string(result.status) + " para " +
@@ -328,12 +328,12 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini) {
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths) {
-  const auto refuse_after_stall = [](const std::string& what, const std::string& local) {
-    if (ServerHasStalled()) {
+  const auto refuse_after_stall = [&](const std::string& what, const std::string& local) {
+    if (settings.stall != nullptr && settings.stall->Stalled()) {
       throw Error("Cannot download " + what + ": the server stopped answering earlier (" +
-                      ServerStallCause() + ")",
+                      settings.stall->Cause() + ")",
                   local + ": o servidor parou de responder antes nesta partida ("_w +
-                      ServerStallReason() + ")");
+                      settings.stall->Reason() + ")");
     }
   };
   // Every line first: one that names no archive to fetch fails the call before any download.
@@ -371,6 +371,8 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
   HttpTransport::Options options;
   options.proxy = settings.proxy;
   options.ca_file = settings.ca_file;
+  options.host_name = settings.host_name;
+  options.identity = settings.identity;
   HttpTransport transport(options);
   for (const auto& [name, local] : files) {
     refuse_after_stall(Printable(name), local);

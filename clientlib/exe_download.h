@@ -13,6 +13,8 @@
 namespace jov {
 
 class DownloadProgress;
+class RegisterIdentity;
+class ServerStall;
 struct ClientIni;
 
 struct ExeDownloadSettings {
@@ -29,11 +31,16 @@ struct ExeDownloadSettings {
   std::string proxy;
   std::chrono::milliseconds connect_timeout{5000};
   // Less than 1 KiB/s over this long (whole seconds, at least one), from the first byte of a
-  // request, ends a download and every later one of this start.
+  // request, ends a download and, through stall, every later exchange of this start.
   std::chrono::milliseconds stall_timeout{30000};
   // The longest one file's download may take, however steadily its bytes come.
   std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
   int max_redirects = 5;
+  // The start's stall state, noted and heeded; nullptr: a call remembers nothing for the next.
+  ServerStall* stall = nullptr;
+  // Who asks (X-Jov-Host, X-Jov-Register); the identity, when given, outlives the call.
+  std::string host_name;
+  const RegisterIdentity* identity = nullptr;
   // Free bytes in a folder; empty: statvfs. Tests put a small disk in its place.
   std::function<std::int64_t(const std::string& folder)> free_space;
 };
@@ -50,11 +57,11 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 // downloaded, checked and unpacked through one unnamed file that no other program can reach.
 // A line this does not fetch (an archive's signature "<name>.zip.sig" listed without its
 // archive, a name without an archive) fails the call before anything is fetched. Fails at once when
-// the server has stalled earlier in this start. progress, when given, is told about each archive as
-// its bytes arrive. Blocks per file for at most total_timeout (plus connect_timeout for each
-// redirect). Throws Error naming the file and the cause, with a Portuguese reason that names
-// the program file (SignatureError for a missing or refused signature, IoError for the
-// working folder); whatever fails, no temporary of this call is left behind.
+// the settings' stall state says the server stalled earlier in this start. progress, when given, is
+// told about each archive as its bytes arrive. Blocks per file for at most total_timeout (plus
+// connect_timeout for each redirect). Throws Error naming the file and the cause, with a Portuguese
+// reason that names the program file (SignatureError for a missing or refused signature, IoError
+// for the working folder); whatever fails, no temporary of this call is left behind.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths = {});

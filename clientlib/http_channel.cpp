@@ -1,10 +1,11 @@
 #include "clientlib/http_channel.h"
 
 #include <nlohmann/json.hpp>
+#include <utility>
 
-#include "clientlib/client_ini.h"
 #include "clientlib/http_transport.h"
 #include "clientlib/server_stall.h"
+#include "clientlib/session.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 
@@ -87,19 +88,21 @@ class ResultReader : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 struct HttpAppServerChannel::Impl {
+  Impl(HttpTransport::Options options, ServerStall& stall, Timeouts timeouts)
+      : options(std::move(options)), stall(stall), timeouts(timeouts) {}
+
+  HttpTransport::Options options;
+  ServerStall& stall;
   Timeouts timeouts;
-  std::optional<std::string> proxy;
-  const std::atomic<bool>* cancel = nullptr;
   std::unique_ptr<HttpTransport> transport;
   std::string base;   // "http://host:port/<server name>/"
   std::string where;  // "lum.x at host:port", for messages
 
-  // Fails at once when an earlier exchange of this process ran out of time.
-  static void RefuseAfterStall(const std::string& failure) {
-    if (ServerHasStalled()) {
-      throw Error(
-          failure + "the server stopped answering earlier (" + ServerStallCause() + ")",
-          "o servidor parou de responder antes nesta partida ("_w + ServerStallReason() + ")");
+  // Fails at once when an earlier exchange sharing the stall state ran out of time.
+  void RefuseAfterStall(const std::string& failure) const {
+    if (stall.Stalled()) {
+      throw Error(failure + "the server stopped answering earlier (" + stall.Cause() + ")",
+                  "o servidor parou de responder antes nesta partida ("_w + stall.Reason() + ")");
     }
   }
 
@@ -111,21 +114,18 @@ struct HttpAppServerChannel::Impl {
       cause.message = "no answer within " + SpanText(limits.total);
     }
     if (cause.stall) {
-      NoteServerStall(what + " on " + where + ": " + cause.message, what + ": " + cause.reason);
+      stall.Note(what + " on " + where + ": " + cause.message, what + ": " + cause.reason);
     }
     throw Error(failure + cause.message, cause.reason);
   }
 };
 
-HttpAppServerChannel::HttpAppServerChannel() : HttpAppServerChannel(Timeouts{}) {}
+HttpAppServerChannel::HttpAppServerChannel(HttpTransport::Options options, ServerStall& stall,
+                                           Timeouts timeouts)
+    : impl_(std::make_unique<Impl>(std::move(options), stall, timeouts)) {}
 
-HttpAppServerChannel::HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy,
-                                           const std::atomic<bool>* cancel)
-    : impl_(std::make_unique<Impl>()) {
-  impl_->timeouts = timeouts;
-  impl_->proxy = std::move(proxy);
-  impl_->cancel = cancel;
-}
+HttpAppServerChannel::HttpAppServerChannel(Session& session, Timeouts timeouts)
+    : HttpAppServerChannel(session.TransportOptions(), session.Stall(), timeouts) {}
 
 HttpAppServerChannel::~HttpAppServerChannel() = default;
 
@@ -138,11 +138,8 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   if (authority.empty() || port <= 0 || port > 65535) {
     throw Error(failure + "no server address", "o endereço do servidor não é válido"_w);
   }
-  Impl::RefuseAfterStall(failure);
-  HttpTransport::Options options;
-  options.proxy = impl_->proxy ? *impl_->proxy : CurrentClientIni().proxy;
-  options.cancel = impl_->cancel;
-  auto transport = std::make_unique<HttpTransport>(options);
+  impl_->RefuseAfterStall(failure);
+  auto transport = std::make_unique<HttpTransport>(impl_->options);
   impl_->where = where;
   impl_->base = "http://" + authority + ":" + std::to_string(port) + "/" +
                 EncodePathSegment(server_name) + "/";
@@ -167,7 +164,7 @@ std::string HttpAppServerChannel::Call(const std::string& method,
     throw Error("Cannot call " + method + ": not connected", "sem conexão com o servidor"_w);
   }
   const std::string what = "Call " + method + " on " + impl_->where + " failed: ";
-  Impl::RefuseAfterStall(what);
+  impl_->RefuseAfterStall(what);
   nlohmann::json body = nlohmann::json::array();
   for (const std::string& arg : args) body.push_back(cp1252::ToUtf8(arg));
   HttpLimits limits;

@@ -1,16 +1,25 @@
 // AppServerChannel over HTTP/1.1: the application server's protocol.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "clientlib/app_server_channel.h"
+#include "clientlib/http_transport.h"
 
 namespace jov {
+
+class ServerStall;
+class Session;
+
+// The bounds of a channel's exchanges.
+struct ChannelTimeouts {
+  std::chrono::milliseconds connect{5000};
+  std::chrono::milliseconds answer{30000};
+  std::size_t max_answer_bytes = std::size_t{64} << 20;
+};
 
 // Open checks GET /<server name>/ for 200; Call posts a JSON array of the arguments to
 // /<server name>/<method> and takes "result" from the JSON object answered with 200. Texts
@@ -21,25 +30,20 @@ namespace jov {
 // limit (name lookup, connection and answer together), Call for at most the answer limit (from
 // sending the request to the answer's last byte, a reconnect included), and an answer body
 // larger than the size limit ends the call; the JSON answer is read without building it, at
-// most 64 levels deep. Once an Open or a Call of this process has run out of time, the later
-// ones fail at once (see clientlib/server_stall.h); a refused connection is no stall. Failures
-// raise Error with a Portuguese reason for the log. Goes through a proxy only when the
-// proxy setting names one.
+// most 64 levels deep. Once an Open or a Call sharing the channel's stall state has run out of
+// time, the later ones fail at once (see clientlib/server_stall.h); a refused connection is no
+// stall. Failures raise Error with a Portuguese reason for the log. Goes through a proxy only
+// when the options name one.
 class HttpAppServerChannel : public AppServerChannel {
  public:
-  struct Timeouts {
-    std::chrono::milliseconds connect{5000};
-    std::chrono::milliseconds answer{30000};
-    std::size_t max_answer_bytes = std::size_t{64} << 20;
-  };
+  using Timeouts = ChannelTimeouts;
 
-  HttpAppServerChannel();
-  // proxy: libcurl's proxy syntax, empty for none; nothing: clientlib.ini's [Server] Proxy,
-  // read at each Open.
-  // cancel, when given and set from another thread, ends the exchange in flight within a
-  // second.
-  explicit HttpAppServerChannel(Timeouts timeouts, std::optional<std::string> proxy = std::nullopt,
-                                const std::atomic<bool>* cancel = nullptr);
+  // options: the transport's (proxy, who asks, cancel: set from another thread, it ends the
+  // exchange in flight within a second). stall is noted and heeded; it and what options point
+  // to must outlive the channel.
+  HttpAppServerChannel(HttpTransport::Options options, ServerStall& stall, Timeouts timeouts = {});
+  // The start's channel: its proxy, host name, identity and stall.
+  explicit HttpAppServerChannel(Session& session, Timeouts timeouts = {});
   ~HttpAppServerChannel() override;
   void Open(const std::string& host, int port, const std::string& server_name) override;
   void Close() override;

@@ -8,12 +8,9 @@
 #include <climits>
 #include <cstring>
 #include <exception>
-#include <mutex>
 
-#include "clientlib/client_ini.h"
+#include "clientlib/register_identity.h"
 #include "platform/cp1252.h"
-#include "platform/data_packet.h"
-#include "platform/file_bytes.h"
 
 #ifndef JOV_VERSION
 #define JOV_VERSION "0"
@@ -39,49 +36,6 @@ void GlobalInit() {
   (void)kCurlPinned;
   static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   (void)done;
-}
-
-// A header's value: printable ASCII only, bounded.
-std::string HeaderSafe(const std::string& text) {
-  std::string out = text.substr(0, 64);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
-  }
-  return out;
-}
-
-struct Identity {
-  std::mutex mutex;
-  bool set = false;  // by SetRegisterIdentity, or found in a file
-  std::string value;
-};
-
-Identity& TheIdentity() {
-  static Identity identity;
-  return identity;
-}
-
-// The codes of the program folder's data files, the point-of-sale's first; empty when neither
-// names them.
-std::string IdentityFromFiles() {
-  const std::string dir = ProgramDirectory();
-  for (const char* file : {"/Mercato.cds", "/cdsFilialCaixa.cds"}) {
-    try {
-      const Dataset data = ParseDataPacket(ReadFileBytes(dir + file, 1 << 20), dir + file);
-      if (data.rows.empty()) continue;
-      const auto& row = data.rows.front();
-      const auto filial = row.find("CDFILIAL");
-      const auto caixa = row.find("CDCAIXA");
-      if (filial == row.end() || caixa == row.end() || !filial->second || !caixa->second ||
-          filial->second->empty() || caixa->second->empty()) {
-        continue;
-      }
-      return HeaderSafe(*filial->second) + "/" + HeaderSafe(*caixa->second);
-    } catch (const std::exception&) {
-      // a missing or unreadable file names nobody
-    }
-  }
-  return {};
 }
 
 bool IsRedirect(int status) {
@@ -273,24 +227,6 @@ std::string LocalHostName() {
   return cp1252::ForLog(name, 255);
 }
 
-void SetRegisterIdentity(const std::string& filial, const std::string& caixa) {
-  Identity& identity = TheIdentity();
-  const std::lock_guard<std::mutex> lock(identity.mutex);
-  identity.set = true;
-  identity.value = filial.empty() || caixa.empty() ? std::string()
-                                                   : HeaderSafe(filial) + "/" + HeaderSafe(caixa);
-}
-
-std::string RegisterIdentity() {
-  Identity& identity = TheIdentity();
-  const std::lock_guard<std::mutex> lock(identity.mutex);
-  if (!identity.set) {
-    identity.value = IdentityFromFiles();
-    identity.set = !identity.value.empty();
-  }
-  return identity.value;
-}
-
 std::string EncodePathSegment(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -454,9 +390,9 @@ struct HttpTransport::Impl {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
     // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
     // wait for "100 Continue".
-    static const std::string host = "X-Jov-Host: " + LocalHostName();
-    curl_slist* headers = curl_slist_append(nullptr, host.c_str());
-    const std::string identity = RegisterIdentity();
+    curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());
+    const std::string identity =
+        options.identity != nullptr ? options.identity->Value() : std::string();
     if (!identity.empty()) {
       headers = curl_slist_append(headers, ("X-Jov-Register: " + identity).c_str());
     }

@@ -73,9 +73,11 @@ struct HttpCause {
 };
 HttpCause DescribeFailure(const HttpResult& result, const HttpLimits& limits);
 
+class RegisterIdentity;
+
 // One libcurl handle: calls made through one transport reuse its connection. Not thread-safe;
-// use one per thread. Every request carries the launcher's User-Agent, X-Jov-Host and, once the
-// register's codes are known, X-Jov-Register.
+// use one per thread. Every request carries the launcher's User-Agent, X-Jov-Host (the options'
+// host name) and, once the options' identity knows the register's codes, X-Jov-Register.
 class HttpTransport {
  public:
   struct Options {
@@ -83,6 +85,10 @@ class HttpTransport {
     std::string ca_file;  // PEM authorities for https; empty: the system's store
     // Set from another thread, ends the exchange in flight within a second (kAborted).
     const std::atomic<bool>* cancel = nullptr;
+    // Who asks, as the chain's server keeps it: this machine's name (LocalHostName, read once
+    // per start) and the register's codes; the identity, when given, must outlive the transport.
+    std::string host_name;
+    const RegisterIdentity* identity = nullptr;
   };
   HttpTransport();
   explicit HttpTransport(Options options);
@@ -109,16 +115,8 @@ std::string SpanText(std::chrono::milliseconds span);
 std::string SizeText(std::int64_t bytes);
 
 // This machine's host name as X-Jov-Host and the update report give it (control characters
-// replaced, at most 255 bytes); empty when it cannot be told.
+// replaced, at most 255 bytes); empty when it cannot be told. Asks the system at each call.
 std::string LocalHostName();
-
-// The register's branch and register codes for X-Jov-Register, "<CDFILIAL>/<CDCAIXA>", for
-// every later request of this process; bytes that a header cannot hold become "?". Until it is
-// called, the codes of "Mercato.cds", or else of "cdsFilialCaixa.cds", in the program folder
-// are taken (read once, at the first request that finds them). Thread-safe.
-void SetRegisterIdentity(const std::string& filial, const std::string& caixa);
-// The X-Jov-Register value in force, empty while the codes are not known.
-std::string RegisterIdentity();
 
 // A text as one segment of a URL's path: everything but the unreserved characters (letters,
 // digits, "-", ".", "_", "~") percent-encoded, so that a name cannot change the request line.

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <memory>
 
-#include "clientlib/client_ini.h"
 #include "clientlib/download_progress_window.h"
 #include "clientlib/exe_download.h"
 #include "platform/child_process_linux.h"
@@ -31,8 +30,8 @@ std::string BatchPath(const std::string& command_line) {
 }  // namespace
 
 // The same, with the time limit given; a hung tool is ended with its whole process group.
-std::string GetDosOutput(const std::string& command_line, const std::string& /*drive*/,
-                         std::chrono::milliseconds limit) {
+std::string GetDosOutput(const std::string& program_dir, const std::string& command_line,
+                         const std::string& /*drive*/, std::chrono::milliseconds limit) {
   const std::string path = BatchPath(command_line);
   if (path.empty()) throw jov::Error("Cannot run " + command_line + ": no batch file given");
   if (::access(path.c_str(), R_OK) != 0) {
@@ -40,7 +39,7 @@ std::string GetDosOutput(const std::string& command_line, const std::string& /*d
   }
   jov::ChildOptions options;
   options.capture_output = true;
-  options.environment = jov::EnvironmentWithPathFirst(jov::ProgramDirectory() + "/bin");
+  options.environment = jov::EnvironmentWithPathFirst(program_dir + "/bin");
   options.timeout_ms = static_cast<int>(limit.count());
   // The path is one argument of the shell, never parsed by it.
   jov::ChildResult result = jov::RunChild({"/bin/sh", path}, options);
@@ -48,15 +47,17 @@ std::string GetDosOutput(const std::string& command_line, const std::string& /*d
   return result.output;
 }
 
-std::string GetDosOutput(const std::string& command_line, const std::string& drive) {
-  return GetDosOutput(command_line, drive, std::chrono::seconds(30));
+std::string GetDosOutput(const std::string& program_dir, const std::string& command_line,
+                         const std::string& drive) {
+  return GetDosOutput(program_dir, command_line, drive, std::chrono::seconds(30));
 }
 
 }  // namespace Jov_requisicaohttp
 
 namespace Dwnldftp {
 
-void GetExeFile(const std::vector<std::string>& local_paths,
+void GetExeFile(const jov::ExeDownloadSettings& settings,
+                const std::vector<std::string>& local_paths,
                 const std::vector<std::string>& server_lines, const std::string& source,
                 bool& flag) {
   // The server lines say what to fetch; it lands in the working folder under the local
@@ -67,9 +68,7 @@ void GetExeFile(const std::vector<std::string>& local_paths,
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
     window = std::make_unique<jov::DownloadProgressWindow>();
   }
-  jov::DownloadExeFiles(server_lines, source,
-                        jov::ExeDownloadSettingsFromIni(jov::CurrentClientIni()), window.get(),
-                        local_paths);
+  jov::DownloadExeFiles(server_lines, source, settings, window.get(), local_paths);
   flag = true;
 }
 

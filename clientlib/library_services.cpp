@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "clientlib/calvora.h"
-#include "clientlib/client_ini.h"
-#include "clientlib/geraljov.h"
+#include "clientlib/exe_download.h"
 #include "clientlib/jov_requisicaohttp.h"
+#include "clientlib/session.h"
 #include "platform/cp1252.h"
 #include "platform/host_path.h"
 #include "platform/registry_hive.h"
@@ -17,15 +17,20 @@
 
 namespace jov {
 
-std::string LibrarySettingsReal::WorkingDirectory() { return Calvora::WorkingDirectory(); }
-std::string LibrarySettingsReal::WebURL() { return Calvora::WebURL(); }
-int LibrarySettingsReal::WebPort() { return Calvora::WebPort(); }
-std::string LibrarySettingsReal::DriveC() { return CurrentClientIni().drive_c; }
-std::string LibrarySettingsReal::ConnectionString() { return Geraljov::_GetStringConexJov(""); }
+std::string LibrarySettingsReal::WorkingDirectory() {
+  return session_.Settings().working_directory;
+}
+std::string LibrarySettingsReal::WebURL() { return session_.Settings().host; }
+int LibrarySettingsReal::WebPort() { return session_.Settings().port; }
+std::string LibrarySettingsReal::Proxy() { return session_.Settings().proxy; }
+std::string LibrarySettingsReal::DriveC() { return session_.Settings().drive_c; }
+std::string LibrarySettingsReal::ConnectionString() {
+  return session_.Settings().connection_string;
+}
 
 std::vector<std::string> LibrarySettingsReal::StartProblems() {
-  std::vector<std::string> problems = CurrentClientIni().problems;
-  for (std::string& line : FolderProblems(ProgramDirectory(), DefaultHivePath())) {
+  std::vector<std::string> problems = session_.Settings().problems;
+  for (std::string& line : FolderProblems(session_.ProgramDirectory(), DefaultHivePath())) {
     problems.push_back(std::move(line));
   }
   return problems;
@@ -63,19 +68,23 @@ std::vector<std::string> FolderProblems(const std::string& program_dir,
 }
 
 void ModuleLoaderReal::Load(const std::string& code, bool flag) {
-  Calvora::LoadBPL_JOVINI(code, flag);
+  Calvora::LoadBPL_JOVINI(program_dir_, code, flag);
 }
 void ModuleLoaderReal::Unload(const std::string& code) { Calvora::UnLoadBPL(code); }
 
 std::string ConsoleRunnerReal::GetDosOutput(const std::string& command_line,
                                             const std::string& drive) {
-  return Jov_requisicaohttp::GetDosOutput(command_line, drive);
+  return Jov_requisicaohttp::GetDosOutput(program_dir_, command_line, drive);
 }
 
 void DownloaderReal::GetExeFile(const std::vector<std::string>& local_paths,
                                 const std::vector<std::string>& server_lines,
                                 const std::string& source, bool& flag) {
-  Dwnldftp::GetExeFile(local_paths, server_lines, source, flag);
+  ExeDownloadSettings settings = ExeDownloadSettingsFromIni(session_.Settings());
+  settings.stall = &session_.Stall();
+  settings.host_name = session_.HostName();
+  settings.identity = &session_.Identity();
+  Dwnldftp::GetExeFile(settings, local_paths, server_lines, source, flag);
 }
 
 }  // namespace jov

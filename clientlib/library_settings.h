@@ -14,6 +14,8 @@ class LibrarySettings {
   // The application server's host name or address, as configured (not checked).
   virtual std::string WebURL() = 0;
   virtual int WebPort() = 0;
+  // The proxy to the server in libcurl's syntax; empty for none, whatever the environment says.
+  virtual std::string Proxy() = 0;
   // The root under which the "C:\\..." folders are taken, ending with "/".
   virtual std::string DriveC() = 0;
   // The database connection string (Qt SQL provider and data source).

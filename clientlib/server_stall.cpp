@@ -1,60 +1,28 @@
 #include "clientlib/server_stall.h"
 
-#include <mutex>
-
 namespace jov {
-namespace {
 
-std::mutex& Guard() {
-  static std::mutex guard;
-  return guard;
+bool ServerStall::Stalled() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return stalled_;
 }
 
-std::string& Cause() {
-  static std::string cause;
-  return cause;
+void ServerStall::Note(const std::string& why, const std::string& reason) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (stalled_) return;
+  stalled_ = true;
+  cause_ = why;
+  reason_ = reason;
 }
 
-std::string& Reason() {
-  static std::string reason;
-  return reason;
+std::string ServerStall::Cause() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return cause_;
 }
 
-bool& Stalled() {
-  static bool stalled = false;
-  return stalled;
-}
-
-}  // namespace
-
-bool ServerHasStalled() {
-  std::lock_guard<std::mutex> lock(Guard());
-  return Stalled();
-}
-
-void NoteServerStall(const std::string& why, const std::string& reason) {
-  std::lock_guard<std::mutex> lock(Guard());
-  if (Stalled()) return;
-  Stalled() = true;
-  Cause() = why;
-  Reason() = reason;
-}
-
-std::string ServerStallCause() {
-  std::lock_guard<std::mutex> lock(Guard());
-  return Cause();
-}
-
-std::string ServerStallReason() {
-  std::lock_guard<std::mutex> lock(Guard());
-  return Reason();
-}
-
-void ResetServerStall() {
-  std::lock_guard<std::mutex> lock(Guard());
-  Stalled() = false;
-  Cause().clear();
-  Reason().clear();
+std::string ServerStall::Reason() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return reason_;
 }
 
 }  // namespace jov

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "clientlib/http_channel.h"
+#include "clientlib/server_stall.h"
+#include "clientlib/session.h"
 #include "platform/cp1252.h"
 
 namespace jov {
@@ -131,14 +133,20 @@ void ThreadedUpdateReporter::Wait() {
   threads_.clear();
 }
 
-void ThreadedUpdateReporter::Send(const UpdateReport& report, const ReportTarget& target,
+void ThreadedUpdateReporter::Send(const UpdateReport& given, const ReportTarget& target,
                                   const std::string& program_dir,
-                                  const std::vector<std::string>& names) {
+                                  const std::vector<std::string>& given_names) {
+  session_.Identity().Set(given.filial, given.caixa);
+  UpdateReport report = given;
+  if (report.host.empty()) report.host = session_.HostName();
+  HttpTransport::Options options = session_.TransportOptions();
+  options.proxy = target.proxy;
+  options.cancel = &cancel_;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     ++running_;
   }
-  threads_.emplace_back([this, report, target, program_dir, names] {
+  threads_.emplace_back([this, report, target, program_dir, names = given_names, options] {
     struct Finished {
       ThreadedUpdateReporter& reporter;
       ~Finished() {
@@ -150,7 +158,9 @@ void ThreadedUpdateReporter::Send(const UpdateReport& report, const ReportTarget
     try {
       const std::string json = ReportJson(report, program_dir, names);
       if (cancel_) return;
-      HttpAppServerChannel channel(HttpAppServerChannel::Timeouts{}, target.proxy, &cancel_);
+      // Its own stall state: a report that times out holds back nothing else of the start.
+      ServerStall stall;
+      HttpAppServerChannel channel(options, stall, timeouts_);
       channel.Open(target.host, target.port, "lum.rdmAtualizaEstrutura");
       // Plain ASCII: the same bytes in Windows-1252.
       channel.Call("ReportUpdate", {json});

@@ -11,9 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "clientlib/http_channel.h"
 #include "protocol/report.h"
 
 namespace jov {
+
+class Session;
 
 // One start's update. Texts are Windows-1252.
 struct UpdateReport {
@@ -55,11 +58,15 @@ class UpdateReporter {
                     const std::string& program_dir, const std::vector<std::string>& names) = 0;
 };
 
-// The real one: each report on a thread of its own. Destroying it gives a report still in
-// flight two seconds to finish, then ends it within a second, and waits for its thread.
+// The real one: each report on a thread of its own, over a channel with a stall state of its
+// own, so that a slow report never makes a later call of the start fail. Send makes the
+// report's codes the session's register identity and gives a report without a host the
+// session's host name. Destroying it gives a report still in flight two seconds to finish,
+// then ends it within a second, and waits for its thread. session must outlive it.
 class ThreadedUpdateReporter : public UpdateReporter {
  public:
-  ThreadedUpdateReporter() = default;
+  explicit ThreadedUpdateReporter(Session& session, HttpAppServerChannel::Timeouts timeouts = {})
+      : session_(session), timeouts_(timeouts) {}
   ~ThreadedUpdateReporter() override;
   void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
             const std::vector<std::string>& names) override;
@@ -67,6 +74,8 @@ class ThreadedUpdateReporter : public UpdateReporter {
   void Wait();
 
  private:
+  Session& session_;
+  const HttpAppServerChannel::Timeouts timeouts_;
   std::atomic<bool> cancel_{false};
   std::mutex mutex_;
   std::condition_variable done_;

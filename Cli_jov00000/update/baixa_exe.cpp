@@ -5,9 +5,7 @@
 #include <exception>
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
-#include "clientlib/client_ini.h"
 #include "clientlib/exe_download.h"
-#include "clientlib/http_transport.h"
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
@@ -312,13 +310,10 @@ void TfrmEscolheSistema::EnviaRelatorio() {
   relatorio_.reset();
   report.filial = cdFilial;
   report.caixa = cdCaixa;
-  report.host = jov::LocalHostName();
   report.launcher = JOV_LAUNCHER_VERSION;
-  jov::SetRegisterIdentity(cdFilial, cdCaixa);
   std::string program_dir = jov::DirectoryOf(services_.host.ExecutablePath());
   services_.reports.Send(
-      report,
-      {services_.library.WebURL(), services_.library.WebPort(), jov::CurrentClientIni().proxy},
+      report, {services_.library.WebURL(), services_.library.WebPort(), services_.library.Proxy()},
       program_dir, arquivosExe);
 }
 

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "clientlib/blended_bitbtn.h"
-#include "clientlib/client_ini.h"
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
+#include "platform/host_path_linux.h"
 
 namespace {
 
@@ -78,7 +78,9 @@ QLabel* Texto(QWidget* parent, const char* name, const QString& text, const QFon
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void ExecutaModulo(int flag) {
-  const std::optional<Codigos> codes = CodigosDoCaixa(jov::ProgramDirectory());
+  // The module runs inside the host: its program folder is the host's.
+  jov::HostPathLinux host;
+  const std::optional<Codigos> codes = CodigosDoCaixa(jov::DirectoryOf(host.ExecutablePath()));
   const QColor grey(0x80, 0x80, 0x80);
 
   QDialog window;

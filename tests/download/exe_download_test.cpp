@@ -20,8 +20,9 @@
 #include "clientlib/client_ini.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
-#include "clientlib/jov_requisicaohttp.h"
+#include "clientlib/library_services.h"
 #include "clientlib/server_stall.h"
+#include "tests/fakes/fake_session.h"
 #include "tests/server/scripted_server.h"
 #include "tests/server/server_support.h"
 #include "tests/support/child_process.h"
@@ -202,14 +203,12 @@ class WithoutDacOverride {
 class ExeDownload : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetServerStall();
     settings_.working_directory = work_.path() + "/";
+    settings_.stall = &stall_;
     files_.Write("JovTab.exe", payload_);
     deflated_ = Zip("-9");
     http_.Route("/ok/JovTab.exe.zip", Whole(deflated_));
   }
-  void TearDown() override { ResetServerStall(); }
-
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(http_.port()); }
   std::string Base(const std::string& folder) const { return Origin() + "/" + folder + "/"; }
   void Download(const std::string& source, const std::string& name = "JovTab.exe.zip") {
@@ -277,9 +276,8 @@ class ExeDownload : public ::testing::Test {
     }
     EXPECT_EQ(WorkFiles(), std::vector<std::string>{}) << message;
     EXPECT_EQ(progress_.events.size() % 2, 0u) << "every Begin has its End";
-    ResetServerStall();
     const std::string folder = settings_.working_directory;
-    settings_ = ExeDownloadSettings{};
+    settings_ = ExeDownloadSettings{};  // a start of its own: no stall noted
     settings_.working_directory = folder;
     ExpectDownloads(Base("ok"));
   }
@@ -289,6 +287,7 @@ class ExeDownload : public ::testing::Test {
   TempDir work_;
   TempDir files_;
   TestServer http_{std::make_unique<httplib::Server>()};
+  ServerStall stall_;  // the start's
   ExeDownloadSettings settings_;
   Recorder progress_;
 };
@@ -428,7 +427,7 @@ TEST_F(ExeDownload, AStalledServerEndsTheDownloadAndTheLaterOnesAtOnce) {
   EXPECT_NE(message.find("less than 1 KiB/s for 1 s"), std::string::npos) << message;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
   http_.Release();
-  EXPECT_TRUE(ServerHasStalled());
+  EXPECT_TRUE(stall_.Stalled());
   EXPECT_EQ(WorkFiles(), std::vector<std::string>{});
   // Even a healthy source is not tried again in this start.
   ExpectCleanFailure([&] { Download(Base("ok")); },
@@ -591,7 +590,7 @@ TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
   updates.Write("JovTab.exe.zip.sig", "c2lnbmF0dXJl\n");
   AppServer server({"--updates", updates.path()}, files_.path() + "/server.err");
   ASSERT_GT(server.port(), 0);
-  HttpAppServerChannel channel;
+  HttpAppServerChannel channel({}, stall_);
   channel.Open("127.0.0.1", server.port(), "lum.rdmAtualizaEstrutura");
   const std::string reply = channel.Call("GetFileVersion", {"&JovTab.exe"});
   const std::size_t crlf = reply.find("\r\n");
@@ -608,22 +607,20 @@ TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
 }
 
 TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
-  // This program's folder is the program directory; nothing else here reads its clientlib.ini.
-  const std::string ini = ProgramDirectory() + "/clientlib.ini";
-  struct Removed {
-    std::string path;
-    ~Removed() { fs::remove(path); }
-  } removed{ini};
-  std::ofstream(ini) << "[Paths]\nWorkingDirectory=" << work_.path()
-                     << "\n[Update]\nMaxDownloadMB=1\n";
+  // The start reads the clientlib.ini of its program folder.
+  TempDir program;
+  program.Write("clientlib.ini",
+                "[Paths]\nWorkingDirectory=" + work_.path() + "\n[Update]\nMaxDownloadMB=1\n");
+  FakeSession start(program.path());
+  DownloaderReal downloader(start.session);
   http_.Route("/big/JovTab.exe.zip", Whole(Zip("-0") + std::string(1 << 20, 'x')));
   bool flag = false;
   const std::vector<std::string> lines = {"JovTab.exe.zip=20240131235959"};
-  Dwnldftp::GetExeFile({"/opt/caixa/JovTab.exe"}, lines, Base("ok"), flag);
+  downloader.GetExeFile({"/opt/caixa/JovTab.exe"}, lines, Base("ok"), flag);
   EXPECT_TRUE(flag);
   EXPECT_EQ(Downloaded(), payload_);
   EXPECT_NE(MessageOf<Error>([&] {
-              Dwnldftp::GetExeFile({}, lines, Base("big"), flag);
+              downloader.GetExeFile({}, lines, Base("big"), flag);
             }).find("more than the limit of 1 MiB"),
             std::string::npos);
 }

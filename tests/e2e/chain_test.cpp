@@ -32,8 +32,10 @@ const std::vector<std::string> kNames = Cli_jov00000::ExecutaveisDoCliente();
 
 // One register's executable update, over the real channel, files and processes, in the
 // folder root (program files in root/caixa/, downloads in root/work/). Returns the update log.
+// The register is a start of its own: the channel and the download share its stall state.
 std::string UpdateOneRegister(const std::string& root, int port) {
-  HttpAppServerChannel channel;
+  ServerStall stall;
+  HttpAppServerChannel channel({}, stall);
   TNetConnection connection(channel);
   connection.ServerName = "lum.rdmAtualizaEstrutura";
   connection.Host = "127.0.0.1";
@@ -45,6 +47,7 @@ std::string UpdateOneRegister(const std::string& root, int port) {
   FakeDialogs dialogs(calls);
   ExeDownloadSettings settings;
   settings.working_directory = root + "/work/";
+  settings.stall = &stall;
   SettingsDownloader downloads(settings);
   FakeLibrarySettings library;
   library.working_directory = root + "/work/";
@@ -134,7 +137,6 @@ TEST(ChainServing, ArchivesComeFromAStockStaticServer) {
                    dir.path() + "/appserver.log");
   ASSERT_NE(server.port(), 0);
   const std::string root = MakeRegister(dir.path() + "/r");
-  ResetServerStall();
   const std::string log = UpdateOneRegister(root, server.port());
   EXPECT_NE(log.find("Download realizado com sucesso"), std::string::npos) << log;
   EXPECT_EQ(TempDir::Read(root + "/caixa/JovTab.exe"), archive);

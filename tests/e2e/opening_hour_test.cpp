@@ -67,7 +67,8 @@ Figures OpeningHour(int port) {
       std::string failure;
       gate.arrive_and_wait();
       try {
-        HttpAppServerChannel channel;
+        ServerStall stall;  // every register a start of its own
+        HttpAppServerChannel channel({}, stall);
         auto start = Clock::now();
         channel.Open("127.0.0.1", port, kModule);
         connect = Clock::now() - start;
@@ -117,7 +118,6 @@ Figures OpeningHour(int port) {
 class OpeningHourTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetServerStall();
     // A connection a register, and the channel's own descriptors.
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);

@@ -22,11 +22,13 @@ class FakeLibrarySettings : public LibrarySettings {
   std::string working_directory = "/work/";
   std::string web_url = "srv01";
   int web_port = 8211;
+  std::string proxy;
   std::string drive_c = "/c/";
   std::string connection_string = "Provider=QSQLITE;Data Source=:memory:";
   std::string WorkingDirectory() override { return working_directory; }
   std::string WebURL() override { return web_url; }
   int WebPort() override { return web_port; }
+  std::string Proxy() override { return proxy; }
   std::string DriveC() override { return drive_c; }
   std::string ConnectionString() override { return connection_string; }
   std::vector<std::string> start_problems;

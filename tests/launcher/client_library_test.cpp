@@ -11,9 +11,12 @@
 #include "clientlib/library_services.h"
 #include "clientlib/mensagemjov.h"
 #include "clientlib/messages.h"
+#include "clientlib/register_identity.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
+#include "platform/host_path_linux.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/fakes/fake_session.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -133,27 +136,63 @@ TEST(ClientIni, FoldersTheLauncherCannotUseAreReported) {
       << owned[0];
 }
 
-// The library's settings follow the host path it is given, and go back to the running
-// executable's when it is taken away.
-TEST(ClientIni, TheProgramFolderComesThroughTheLibrarysHostPath) {
+// A start's settings come from the program folder of the host path it is given, read once:
+// the library serves what the start read, the proxy too.
+TEST(ClientIni, TheStartReadsTheProgramFolderOfItsHostPathOnce) {
   TempDir dir;
-  dir.Write("clientlib.ini", "[Server]\nHost=10.9.8.7\n[Paths]\nWorkingDirectory=trabalho\n");
-  FakeHostPath host;
-  host.path = dir.path() + "/JOV.EXE";
-  struct Routed {
-    explicit Routed(HostPath* host) : before(UseHostPath(host)) {}
-    ~Routed() { UseHostPath(before); }
-    HostPath* before;
+  dir.Write("clientlib.ini",
+            "[Server]\nHost=10.9.8.7\nProxy=http://proxy.loja:3128\n"
+            "[Paths]\nWorkingDirectory=trabalho\n");
+  FakeSession start(dir.path());
+  EXPECT_EQ(start.session.ProgramDirectory(), dir.path());
+  dir.Write("clientlib.ini", "[Server]\nHost=outro\n");
+  LibrarySettingsReal library(start.session);
+  EXPECT_EQ(library.WebURL(), "10.9.8.7");
+  EXPECT_EQ(library.Proxy(), "http://proxy.loja:3128");
+  EXPECT_EQ(library.WorkingDirectory(), dir.path() + "/trabalho/");
+}
+
+// A data file naming one register, as the point-of-sale and the launcher write them.
+std::string Packet(const std::string& filial, const std::string& caixa) {
+  return "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\">"
+         "<METADATA><FIELDS>\n<FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>\n"
+         "<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/>\n"
+         "</FIELDS><PARAMS/></METADATA><ROWDATA>\n<ROW CDFILIAL=\"" +
+         filial + "\" CDCAIXA=\"" + caixa + "\"/>\n</ROWDATA></DATAPACKET>\n";
+}
+
+// Until the codes are set, the point-of-sale's data file names the register before the
+// launcher's; a file that comes later in the start still counts; set codes win over files.
+TEST(RegisterIdentity, TheCodesComeFromTheSetterOrElseTheDataFiles) {
+  struct Case {
+    const char* what;
+    const char* mercato;   // nullptr: no Mercato.cds
+    const char* launcher;  // nullptr: no cdsFilialCaixa.cds
+    std::vector<std::string> set;
+    std::string expected;
   };
-  {
-    const Routed routed(&host);
-    EXPECT_EQ(&LibraryHostPath(), &host);
-    EXPECT_EQ(ProgramDirectory(), dir.path());
-    const ClientIni ini = CurrentClientIni();
-    EXPECT_EQ(ini.host, "10.9.8.7");
-    EXPECT_EQ(ini.working_directory, dir.path() + "/trabalho/");
+  const std::vector<Case> cases = {
+      {"neither file", nullptr, nullptr, {}, ""},
+      {"the point-of-sale's file", "0001/002", "0009/009", {}, "0001/002"},
+      {"the launcher's file", nullptr, "0003/004", {}, "0003/004"},
+      {"an unreadable point-of-sale's file", "bad", "0003/004", {}, "0003/004"},
+      {"the codes set", "0001/002", nullptr, {"0005", "006"}, "0005/006"},
+      {"codes set empty", "0001/002", nullptr, {"", "006"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto write = [&](const char* file, const char* codes) {
+      const std::string text = codes;
+      dir.Write(file, text == "bad" ? "<DATAPACKET" : Packet(text.substr(0, 4), text.substr(5)));
+    };
+    RegisterIdentity identity(dir.path());
+    EXPECT_EQ(identity.Value(), "") << "no file yet";
+    if (c.mercato != nullptr) write("Mercato.cds", c.mercato);
+    if (c.launcher != nullptr) write("cdsFilialCaixa.cds", c.launcher);
+    if (!c.set.empty()) identity.Set(c.set[0], c.set[1]);
+    EXPECT_EQ(identity.Value(), c.expected);
   }
-  EXPECT_EQ(ProgramDirectory(), std::filesystem::read_symlink("/proc/self/exe").parent_path());
 }
 
 TEST(Consiste, AjustaPadsShortCodesWithZerosAndLeavesLongOnes) {
@@ -207,7 +246,7 @@ class ModuleLoading : public ::testing::Test {
  protected:
   void SetUp() override { setenv("JOV_TEST_MODULE_LOG", (dir.path() + "/calls").c_str(), 1); }
   TempDir dir;
-  ModuleLoaderReal loader;
+  ModuleLoaderReal loader{DirectoryOf(HostPathLinux().ExecutablePath())};
 };
 
 TEST_F(ModuleLoading, RunsTheModuleEntryWithItsFlagEachTime) {

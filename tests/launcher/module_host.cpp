@@ -15,6 +15,7 @@
 
 #include "clientlib/library_services.h"
 #include "platform/errors.h"
+#include "platform/host_path_linux.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
   });
   poll.start();
 
-  jov::ModuleLoaderReal loader;
+  jov::ModuleLoaderReal loader(jov::DirectoryOf(jov::HostPathLinux().ExecutablePath()));
   try {
     loader.Load(code, false);
     report += " | returned";

@@ -6,6 +6,7 @@
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "clientlib/library_services.h"
 #include "platform/data_packet.h"
+#include "platform/host_path_linux.h"
 #include "tests/support/child_process.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -104,7 +105,7 @@ TEST_F(ModuleTest, AMissingOrBrokenModuleIsAnErrorNamingTheFileAndTheReason) {
 // the launcher stays up for the next click.
 class RealLoaderFormTest : public LauncherTest {
  protected:
-  ModuleLoaderReal loader;
+  ModuleLoaderReal loader{DirectoryOf(HostPathLinux().ExecutablePath())};
   Services services = fake.Wire({.modules = &loader});
 };
 

@@ -5,23 +5,32 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "clientlib/client_ini.h"
 #include "clientlib/jov_requisicaohttp.h"
 #include "platform/errors.h"
+#include "platform/host_path_linux.h"
 #include "platform/process_table_linux.h"
 #include "tests/process/child_helpers.h"
 #include "tests/support/temp_dir.h"
 
 namespace Jov_requisicaohttp {
 // The same with a time limit of the caller's choice (the library itself uses 30 s).
-std::string GetDosOutput(const std::string& command_line, const std::string& drive,
-                         std::chrono::milliseconds limit);
+std::string GetDosOutput(const std::string& program_dir, const std::string& command_line,
+                         const std::string& drive, std::chrono::milliseconds limit);
 }  // namespace Jov_requisicaohttp
 
 namespace jov::testing {
 namespace {
 
-using Jov_requisicaohttp::GetDosOutput;
+// This test program's folder stands for the program directory: its bin/ holds the tools.
+std::string ProgramDirectory() { return DirectoryOf(HostPathLinux().ExecutablePath()); }
+
+std::string GetDosOutput(const std::string& command_line, const std::string& drive) {
+  return Jov_requisicaohttp::GetDosOutput(ProgramDirectory(), command_line, drive);
+}
+std::string GetDosOutput(const std::string& command_line, const std::string& drive,
+                         std::chrono::milliseconds limit) {
+  return Jov_requisicaohttp::GetDosOutput(ProgramDirectory(), command_line, drive, limit);
+}
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 

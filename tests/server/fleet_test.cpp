@@ -9,6 +9,7 @@
 
 #include "clientlib/update_report.h"
 #include "platform/database_qt.h"
+#include "tests/fakes/fake_session.h"
 #include "tests/server/fleet_support.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
@@ -197,8 +198,9 @@ TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
   report.seconds = 1.5;
   report.outcome = protocol::Outcome::kFailed;
   report.failure = {"JovSinc.exe", "JovSinc.exe: a assinatura n\xe3o confere com o arquivo"};
+  FakeSession register_start;
   {
-    ThreadedUpdateReporter reporter;
+    ThreadedUpdateReporter reporter(register_start.session);
     reporter.Send(report, {"127.0.0.1", server->port(), ""}, dir.path() + "/caixa",
                   {"JovSinc.exe", "JovTab.exe"});
     reporter.Wait();
@@ -217,7 +219,7 @@ TEST_F(FleetTest, ARegistersReportReachesTheFleet) {
   AppServer old({"--updates", updates.path()}, dir.path() + "/old.log");
   const auto start = std::chrono::steady_clock::now();
   {
-    ThreadedUpdateReporter reporter;
+    ThreadedUpdateReporter reporter(register_start.session);
     reporter.Send(report, {"127.0.0.1", old.port(), ""}, dir.path() + "/caixa", {"JovTab.exe"});
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);

@@ -10,6 +10,7 @@
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_system_linux.h"
+#include "platform/host_path_linux.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -131,7 +132,7 @@ class KeptOutput : public ConsoleRunner {
     return last;
   }
   std::string last;
-  ConsoleRunnerReal real;
+  ConsoleRunnerReal real{DirectoryOf(HostPathLinux().ExecutablePath())};
 };
 
 class RealPermissionTest : public LauncherTest {

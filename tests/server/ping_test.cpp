@@ -10,6 +10,7 @@
 #include "platform/child_process_linux.h"
 #include "platform/cp1252.h"
 #include "platform/file_system_linux.h"
+#include "platform/host_path_linux.h"
 #include "tests/server/launcher_support.h"
 #include "tests/support/launcher_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -197,6 +198,7 @@ class RealPingTest : public LauncherTest {
   // The real capture, keeping what the batch file printed.
   class KeepingConsole : public ConsoleRunnerReal {
    public:
+    KeepingConsole() : ConsoleRunnerReal(DirectoryOf(HostPathLinux().ExecutablePath())) {}
     std::string GetDosOutput(const std::string& command_line, const std::string& drive) override {
       output = ConsoleRunnerReal::GetDosOutput(command_line, drive);
       return output;

@@ -21,9 +21,11 @@
 #include "clientlib/http_transport.h"
 #include "clientlib/net_connection.h"
 #include "clientlib/server_stall.h"
+#include "clientlib/update_report.h"
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/errors.h"
+#include "tests/fakes/fake_session.h"
 #include "tests/server/scripted_server.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
@@ -86,11 +88,10 @@ ScriptedServer::Script CallsAnswered(const std::string& bytes,
 
 HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
 
-// Every test starts with a server that has not stalled yet.
+// Every test is a start of its own: the server has not stalled yet.
 class HttpChannel : public ::testing::Test {
  protected:
-  void SetUp() override { ResetServerStall(); }
-  void TearDown() override { ResetServerStall(); }
+  FakeSession start_;
 };
 
 // Every request also says which register asks, as the chain's server keeps it; codes from a file
@@ -98,14 +99,13 @@ class HttpChannel : public ::testing::Test {
 TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
   ScriptedServer server(
       CallsAnswered(Answer(200, "{\"result\": \"Cora\\u00e7\\u00e3o \\u20ac\"}")));
-  SetRegisterIdentity("0001", "00\r\nX-Forged: 1");
-  HttpAppServerChannel channel;
+  start_.session.Identity().Set("0001", "00\r\nX-Forged: 1");
+  HttpAppServerChannel channel(start_.session);
   channel.Open("127.0.0.1", server.port(), kModule);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(channel.Call("GetFileVersion", {"&Ação.exe"_w, "x\"y\\"}), "Coração €"_w);
   }
   EXPECT_EQ(channel.Call("Get Dados/Http", {}), "Coração €"_w);
-  SetRegisterIdentity("", "");
   EXPECT_EQ(server.connections(), 1) << "the calls share one keep-alive connection";
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 5u);
@@ -132,7 +132,7 @@ TEST_F(HttpChannel, SendsTheArgumentsAsJsonAndKeepsOneConnection) {
 
 TEST_F(HttpChannel, ARefusedConnectionSaysSo) {
   const int port = RefusedPort();
-  HttpAppServerChannel channel(Short());
+  HttpAppServerChannel channel(start_.session, Short());
   const std::string message = MessageOf([&] { channel.Open("127.0.0.1", port, kModule); });
   EXPECT_EQ(message, "Cannot connect to " + At(port) +
                          ": the connection was refused or the host is unreachable");
@@ -166,7 +166,7 @@ TEST_F(HttpChannel, BadAnswersRaiseAndSayWhich) {
   };
   for (const auto& [bytes, cause] : answers) {
     ScriptedServer server(CallsAnswered(bytes, ScriptedServer::kClose));
-    HttpAppServerChannel channel(Short());
+    HttpAppServerChannel channel(start_.session, Short());
     channel.Open("127.0.0.1", server.port(), kModule);
     std::string message;
     try {
@@ -192,13 +192,17 @@ TEST_F(HttpChannel, OnlyTheProxySettingSendsTheCallsThroughAProxy) {
     }
   } unset_afterwards;
   ScriptedServer direct(CallsAnswered(Answer(200, "{\"result\": \"direct\"}")));
-  HttpAppServerChannel no_proxy(Short(), "");
+  HttpAppServerChannel no_proxy(start_.session, Short());
   no_proxy.Open("127.0.0.1", direct.port(), kModule);
   EXPECT_EQ(no_proxy.Call("GetFileVersion", {"&x"}), "direct");
 
   ScriptedServer proxy(CallsAnswered(Answer(200, "{\"result\": \"proxied\"}")));
   const int server_port = RefusedPort();
-  HttpAppServerChannel proxied(Short(), "http://127.0.0.1:" + std::to_string(proxy.port()));
+  TempDir program;
+  program.Write("clientlib.ini",
+                "[Server]\nProxy=http://127.0.0.1:" + std::to_string(proxy.port()) + "\n");
+  FakeSession proxied_start(program.path());
+  HttpAppServerChannel proxied(proxied_start.session, Short());
   proxied.Open("127.0.0.1", server_port, kModule);
   EXPECT_EQ(proxied.Call("GetFileVersion", {"&x"}), "proxied");
   const std::vector<std::string> requests = proxy.requests();
@@ -215,7 +219,7 @@ TEST_F(HttpChannel, AConnectCheckThatIsNotAnsweredWith200FailsTheConnect) {
     Send(fd, Answer(404, "no module"));
     return ScriptedServer::kGoOn;
   });
-  HttpAppServerChannel channel(Short());
+  HttpAppServerChannel channel(start_.session, Short());
   EXPECT_EQ(MessageOf([&] { channel.Open("127.0.0.1", server.port(), kModule); }),
             "Cannot connect to " + At(server.port()) + ": the server answered HTTP 404");
   EXPECT_NE(MessageOf([&] { channel.Call("GetDadosHttp", {""}); }).find("not connected"),
@@ -290,10 +294,10 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ResetServerStall();
+    ServerStall stall;  // each case a start of its own
     ScriptedServer server(c.at_connect ? Everything(c.behaviour) : CallsGet(c.behaviour));
     const std::string where = At(server.port());
-    HttpAppServerChannel channel({800ms, 600ms, 64 * 1024});
+    HttpAppServerChannel channel({}, stall, {800ms, 600ms, 64 * 1024});
     const auto start = std::chrono::steady_clock::now();
     std::string message;
     if (c.at_connect) {
@@ -310,7 +314,7 @@ TEST_F(HttpChannel, EveryAnswerIsBoundedInTimeAndSize) {
       // libcurl's timer may fire a fraction of a millisecond before the bound.
       EXPECT_GE(took, (c.at_connect ? 800ms : 600ms) - 5ms);
     }
-    EXPECT_EQ(ServerHasStalled(), c.stalls);
+    EXPECT_EQ(stall.Stalled(), c.stalls);
   }
 }
 
@@ -328,7 +332,7 @@ TEST_F(HttpChannel, AnAnswerOfExactlyTheBoundIsTaken) {
                                           "\r\n" + body + "\r\n0\r\n\r\n"
                                     : Answer(200, body);
       ScriptedServer server(CallsAnswered(bytes));
-      HttpAppServerChannel channel({1000ms, 1000ms, bound});
+      HttpAppServerChannel channel(start_.session, {1000ms, 1000ms, bound});
       channel.Open("127.0.0.1", server.port(), kModule);
       if (size == bound) {
         EXPECT_EQ(channel.Call("GetDadosHttp", {""}), result) << chunked;
@@ -346,7 +350,7 @@ TEST_F(HttpChannel, AnAnswerOfExactlyTheBoundIsTaken) {
 TEST_F(HttpChannel, ALargeAnswerWithinTheBoundsIsTakenWhole) {
   const std::string result(16 << 20, 'r');
   ScriptedServer server(CallsAnswered(Answer(200, "{\"result\": \"" + result + "\"}")));
-  HttpAppServerChannel channel;
+  HttpAppServerChannel channel(start_.session);
   channel.Open("127.0.0.1", server.port(), kModule);
   EXPECT_EQ(channel.Call("GetDadosHttp", {""}).size(), result.size())
       << "what the system received ahead of the head is no head flood";
@@ -354,21 +358,21 @@ TEST_F(HttpChannel, ALargeAnswerWithinTheBoundsIsTakenWhole) {
 
 TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
   ScriptedServer good(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
-  HttpAppServerChannel before(Short());
+  HttpAppServerChannel before(start_.session, Short());
   before.Open("127.0.0.1", good.port(), kModule);
 
   const int refused_port = RefusedPort();
-  HttpAppServerChannel refused(Short());
+  HttpAppServerChannel refused(start_.session, Short());
   EXPECT_NE(MessageOf([&] { refused.Open("127.0.0.1", refused_port, kModule); }).find("refused"),
             std::string::npos);
-  EXPECT_FALSE(ServerHasStalled()) << "a refused connection is no stall";
+  EXPECT_FALSE(start_.session.Stall().Stalled()) << "a refused connection is no stall";
   EXPECT_EQ(before.Call("GetFileVersion", {"&x"}), "ok");
 
   ScriptedServer stalls(CallsAnswered("", ScriptedServer::kStall));
-  HttpAppServerChannel stalled(Short());
+  HttpAppServerChannel stalled(start_.session, Short());
   stalled.Open("127.0.0.1", stalls.port(), kModule);
   MessageOf([&] { stalled.Call("GetDadosHttp", {""}); });
-  ASSERT_TRUE(ServerHasStalled());
+  ASSERT_TRUE(start_.session.Stall().Stalled());
 
   const std::string earlier = "the server stopped answering earlier (GetDadosHttp on " +
                               At(stalls.port()) + ": no complete answer within 300 ms)";
@@ -377,16 +381,43 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
             "Call GetFileVersion on " + At(good.port()) + " failed: " + earlier);
   EXPECT_EQ(MessageOf([&] { stalled.Call("GetFileVersion", {"&x"}); }),
             "Call GetFileVersion on " + At(stalls.port()) + " failed: " + earlier);
-  HttpAppServerChannel later(Short());
+  HttpAppServerChannel later(start_.session, Short());
   EXPECT_EQ(MessageOf([&] { later.Open("127.0.0.1", good.port(), kModule); }),
             "Cannot connect to " + At(good.port()) + ": " + earlier);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
   EXPECT_EQ(good.requests().size(), 2u) << "nothing more reached the server";
 
-  ResetServerStall();
+  FakeSession next_start;
+  HttpAppServerChannel next(next_start.session, Short());
   before.Close();  // the server serves one connection at a time
+  next.Open("127.0.0.1", good.port(), kModule);
+  EXPECT_EQ(next.Call("GetFileVersion", {"&x"}), "ok");
+}
+
+// A report runs on a channel of its own: when the server stalls it, the start's later calls still
+// go out, and the report's codes name the register from then on.
+TEST_F(HttpChannel, AReportThatStallsHoldsBackNoLaterCallOfTheStart) {
+  ScriptedServer stalls(CallsAnswered("", ScriptedServer::kStall));
+  UpdateReport report;
+  report.filial = "0001";
+  report.caixa = "002";
+  {
+    ThreadedUpdateReporter reporter(start_.session, Short());
+    reporter.Send(report, {"127.0.0.1", stalls.port(), ""}, "/nonexistent", {});
+    reporter.Wait();
+  }
+  const auto reported = stalls.requests();
+  ASSERT_EQ(reported.size(), 2u) << "the connect check and the report reached the server";
+  EXPECT_EQ(reported[1].rfind("POST /lum.rdmAtualizaEstrutura/ReportUpdate HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(reported[1].find("\r\nX-Jov-Register: 0001/002\r\n"), std::string::npos);
+  EXPECT_FALSE(start_.session.Stall().Stalled());
+
+  ScriptedServer good(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
+  HttpAppServerChannel later(start_.session, Short());
   later.Open("127.0.0.1", good.port(), kModule);
   EXPECT_EQ(later.Call("GetFileVersion", {"&x"}), "ok");
+  ASSERT_EQ(good.requests().size(), 2u);
+  EXPECT_NE(good.requests()[1].find("\r\nX-Jov-Register: 0001/002\r\n"), std::string::npos);
 }
 
 // jov-appserver with an updates folder whose archives have known local times (TZ=BRT3 is
@@ -394,7 +425,6 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
 class AppServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetServerStall();
     std::filesystem::create_directories(updates);
     Archive("JovTab.exe.zip", "zip-bytes", 1706756399);  // 31/01/2024 23:59:59 local
     Archive("JOVTAB.EXE.ZIP", "upper", 1577847600);      // 01/01/2020 00:00:00 local
@@ -423,7 +453,7 @@ class AppServerTest : public ::testing::Test {
   }
 
   std::string Call(int port, const std::string& method, const std::string& argument) {
-    HttpAppServerChannel channel;
+    HttpAppServerChannel channel(start_.session);
     channel.Open("127.0.0.1", port, kModule);
     return channel.Call(method, {argument});
   }
@@ -438,6 +468,7 @@ class AppServerTest : public ::testing::Test {
     return lines;
   }
 
+  FakeSession start_;
   TempDir dir;
   std::string updates = dir.path() + "/updates";
   std::string log = dir.path() + "/appserver.log";
@@ -578,7 +609,7 @@ TEST_F(AppServerTest, BoundsEveryRequestHead) {
 
 TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {
   auto server = Start();
-  HttpAppServerChannel channel(Short());
+  HttpAppServerChannel channel(start_.session, Short());
   EXPECT_NE(MessageOf([&] {
               channel.Open("127.0.0.1", server->port(), "outro.modulo");
             }).find("HTTP 404"),
@@ -606,7 +637,7 @@ TEST_F(AppServerTest, ASlowClientDoesNotHoldOthersUp) {
 TEST_F(AppServerTest, LogsEachRequestAndStopsCleanlyOnSigterm) {
   auto server = Start();
   {
-    HttpAppServerChannel channel;
+    HttpAppServerChannel channel(start_.session);
     channel.Open("127.0.0.1", server->port(), kModule);
     channel.Call("GetFileVersion", {"&JovTab.exe"});
     channel.Call("GetDadosHttp", {""});
@@ -624,7 +655,7 @@ TEST_F(AppServerTest, LogsEachRequestAndStopsCleanlyOnSigterm) {
 
 TEST_F(AppServerTest, TheConnectionComponentTalksToTheServer) {
   auto server = Start();
-  HttpAppServerChannel channel;
+  HttpAppServerChannel channel(start_.session);
   TNetConnection connection(channel);
   connection.ServerName = kModule;
   connection.BeforeConnect = [&](TNetConnection& self) {

@@ -26,14 +26,9 @@ class StalledServerStartTest : public LauncherTest {
  protected:
   void SetUp() override {
     LauncherTest::SetUp();
-    ResetServerStall();
     fake.console.outputs = {
         "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n"};
     fake.library.web_url = "127.0.0.1";
-  }
-  void TearDown() override {
-    ResetServerStall();
-    LauncherTest::TearDown();
   }
 
   // A server that answers every request until the one numbered stall_at (from 0), which it
@@ -66,31 +61,32 @@ TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTal
   // The connect checks, the settings call, the first, a middle and the last version query.
   for (const int stall_at : {0, 1, 2, 3, 7, kRequestsOfAStart - 1}) {
     SCOPED_TRACE("the server goes silent at request " + std::to_string(stall_at));
-    ResetServerStall();
+    ServerStall stall;  // each a start of its own
     seen = 0;
     ScriptedServer server(SilentFrom(stall_at));
-    HttpAppServerChannel channel(limits);
+    HttpAppServerChannel channel({}, stall, limits);
     const auto took = Start(channel, server.port());
     EXPECT_GE(took, 500ms) << "the stall was waited for";
     EXPECT_LT(took, 700ms + 2s) << "and only once";
     EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(stall_at + 1))
         << "nothing reached the server after the stall";
-    EXPECT_TRUE(ServerHasStalled());
+    EXPECT_TRUE(stall.Stalled());
   }
 
-  ResetServerStall();
+  ServerStall stall;
   seen = 0;
   ScriptedServer answers(SilentFrom(kRequestsOfAStart));
-  HttpAppServerChannel channel(limits);
+  HttpAppServerChannel channel({}, stall, limits);
   EXPECT_LT(Start(channel, answers.port()), 2s);
   EXPECT_EQ(answers.requests().size(), static_cast<std::size_t>(kRequestsOfAStart))
       << "a server that answers is asked everything";
-  EXPECT_FALSE(ServerHasStalled());
+  EXPECT_FALSE(stall.Stalled());
 }
 
 TEST_F(StalledServerStartTest, AServerThatAcceptsAndNeverAnswersCostsTheStartFiveSeconds) {
   ScriptedServer server(SilentFrom(0));
-  HttpAppServerChannel channel;  // the limits the launcher runs with
+  ServerStall stall;
+  HttpAppServerChannel channel({}, stall);  // the limits the launcher runs with
   const auto took = Start(channel, server.port());
   EXPECT_GE(took, 5s);
   EXPECT_LT(took, 8s);

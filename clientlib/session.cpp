@@ -1,0 +1,23 @@
+#include "clientlib/session.h"
+
+#include "platform/host_path.h"
+
+namespace jov {
+
+Session::Session(HostPath& host, Clock& clock)
+    : host_(host),
+      clock_(clock),
+      program_dir_(DirectoryOf(host.ExecutablePath())),
+      settings_(ReadClientIni(program_dir_ + "/clientlib.ini", program_dir_)),
+      host_name_(LocalHostName()),
+      identity_(program_dir_) {}
+
+HttpTransport::Options Session::TransportOptions() const {
+  HttpTransport::Options options;
+  options.proxy = settings_.proxy;
+  options.host_name = host_name_;
+  options.identity = &identity_;
+  return options;
+}
+
+}  // namespace jov
