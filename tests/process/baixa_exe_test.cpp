@@ -89,15 +89,18 @@ TEST(ReplaceFile, InstallsWholeKeepsTheModeAndLeavesTheOldFileOnFailure) {
   EXPECT_EQ(files.LastWriteTime(old_file), ahead);
 }
 
+// Fault: any name ending in ".tmp-" and six characters was taken for a temporary, so an
+// operator's "notas.tmp-backup" was deleted at the next start.
 TEST(RemoveUpdateTemporaries, TakesWhatAnUpdateCutShortLeftAndNothingElse) {
   TempDir dir;
   jov::FileSystemLinux files;
-  for (const char* name : {"JovSinc.exe", "JovSinc.exe.tmp-AbC123", "cdsFilialCaixa.cds.tmp-x1Y2z3",
-                           "notas.tmp-1", "JovTab.exe.tmp"}) {
+  for (const char* name :
+       {"JovSinc.exe", ".JovSinc.exe.jov-tmp-AbC123", ".cdsFilialCaixa.cds.jov-tmp-x1Y2z3",
+        "notas.tmp-backup", "JovSinc.exe.tmp-AbC123", ".jov-tmp-abcdef",
+        "JovTab.exe.jov-tmp-abcdef", ".JovTab.exe.jov-tmp-1"}) {
     dir.Write(std::string("prog/") + name, "x");
   }
-  for (const char* name :
-       {".JovSinc.exe.unpack-Q1w2E3", ".JovTab.exe.download-abcdef", "keep.txt"}) {
+  for (const char* name : {".JovSinc.exe.jov-tmp-Q1w2E3", "keep.txt"}) {
     dir.Write(std::string("work/") + name, "x");
   }
   RemoveUpdateTemporaries(files, dir.path() + "/prog/", dir.path() + "/work/");
@@ -108,7 +111,9 @@ TEST(RemoveUpdateTemporaries, TakesWhatAnUpdateCutShortLeftAndNothingElse) {
     return out;
   };
   EXPECT_EQ(names(dir.path() + "/prog"),
-            (std::vector<std::string>{"JovSinc.exe", "JovTab.exe.tmp", "notas.tmp-1"}));
+            (std::vector<std::string>{".JovTab.exe.jov-tmp-1", ".jov-tmp-abcdef", "JovSinc.exe",
+                                      "JovSinc.exe.tmp-AbC123", "JovTab.exe.jov-tmp-abcdef",
+                                      "notas.tmp-backup"}));
   EXPECT_EQ(names(dir.path() + "/work"), std::vector<std::string>{"keep.txt"});
 }
 
