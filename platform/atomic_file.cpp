@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
 #include "platform/system_text.h"
@@ -17,7 +18,10 @@ constexpr std::string_view kTemporaryMark = ".jov-tmp-";
 constexpr std::size_t kRandomChars = 6;
 
 IoError Failure(const char* what, const std::string& name, int error) {
-  return IoError(std::string("Cannot ") + what + " " + name + ": " + SystemErrorText(error));
+  const std::string why = SystemErrorText(error);
+  const std::string verbo = std::string_view(what) == "replace" ? "substituir "_w : "gravar ";
+  return IoError(std::string("Cannot ") + what + " " + name + ": " + why,
+                 "não foi possível "_w + verbo + name + ": " + why);
 }
 
 }  // namespace
