@@ -9,7 +9,10 @@ std::string TClientDataSet::FieldText(const std::string& field) const {
   const std::string key = cp1252::UpperAscii(field);
   bool defined = false;
   for (const DatasetField& f : Data.fields) defined = defined || cp1252::UpperAscii(f.name) == key;
-  if (!defined) throw Error("Field '" + field + "' not found");
+  if (!defined) {
+    throw Error("Field '" + field + "' not found",
+                "o campo " + field + " não veio nos dados do servidor"_w);
+  }
   if (Data.rows.empty()) return {};
   const auto& row = Data.rows.front();
   const auto it = row.find(key);
@@ -29,7 +32,9 @@ void TADOQuery::Close() {
 }
 
 void TADOQuery::Open() {
-  if (Connection == nullptr) throw Error("Query has no connection");
+  if (Connection == nullptr) {
+    throw Error("Query has no connection", "a consulta não tem conexão com o banco de dados"_w);
+  }
   Connection->Open();
   std::string text;
   for (const std::string& line : SQL) text += line + "\n";
@@ -40,7 +45,10 @@ void TADOQuery::Open() {
 std::string TADOQuery::FieldText(const std::string& column) const {
   if (rows_.empty()) return {};
   const auto it = rows_.front().find(cp1252::UpperAscii(column));
-  if (it == rows_.front().end()) throw Error("Column '" + column + "' not found");
+  if (it == rows_.front().end()) {
+    throw Error("Column '" + column + "' not found",
+                "a coluna " + column + " não veio na consulta ao banco de dados"_w);
+  }
   return it->second.value_or(std::string());
 }
 

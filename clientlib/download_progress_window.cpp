@@ -131,6 +131,8 @@ void DownloadProgressWindow::Begin(const std::string& file_name, std::int64_t to
     p.progress = new QLabel(p.window.get());
     p.progress->setObjectName(QStringLiteral("Progress"));
     for (QLabel* label : {title, p.file, p.progress}) {
+      // The file's name is the server's choice: never markup, whatever it holds.
+      label->setTextFormat(Qt::PlainText);
       label->setAlignment(Qt::AlignCenter);
       layout->addWidget(label);
     }

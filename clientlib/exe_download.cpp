@@ -29,8 +29,6 @@ namespace {
 
 constexpr std::int64_t kProgressStep = 64 * 1024;
 constexpr std::int64_t kSignatureLimit = 4096;
-constexpr const char* kDownloadMark = ".download-";
-constexpr const char* kUnpackMark = ".unpack-";
 
 std::string SystemText(int error) { return std::strerror(error); }
 
@@ -150,7 +148,7 @@ class UnnamedFile {
     fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
       // A file system without unnamed files: a named one, removed at once.
-      std::string path = dir + "." + local + kDownloadMark + "XXXXXX";
+      std::string path = TemporaryPrefix(dir + local) + "XXXXXX";
       fd_ = ::mkostemp(path.data(), O_CLOEXEC);
       if (fd_ >= 0) ::unlink(path.c_str());
     }
@@ -281,7 +279,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     }
   }
   const std::string unpack_fail = "Cannot unpack " + local + " from " + name + ": ";
-  PendingFile unpacked(s.working_directory + "." + local + kUnpackMark, local);
+  PendingFile unpacked(TemporaryPrefix(s.working_directory + local), local);
   SpaceAccount unpack_space(s, unpack_fail, local);
   UnpackEntry(
       archive.fd(), name, local, s.max_bytes,
@@ -292,17 +290,6 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   } catch (const IoError& error) {
     throw IoError(unpack_fail + error.what(), local + ": a gravação na pasta de trabalho falhou"_w);
   }
-}
-
-// Whether a bare name is one of this file's temporaries: "." + local + a mark + six
-// characters.
-bool IsDownloadTemporary(const std::string& name) {
-  if (!name.starts_with('.')) return false;
-  for (const std::string mark : {kDownloadMark, kUnpackMark}) {
-    const std::size_t at = name.rfind(mark);
-    if (at != std::string::npos && at > 1 && name.size() == at + mark.size() + 6) return true;
-  }
-  return false;
 }
 
 // The file-name part of the local path given for a server name, when it is that name but for
@@ -336,35 +323,12 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
                       settings.stall->Reason() + ")");
     }
   };
-  // Every line first: one that names no archive to fetch fails the call before any download.
-  // An archive's signature listed beside its archive comes with it; listed alone, there is
-  // nothing to fetch for that program file.
-  const auto server_name = [&](std::size_t i) {
-    return server_lines[i].substr(0, server_lines[i].find('='));
-  };
-  const auto is_signature = [](const std::string& name) { return protocol::IsSignatureName(name); };
+  // Only archives are fetched; the update never lists anything else.
   std::vector<std::pair<std::string, std::string>> files;  // server name, local name
   for (std::size_t i = 0; i < server_lines.size(); ++i) {
-    const std::string name = server_name(i);
-    const std::string local = protocol::LocalFileNameOf(name);
-    bool fetchable = !local.empty() && !is_signature(name);
-    if (!local.empty() && is_signature(name)) {
-      for (std::size_t j = 0; j < server_lines.size(); ++j) {
-        const std::string other = server_name(j);
-        if (!is_signature(other) &&
-            cp1252::EqualsIgnoringAsciiCase(protocol::LocalFileNameOf(other), local)) {
-          fetchable = true;
-        }
-      }
-      if (fetchable) continue;
-    }
-    if (!fetchable) {
-      const std::string shown = local.empty() ? Printable(name) : local;
-      throw Error("Cannot download " + Printable(name) + ": not the name of a program archive",
-                  shown + ": o servidor não indicou um arquivo compactado para baixar ("_w +
-                      Printable(name) + ")");
-    }
-    files.emplace_back(name, LandingName(local, local_paths, i));
+    const std::string name = server_lines[i].substr(0, server_lines[i].find('='));
+    if (!IsProgramArchiveName(name)) continue;
+    files.emplace_back(name, LandingName(protocol::LocalFileNameOf(name), local_paths, i));
   }
   refuse_after_stall("from " + Printable(source), files.empty() ? "" : files.front().second);
   RemoveDownloadTemporaries(settings.working_directory);
@@ -380,6 +344,11 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
   }
 }
 
+bool IsProgramArchiveName(const std::string& server_name) {
+  const std::string local = protocol::LocalFileNameOf(server_name);
+  return !local.empty() && server_name.size() == local.size() + 4;
+}
+
 void RemoveDownloadTemporaries(const std::string& working_directory) {
   DIR* dir = ::opendir(working_directory.c_str());
   if (dir == nullptr) return;
@@ -389,7 +358,7 @@ void RemoveDownloadTemporaries(const std::string& working_directory) {
     const std::string name = entry->d_name;
     struct stat st {};
     const std::string path = folder + name;
-    if (IsDownloadTemporary(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (IsOwnTemporary(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       ::unlink(path.c_str());
     }
   }

@@ -55,16 +55,21 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 // local name is the file-name part of local_paths' entry for the line when they are equal but
 // for letter case (the program folder's spelling), else the server's. The archive is
 // downloaded, checked and unpacked through one unnamed file that no other program can reach.
-// A line this does not fetch (an archive's signature "<name>.zip.sig" listed without its
-// archive, a name without an archive) fails the call before anything is fetched. Fails at once when
-// the settings' stall state says the server stalled earlier in this start. progress, when given, is
-// told about each archive as its bytes arrive. Blocks per file for at most total_timeout (plus
+// A line that names no program archive (IsProgramArchiveName) is passed over: an update never
+// lists one. Fails at once when
+// the settings' stall state says the server stalled earlier in this start. progress, when given,
+// is told about each archive as its bytes arrive. Blocks per file for at most total_timeout (plus
 // connect_timeout for each redirect). Throws Error naming the file and the cause, with a Portuguese
 // reason that names the program file (SignatureError for a missing or refused signature, IoError
 // for the working folder); whatever fails, no temporary of this call is left behind.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths = {});
+
+// Whether a server file-list name is a program archive, "<local name>.zip" (letter case aside),
+// and not its signature (".zip.sig"), its release statement (".zip.release", ".zip.release.sig")
+// or anything else.
+bool IsProgramArchiveName(const std::string& server_name);
 
 // Removes the temporaries that downloads cut short (by a power cut) left in the working
 // folder. Never fails; call it when no download of this register runs.

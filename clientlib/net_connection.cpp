@@ -1,5 +1,6 @@
 #include "clientlib/net_connection.h"
 
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 
 namespace jov {
@@ -26,7 +27,10 @@ void TNetConnection::SetConnected(bool value) {
 }
 
 std::string TNetConnection::AppServer(const std::string& method, const std::string& argument) {
-  if (!connected_) throw Error("Connection to " + ServerName + " is not open");
+  if (!connected_) {
+    throw Error("Connection to " + ServerName + " is not open",
+                "a conexão com " + ServerName + " não está aberta"_w);
+  }
   return channel_.Call(method, {argument});
 }
 

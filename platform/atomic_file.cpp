@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
 #include "platform/system_text.h"
@@ -13,11 +14,14 @@
 namespace jov {
 namespace {
 
-constexpr std::string_view kReplaceMark = ".tmp-";
+constexpr std::string_view kTemporaryMark = ".jov-tmp-";
 constexpr std::size_t kRandomChars = 6;
 
 IoError Failure(const char* what, const std::string& name, int error) {
-  return IoError(std::string("Cannot ") + what + " " + name + ": " + SystemErrorText(error));
+  const std::string why = SystemErrorText(error);
+  const std::string verbo = std::string_view(what) == "replace" ? "substituir "_w : "gravar ";
+  return IoError(std::string("Cannot ") + what + " " + name + ": " + why,
+                 "não foi possível "_w + verbo + name + ": " + why);
 }
 
 }  // namespace
@@ -70,22 +74,31 @@ void PendingFile::Commit(const std::string& target, mode_t mode,
 
 void ReplaceFileThrough(const std::string& path, mode_t mode, const std::function<void(int)>& fill,
                         const std::string& name, const std::optional<timespec>& last_write) {
-  PendingFile file(path + std::string(kReplaceMark), name.empty() ? path : name);
+  PendingFile file(TemporaryPrefix(path), name.empty() ? path : name);
   fill(file.fd());
   file.Commit(path, mode, last_write);
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
                          const std::string& name) {
-  PendingFile file(path + std::string(kReplaceMark), name.empty() ? path : name);
+  PendingFile file(TemporaryPrefix(path), name.empty() ? path : name);
   file.Write(bytes);
   file.Commit(path, mode);
 }
 
-bool IsReplaceTemporary(std::string_view file_name) {
-  if (file_name.size() <= kReplaceMark.size() + kRandomChars) return false;
-  const std::size_t mark = file_name.size() - kRandomChars - kReplaceMark.size();
-  return file_name.substr(mark, kReplaceMark.size()) == kReplaceMark;
+std::string TemporaryPrefix(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, base) + "." + path.substr(base) + std::string(kTemporaryMark);
+}
+
+bool IsOwnTemporary(std::string_view file_name) {
+  // "." + at least one character of the name + the mark + the random characters.
+  if (!file_name.starts_with('.') || file_name.size() < 2 + kTemporaryMark.size() + kRandomChars) {
+    return false;
+  }
+  const std::size_t mark = file_name.size() - kRandomChars - kTemporaryMark.size();
+  return file_name.substr(mark, kTemporaryMark.size()) == kTemporaryMark;
 }
 
 }  // namespace jov

@@ -53,8 +53,13 @@ void ReplaceFileThrough(const std::string& path, mode_t mode, const std::functio
 void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
                          const std::string& name = {});
 
-// Whether a bare file name is one of the temporaries ReplaceFileThrough makes
-// ("<name>.tmp-" and six characters).
-bool IsReplaceTemporary(std::string_view file_name);
+// The prefix of this program's temporaries for path, to which six random characters are
+// added: ".<file name>.jov-tmp-" in path's folder. No operator names a file so, which is what
+// lets a start remove whatever a cut-short write left without asking.
+std::string TemporaryPrefix(const std::string& path);
+
+// Whether a bare file name is one of the temporaries made from TemporaryPrefix: a leading dot,
+// a name, ".jov-tmp-" and six characters.
+bool IsOwnTemporary(std::string_view file_name);
 
 }  // namespace jov

@@ -64,8 +64,10 @@ class Reader {
 
   Node ReadDocument() {
     if (in_.size() > kMaxDataPacketBytes) {
-      throw Error(source_ + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) +
-                  " bytes");
+      throw Error(
+          source_ + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) + " bytes",
+          source_ + ": o pacote de dados passa de "_w + std::to_string(kMaxDataPacketBytes) +
+              " bytes");
     }
     bool bom = false;
     if (in_.substr(0, 3) == "\xEF\xBB\xBF") {

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/atomic_file.h"
+#include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
@@ -14,11 +15,19 @@ namespace jov {
 
 Dataset DatasetFilesXml::Load(const std::string& path) {
   const FileText file = ReadFileText(path, kMaxDataPacketBytes);
-  if (file.error == EINVAL) throw Error("Cannot read " + path + ": not a regular file");
-  if (file.error != 0) throw Error("Cannot open " + path + ": " + SystemErrorText(file.error));
+  if (file.error == EINVAL) {  // a FIFO, a device: never waited on, never read
+    throw Error("Cannot read " + path + ": not a regular file",
+                path + ": não é um arquivo comum"_w);
+  }
+  if (file.error != 0) {
+    const std::string why = SystemErrorText(file.error);
+    throw Error("Cannot open " + path + ": " + why,
+                path + ": o arquivo não pôde ser aberto: "_w + why);
+  }
   if (file.too_large) {
-    throw Error(path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) +
-                " bytes");
+    throw Error(
+        path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) + " bytes",
+        path + ": o pacote de dados passa de "_w + std::to_string(kMaxDataPacketBytes) + " bytes");
   }
   return ParseDataPacket(file.text, path);
 }

@@ -34,9 +34,17 @@ std::string TooLarge(std::size_t limit) {
 }  // namespace
 
 std::string ReadFileBytes(const std::string& path, std::size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO in the file's place would hold the open until a writer came.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) Fail(path, std::strerror(errno));
   const FdGuard guard(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) Fail(path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) Fail(path, "not a regular file");
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    Fail(path, std::strerror(errno));
+  }
   return ReadFdBytes(fd, limit, path);
 }
 

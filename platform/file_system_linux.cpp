@@ -12,6 +12,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/clock_linux.h"
+#include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
 #include "platform/system_text.h"
@@ -32,7 +33,9 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (errno == EINTR) continue;
     if (copied_any || (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
                        errno != EOPNOTSUPP && errno != EPERM)) {
-      throw IoError("Cannot copy " + from + " to " + to + ": " + SystemErrorText(errno));
+      const std::string why = SystemErrorText(errno);
+      throw IoError("Cannot copy " + from + " to " + to + ": " + why,
+                    "não foi possível copiar "_w + from + " para " + to + ": " + why);
     }
     break;
   }
@@ -42,12 +45,18 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (n == 0) return;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw IoError("Cannot read " + from + ": " + SystemErrorText(errno));
+      const std::string why = SystemErrorText(errno);
+      throw IoError("Cannot read " + from + ": " + why,
+                    "não foi possível ler "_w + from + ": " + why);
     }
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w < 0) throw IoError("Cannot write beside " + to + ": " + SystemErrorText(errno));
+      if (w < 0) {
+        const std::string why = SystemErrorText(errno);
+        throw IoError("Cannot write beside " + to + ": " + why,
+                      "não foi possível gravar ao lado de "_w + to + ": " + why);
+      }
       done += w;
     }
   }
@@ -130,12 +139,20 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   std::optional<timespec> time;
   if (last_write) {
     time = LocalTimeSpec(*last_write);
-    if (!time) throw IoError("Cannot replace " + to + ": " + SystemErrorText(EINVAL));
+    if (!time) {
+      const std::string why = SystemErrorText(EINVAL);
+      throw IoError("Cannot replace " + to + ": " + why,
+                    "não foi possível substituir "_w + to + ": " + why);
+    }
   }
   // Non-blocking open: a FIFO under the source's name cannot hold the launcher; only a
   // regular file is copied, and from this one descriptor.
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) throw IoError("Cannot open " + from + ": " + SystemErrorText(errno));
+  if (in < 0) {
+    const std::string why = SystemErrorText(errno);
+    throw IoError("Cannot open " + from + ": " + why,
+                  "não foi possível abrir "_w + from + ": " + why);
+  }
   struct stat source {};
   const int error = ::fstat(in, &source) != 0 ? errno
                     : S_ISREG(source.st_mode) ? 0
@@ -143,7 +160,9 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
                                               : EINVAL;
   if (error != 0) {
     ::close(in);
-    throw IoError("Cannot copy " + from + ": " + SystemErrorText(error));
+    const std::string why = SystemErrorText(error);
+    throw IoError("Cannot copy " + from + ": " + why,
+                  "não foi possível copiar "_w + from + ": " + why);
   }
   struct stat old {};
   const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;

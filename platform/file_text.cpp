@@ -10,7 +10,9 @@ namespace jov {
 
 FileText ReadFileText(const std::string& path, std::size_t limit) {
   FileText result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO in the file's place would hold the open until a writer
+  // came. Only a regular file is read, in blocking mode again.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     result.error = errno;
     return result;
@@ -18,6 +20,12 @@ FileText ReadFileText(const std::string& path, std::size_t limit) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     result.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return result;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    result.error = errno;
     ::close(fd);
     return result;
   }

@@ -43,7 +43,7 @@ bool IsProcessRunning(ProcessTable& table, const std::string& name) {
 
 void TerminateProcesses(ProcessTable& table, const std::string& name) {
   for (const ProcessEntry& entry : table.Find(name)) {
-    if (ProcessMatches(entry, name)) table.Terminate(entry.pid);
+    if (ProcessMatches(entry, name)) table.Terminate(entry);
   }
 }
 

@@ -24,8 +24,9 @@ class ProcessTable {
   // A fresh snapshot of the processes that match the name (ProcessMatches); empty when it
   // cannot be taken. This default filters Snapshot(); a table may read less to answer it.
   virtual std::vector<ProcessEntry> Find(const std::string& name);
-  // Asks the system to end the process; false when it could not (gone, not ours, own process).
-  virtual bool Terminate(int pid) = 0;
+  // Asks the system to end the process found by a snapshot (one of its entries); false when it
+  // could not (gone, not ours, own process) or when its id now names another program.
+  virtual bool Terminate(const ProcessEntry& process) = 0;
 };
 
 // True when the reported executable name matches the name looked for: its file-name part

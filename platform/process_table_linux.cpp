@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "platform/cp1252.h"
@@ -184,10 +186,31 @@ std::vector<ProcessEntry> ProcessTableLinux::Find(const std::string& name) {
   return found;
 }
 
-bool ProcessTableLinux::Terminate(int pid) {
+bool ProcessTableLinux::Terminate(const ProcessEntry& process) {
+  const int pid = process.pid;
   // pid 0 and negative ids would signal whole process groups; the launcher never ends itself.
   if (pid <= 0 || pid == ::getpid()) return false;
-  return ::kill(pid, SIGKILL) == 0;
+  // The id came from a scan and may since have passed to another process. A pidfd holds on to
+  // the process it was opened for; the names are read again after opening it, so the signal
+  // reaches the process found or none.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0 && errno != ENOSYS) return false;
+  const int proc_fd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool same = false;
+  if (proc_fd >= 0) {
+    const std::string pid_text = std::to_string(pid);
+    ProcessEntry again;
+    same = ReadProcess(proc_fd, pid_text.c_str(), {}, again) &&
+           again.exe_name == process.exe_name && again.other_names == process.other_names;
+    ::close(proc_fd);
+  }
+  if (pidfd < 0) {
+    // A kernel without pidfds (before 5.3): the check just made is all there is.
+    return same && ::kill(pid, SIGKILL) == 0;
+  }
+  const bool ended = same && ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
+  ::close(pidfd);
+  return ended;
 }
 
 }  // namespace jov

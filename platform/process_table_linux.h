@@ -18,8 +18,9 @@ class ProcessTableLinux : public ProcessTable {
   // program was started under, so this passes over only a process that renamed itself or was
   // started through a link of another name. Same entries as Snapshot otherwise.
   std::vector<ProcessEntry> Find(const std::string& name) override;
-  // SIGKILL; refuses this process itself and ids that would name a process group.
-  bool Terminate(int pid) override;
+  // SIGKILL through a pidfd, sent only when the process under that id still has the names it
+  // was found with; refuses this process itself and ids that would name a process group.
+  bool Terminate(const ProcessEntry& process) override;
 };
 
 }  // namespace jov

@@ -1,5 +1,6 @@
 #include "platform/registry_hive.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_text.h"
+#include "platform/host_path.h"
 #include "platform/system_text.h"
 
 namespace jov {
@@ -33,6 +35,11 @@ std::string Describe(const std::string& key, const std::string& name) {
   return "'" + (name.empty() ? std::string("(Padrão)") : name) + "' in HKEY_LOCAL_MACHINE\\" + key;
 }
 
+// The same, for a reason in the register's log.
+std::string Descreve(const std::string& key, const std::string& name) {
+  return "'" + (name.empty() ? "(Padrão)"_w : name) + "' em HKEY_LOCAL_MACHINE\\" + key;
+}
+
 // "Software\\X\\" and "\\Software\\X" name the same key; empty components are refused.
 std::string NormalKey(const std::string& key) {
   std::size_t begin = 0;
@@ -40,10 +47,14 @@ std::string NormalKey(const std::string& key) {
   while (begin < end && key[begin] == '\\') ++begin;
   while (end > begin && key[end - 1] == '\\') --end;
   std::string out = key.substr(begin, end - begin);
-  if (out.empty()) throw Error("Registry key '" + key + "' is not valid: empty name");
+  if (out.empty()) {
+    throw Error("Registry key '" + key + "' is not valid: empty name",
+                "a chave do registro '" + key + "' não é válida: nome vazio"_w);
+  }
   if (out.find("\\\\") != std::string::npos || out.find_first_of("\r\n", 0) != std::string::npos ||
       out.find('\0') != std::string::npos) {
-    throw Error("Registry key '" + key + "' is not valid");
+    throw Error("Registry key '" + key + "' is not valid",
+                "a chave do registro '" + key + "' não é válida"_w);
   }
   return out;
 }
@@ -73,8 +84,10 @@ void AppendQuoted(std::string& out, std::string_view text) {
 
 void CheckStorable(std::string_view text, const char* what) {
   if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    throw Error(std::string("Cannot store a registry ") + what +
-                " holding a line break or NUL: " + std::string(text));
+    throw Error(
+        std::string("Cannot store a registry ") + what +
+            " holding a line break or NUL: " + std::string(text),
+        "o registro não guarda um texto com quebra de linha ou NUL: "_w + std::string(text));
   }
 }
 
@@ -263,6 +276,10 @@ class Parser {
 std::string ReadHiveText(const std::string& path) {
   FileText file = ReadFileText(path, kMaxHiveBytes);  // a larger hive: the parser reports it
   if (file.error == ENOENT) return {};
+  if (file.error == EINVAL) {  // a FIFO, a device: never waited on, never read
+    throw Error("Cannot read registry hive " + path + ": not a regular file",
+                "o registro "_w + path + " não é um arquivo comum"_w);
+  }
   if (file.error != 0) {
     throw Error("Cannot read registry hive " + path + ": " + SystemErrorText(file.error),
                 "o registro "_w + path + " não pode ser lido: "_w + SystemErrorText(file.error));
@@ -286,43 +303,52 @@ void MakeFolders(const std::string& dir) {
   }
 }
 
-// Holds the exclusive lock on the hive file; the hive may be replaced only while it is held.
+// Holds the writers' lock: an exclusive flock on "<hive>.lock" beside the hive, never on the
+// hive itself, which every user who may read it could lock and so stop every write. The lock
+// file is made 0600 by its first writer and opened for writing, so only those who may write
+// the hive can take it. Readers never lock: a hive is only ever replaced whole.
 class HiveLock {
  public:
   HiveLock(const std::string& path, int wait_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     auto pause = std::chrono::microseconds(200);
     MakeFolders(Folder(path));
-    while (true) {
-      fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-      if (fd_ < 0)
-        throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        // The file locked must still be the hive: a writer may have renamed a new one over it.
-        struct stat held {
-        }, now{};
-        if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &now) == 0 &&
-            held.st_ino == now.st_ino && held.st_dev == now.st_dev) {
-          mode_ = held.st_mode & 07777;
-          return;
-        }
-      } else if (errno != EWOULDBLOCK && errno != EINTR) {
-        const int error = errno;
-        ::close(fd_);
-        throw Error("Cannot lock registry hive " + path + ": " + SystemErrorText(error));
-      }
+    const std::string lock_path = path + ".lock";
+    // Without waiting on the open: a FIFO in its place must not hold the writer.
+    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd_ < 0) {
+      const std::string why = SystemErrorText(errno);
+      throw Error("Cannot write registry hive " + path + ": " + lock_path + ": " + why,
+                  "o registro "_w + path + " não pode ser gravado: "_w + lock_path + ": " + why);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd_);
-      fd_ = -1;
+      throw Error(
+          "Cannot write registry hive " + path + ": " + lock_path + " is not a regular file",
+          "o registro "_w + path + " não pode ser gravado: "_w + lock_path +
+              " não é um arquivo comum"_w);
+    }
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        const std::string why = SystemErrorText(errno);
+        ::close(fd_);
+        throw Error("Cannot lock registry hive " + path + ": " + why,
+                    "o registro "_w + path + " não pôde ser bloqueado para gravação: "_w + why);
+      }
       if (std::chrono::steady_clock::now() >= deadline) {
+        ::close(fd_);
         throw Error("Cannot write registry hive " + path + ": it is locked by another program",
                     "o registro "_w + path + " está bloqueado por outro programa"_w);
       }
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(5000));
     }
+    struct stat hive {};
+    if (::stat(path.c_str(), &hive) == 0) mode_ = hive.st_mode & 07777;
   }
   ~HiveLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    ::close(fd_);  // closing releases the lock
   }
   HiveLock(const HiveLock&) = delete;
   HiveLock& operator=(const HiveLock&) = delete;
@@ -360,14 +386,32 @@ void CheckWritable(const std::string& path) {
           "o registro "_w + path + " não pode ser gravado: a pasta "_w + folder + ": " + why);
     }
   } else if (errno != ENOENT) {
-    throw Error("Cannot write registry hive " + path + ": " + SystemErrorText(errno));
+    const std::string why = SystemErrorText(errno);
+    throw Error("Cannot write registry hive " + path + ": " + why,
+                "o registro "_w + path + " não pode ser gravado: "_w + why);
   }
+}
+
+// Removes the temporaries that writes of this hive cut short (by a power cut) left beside it.
+// Call it holding the lock: every writer holds it while its temporary exists.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string own = FileNameOf(TemporaryPrefix(path));
+  DIR* dir = ::opendir(Folder(path).c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with(own) && IsOwnTemporary(name)) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
 }
 
 // Runs change on the hive under the lock; writes the hive only when change returns true.
 void Modify(const std::string& path, int wait_ms, const std::function<bool(hive::Hive&)>& change) {
   CheckWritable(path);
   HiveLock lock(path, wait_ms);
+  RemoveStaleTemporaries(path);
   hive::Hive h = Load(path);
   if (!change(h)) return;
   const std::string text = hive::Serialize(h);
@@ -385,7 +429,10 @@ void Modify(const std::string& path, int wait_ms, const std::function<bool(hive:
 const hive::Value& ExistingValue(hive::Hive& h, const std::string& key, const std::string& name) {
   hive::Key* k = FindKey(h, NormalKey(key));
   hive::Value* v = k == nullptr ? nullptr : FindValue(*k, name);
-  if (v == nullptr) throw Error("Registry value " + Describe(key, name) + " does not exist");
+  if (v == nullptr) {
+    throw Error("Registry value " + Describe(key, name) + " does not exist",
+                "o valor "_w + Descreve(key, name) + " não existe no registro"_w);
+  }
   return *v;
 }
 
@@ -408,8 +455,9 @@ void Write(const std::string& path, int wait_ms, const std::string& key, hive::V
   Modify(path, wait_ms, [&](hive::Hive& h) {
     hive::Key* k = FindKey(h, normal);
     if (k == nullptr) {
-      throw Error("Cannot write registry value " + Describe(key, value.name) +
-                  ": the key does not exist");
+      throw Error(
+          "Cannot write registry value " + Describe(key, value.name) + ": the key does not exist",
+          "o valor "_w + Descreve(key, value.name) + " não pode ser gravado: a chave não existe"_w);
     }
     hive::Value* existing = FindValue(*k, value.name);
     if (existing == nullptr) {
@@ -506,8 +554,9 @@ std::string RegistryHive::ReadString(const std::string& key, const std::string& 
   hive::Hive h = Load(path_);
   const hive::Value& v = ExistingValue(h, key, name);
   if (v.kind != hive::Kind::kString) {
-    throw Error("Invalid data type for registry value " + Describe(key, name) +
-                ": it is not a string");
+    throw Error(
+        "Invalid data type for registry value " + Describe(key, name) + ": it is not a string",
+        "o valor "_w + Descreve(key, name) + " do registro não é um texto"_w);
   }
   return v.text;
 }
@@ -516,8 +565,9 @@ std::int32_t RegistryHive::ReadInteger(const std::string& key, const std::string
   hive::Hive h = Load(path_);
   const hive::Value& v = ExistingValue(h, key, name);
   if (v.kind != hive::Kind::kDword) {
-    throw Error("Invalid data type for registry value " + Describe(key, name) +
-                ": it is not an integer");
+    throw Error(
+        "Invalid data type for registry value " + Describe(key, name) + ": it is not an integer",
+        "o valor "_w + Descreve(key, name) + " do registro não é um número inteiro"_w);
   }
   return static_cast<std::int32_t>(v.number);
 }

@@ -10,11 +10,13 @@
 
 namespace jov {
 
-// Reads see the hive file as it is on disk at the call. Every write takes an exclusive flock
-// on the hive file, re-reads it, writes the new hive to a temporary file beside it, fsyncs it
-// and renames it over the old one, so that a crash leaves the old or the new hive and two
-// programs writing at once lose nothing. A write that changes nothing leaves the file alone.
-// A hive that cannot be parsed raises and is never rewritten; nor is a read-only one.
+// Reads see the hive file as it is on disk at the call and never lock. Every write takes an
+// exclusive flock on the lock file "<hive>.lock" beside it (made 0600, so that only those who
+// may write the hive can hold it up), re-reads the hive, writes the new one to a temporary
+// file beside it, fsyncs it and renames it over the old one, so that a crash leaves the old or
+// the new hive and two programs writing at once lose nothing. A write that changes nothing leaves
+// the file alone. A hive that cannot be parsed raises and is never rewritten; nor is a read-only
+// one.
 class RegistryHive : public Registry {
  public:
   // path: the hive file (JOV_HKLM, default /var/lib/jov/HKLM.reg). A write waits at most

@@ -62,8 +62,15 @@ void TfrmEscolheSistema::FormActivate(QObject*) {
   if (boCriaPriVez) return;
   boCriaPriVez = true;
   PreencheParametros();
-  // The screen is up and the register's codes are settled: the update's report may go.
-  EnviaRelatorio();
+  // The screen is up and the register's codes are settled: the update's report may go. The
+  // report is the chain's concern, not the register's: nothing it throws (a thread that cannot
+  // start, memory) may keep the table updater, the permission check or the screen-package
+  // updater from starting, nor show the operator a box.
+  try {
+    EnviaRelatorio();
+  } catch (...) {
+    // the report is dropped; the register's start goes on as if it had been sent
+  }
   ExecutaJovTab(false);
   std::string working = services_.library.WorkingDirectory();
   if (!working.empty()) working.pop_back();

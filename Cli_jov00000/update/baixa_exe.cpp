@@ -39,18 +39,40 @@ std::string DeFora(const std::string& text) { return jov::cp1252::ForLog(text); 
 // The reason line that follows a failure line.
 std::string Motivo(const std::string& reason) { return kDetalhe + DeFora(reason); }
 
-// The name under which local_name lies in the folder: the same name but for letter case, the
-// exact spelling first; local_name itself when there is none.
-std::string NomeNaPasta(const std::vector<jov::DirEntry>& pasta, const std::string& local_name) {
-  std::string achado;
+// The name under which local_name lies in the folder: local_name itself when a file is spelled
+// so; else the one file that equals it but for letter case; local_name when there is none.
+// Nothing when several spellings lie there and none is local_name: which of them the server
+// means cannot be told, and the folder's order must not choose.
+std::optional<std::string> NomeNaPasta(const std::vector<jov::DirEntry>& pasta,
+                                       const std::string& local_name) {
+  std::optional<std::string> achado;
+  bool varios = false;
   for (const jov::DirEntry& entry : pasta) {
     if (entry.is_directory) continue;
     if (entry.name == local_name) return entry.name;
-    if (achado.empty() && jov::cp1252::EqualsIgnoringAsciiCase(entry.name, local_name)) {
+    if (jov::cp1252::EqualsIgnoringAsciiCase(entry.name, local_name)) {
+      varios = varios || achado.has_value();
       achado = entry.name;
     }
   }
-  return achado.empty() ? local_name : achado;
+  if (varios) return std::nullopt;
+  return achado.value_or(local_name);
+}
+
+// Why a file-list name that begins like a client executable is no program archive to fetch,
+// empty when it is one ("<local>.zip", letter case aside).
+std::string MotivoSemArquivo(const std::string& name) {
+  if (jov::IsProgramArchiveName(name)) return {};
+  const std::string upper = jov::cp1252::UpperAscii(name);
+  if (upper.ends_with(".ZIP.SIG") || upper.ends_with(".ZIP.RELEASE") ||
+      upper.ends_with(".ZIP.RELEASE.SIG")) {
+    return name +
+           ": a lista do servidor nomeia uma assinatura ou publicação, não um arquivo "
+           "compactado; a linha foi ignorada"_w;
+  }
+  return name +
+         ": a lista do servidor não nomeia um arquivo compactado (.zip); a linha foi "
+         "ignorada"_w;
 }
 
 // A list as text: each line followed by CR LF; each line from outside as the log takes it.
@@ -69,11 +91,25 @@ void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::s
     std::optional<std::vector<jov::DirEntry>> pasta;  // listed once a name needs it
     for (const std::string& line : jov::protocol::ListLines(list)) {
       const auto [name, stamp] = jov::protocol::NameAndValue(line);
-      const std::string local = jov::protocol::LocalFileNameOf(name);
+      const std::string local = jov::protocol::NameBeforeZip(name);
+      // A signature, a release statement or a name without an archive is no file to fetch:
+      // passed over like a name no prefix accepts, so that it never holds up another file.
+      if (const std::string motivo = MotivoSemArquivo(name); !motivo.empty()) {
+        if (IsAcceptedLocalName(local.empty() ? name : local)) s.log(Motivo(motivo));
+        continue;
+      }
       if (!IsAcceptedLocalName(local)) continue;
       const jov::DateTime server = DecodeStamp(stamp);
       if (!pasta) pasta = s.files.ListDirectory(program_dir);
-      const std::string path = program_dir + NomeNaPasta(*pasta, local);
+      const std::optional<std::string> na_pasta = NomeNaPasta(*pasta, local);
+      if (!na_pasta) {
+        s.log(Motivo(local +
+                     ": a pasta do programa tem mais de um arquivo com este nome em outras "
+                     "grafias de maiúsculas e minúsculas, nenhuma como a do servidor; o arquivo "
+                     "não foi atualizado"_w));
+        continue;
+      }
+      const std::string path = program_dir + *na_pasta;
       const jov::DateTime client = s.files.FileExists(path)
                                        ? s.files.LastWriteTime(path).value_or(jov::DateTime{})
                                        : jov::DateTime{};
@@ -117,7 +153,8 @@ std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
   } catch (const jov::IoError& error) {
     // A failed copy leaves the old file whole; the Part's copy line is logged as usual, and
     // the reason follows it.
-    falha = local + ": a cópia para a pasta do programa falhou: "_w + error.what();
+    falha = local + ": a cópia para a pasta do programa falhou: "_w +
+            (error.reason().empty() ? std::string(error.what()) : error.reason());
   }
   s.log("copyFile(Pchar(" + DeFora(from) + "), Pchar(" + DeFora(to) + "),false)");
   if (!falha.empty()) s.log(Motivo(falha));
@@ -240,9 +277,9 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
 
 void RemoveUpdateTemporaries(jov::FileSystem& files, const std::string& program_dir,
                              const std::string& working_dir) {
-  // Only this launcher replaces files of the program folder through such temporaries.
+  // Only this launcher's temporaries carry that name; an operator's "notas.tmp-backup" stays.
   for (const jov::DirEntry& entry : files.ListDirectory(program_dir)) {
-    if (!entry.is_directory && jov::IsReplaceTemporary(entry.name)) {
+    if (!entry.is_directory && jov::IsOwnTemporary(entry.name)) {
       files.DeleteFile(program_dir + entry.name);
     }
   }

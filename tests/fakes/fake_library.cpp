@@ -74,6 +74,7 @@ void FakeUpdateReporter::Send(const UpdateReport& report, const ReportTarget&, c
                               const std::vector<std::string>&) {
   log_.Add("reports.Send " + std::string(protocol::OutcomeText(report.outcome)));
   sent.push_back(report);
+  if (fail) fail();
 }
 
 }  // namespace jov::testing

@@ -106,6 +106,8 @@ class FakeUpdateReporter : public UpdateReporter {
   void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
             const std::vector<std::string>& names) override;
   std::vector<UpdateReport> sent;
+  // Called after the report is recorded; may throw to stand for a sender that fails.
+  std::function<void()> fail;
 
  private:
   CallLog& log_;

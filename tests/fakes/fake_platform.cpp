@@ -21,7 +21,8 @@ std::vector<ProcessEntry> FakeProcessTable::Snapshot() {
   return fail_snapshot ? std::vector<ProcessEntry>{} : running;
 }
 
-bool FakeProcessTable::Terminate(int pid) {
+bool FakeProcessTable::Terminate(const ProcessEntry& process) {
+  const int pid = process.pid;
   log_.Add("processes.Terminate " + std::to_string(pid));
   if (refuse_terminate.count(pid)) return false;
   terminated.push_back(pid);

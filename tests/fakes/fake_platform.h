@@ -32,7 +32,7 @@ class FakeProcessTable : public ProcessTable {
   bool fail_snapshot = false;      // Snapshot returns nothing
   bool terminate_removes = true;   // a terminated process leaves the table
   std::vector<ProcessEntry> Snapshot() override;
-  bool Terminate(int pid) override;
+  bool Terminate(const ProcessEntry& process) override;
 
  private:
   CallLog& log_;

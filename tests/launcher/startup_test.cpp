@@ -4,8 +4,11 @@
 #include <QLabel>
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <set>
 #include <string>
+#include <system_error>
 
 #include "tests/support/launcher_fixture.h"
 
@@ -106,6 +109,38 @@ TEST_F(StartupTest, ASecondActivationDoesNothing) {
   const std::size_t calls = fake.log.calls.size();
   form->FormActivate(form.get());
   EXPECT_EQ(fake.log.calls.size(), calls);
+}
+
+// Fault: a report that cannot be sent (its thread does not start, memory runs out) skipped
+// the rest of the first activation and showed the operator an error box.
+TEST_F(StartupTest, NothingTheReportThrowsChangesTheFirstActivation) {
+  const std::pair<const char*, std::function<void()>> failures[] = {
+      {"no memory", [] { throw std::bad_alloc(); }},
+      {"no thread",
+       [] {
+         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+       }},
+      {"not even an exception", [] { throw 7; }},
+  };
+  for (const auto& [what, failure] : failures) {
+    SCOPED_TRACE(what);
+    ResetUnit();
+    fake.programs.starts.clear();
+    fake.log.calls.clear();
+    Answers({kPingAnswered, kFolderShort});
+    fake.files.AddFile("/caixa/Altera_Permissoes_Calvora.EXE", "x");
+    fake.reports.sent.clear();
+    fake.reports.fail = failure;
+    auto form = NewForm();
+    EXPECT_NO_THROW(form->FormActivate(form.get()));
+    EXPECT_EQ(fake.reports.sent.size(), 1u);
+    std::vector<std::string> started;
+    for (const auto& start : fake.programs.starts) started.push_back(start.program);
+    EXPECT_EQ(started,
+              (std::vector<std::string>{"/caixa/JovTab.exe", "/caixa/Altera_Permissoes_Calvora.EXE",
+                                        "/caixa/JovBpl.exe"}));
+    EXPECT_FALSE(fake.log.Contains("dialogs.ShowException"));
+  }
 }
 
 TEST_F(StartupTest, ANewFormInTheSameLoadedPackageSkipsTheFirstActivationSteps) {

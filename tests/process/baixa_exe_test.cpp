@@ -48,8 +48,14 @@ TEST(ReplaceFile, InstallsWholeKeepsTheModeAndLeavesTheOldFileOnFailure) {
 
   // A missing source, and a source that is a folder: the old file stays byte-identical.
   fs::create_directories(dir.path() + "/work/folder");
+  // Each says why in Portuguese, for the log.
   for (const std::string& from : {dir.path() + "/work/none", dir.path() + "/work/folder"}) {
-    EXPECT_THROW(files.ReplaceFile(from, old_file), jov::IoError) << from;
+    try {
+      files.ReplaceFile(from, old_file);
+      ADD_FAILURE() << from << " was copied";
+    } catch (const jov::IoError& error) {
+      EXPECT_EQ(error.reason().rfind("n\xe3o foi poss\xedvel ", 0), 0u) << error.reason();
+    }
     EXPECT_EQ(TempDir::Read(old_file), "new") << from;
   }
   std::size_t entries = 0;
@@ -62,15 +68,18 @@ TEST(ReplaceFile, InstallsWholeKeepsTheModeAndLeavesTheOldFileOnFailure) {
   EXPECT_EQ(files.LastWriteTime(old_file), ahead);
 }
 
+// Fault: any name ending in ".tmp-" and six characters was taken for a temporary, so an
+// operator's "notas.tmp-backup" was deleted at the next start.
 TEST(RemoveUpdateTemporaries, TakesWhatAnUpdateCutShortLeftAndNothingElse) {
   TempDir dir;
   jov::FileSystemLinux files;
-  for (const char* name : {"JovSinc.exe", "JovSinc.exe.tmp-AbC123", "cdsFilialCaixa.cds.tmp-x1Y2z3",
-                           "notas.tmp-1", "JovTab.exe.tmp"}) {
+  for (const char* name :
+       {"JovSinc.exe", ".JovSinc.exe.jov-tmp-AbC123", ".cdsFilialCaixa.cds.jov-tmp-x1Y2z3",
+        "notas.tmp-backup", "JovSinc.exe.tmp-AbC123", ".jov-tmp-abcdef",
+        "JovTab.exe.jov-tmp-abcdef", ".JovTab.exe.jov-tmp-1"}) {
     dir.Write(std::string("prog/") + name, "x");
   }
-  for (const char* name :
-       {".JovSinc.exe.unpack-Q1w2E3", ".JovTab.exe.download-abcdef", "keep.txt"}) {
+  for (const char* name : {".JovSinc.exe.jov-tmp-Q1w2E3", "keep.txt"}) {
     dir.Write(std::string("work/") + name, "x");
   }
   RemoveUpdateTemporaries(files, dir.path() + "/prog/", dir.path() + "/work/");
@@ -81,7 +90,9 @@ TEST(RemoveUpdateTemporaries, TakesWhatAnUpdateCutShortLeftAndNothingElse) {
     return out;
   };
   EXPECT_EQ(names(dir.path() + "/prog"),
-            (std::vector<std::string>{"JovSinc.exe", "JovTab.exe.tmp", "notas.tmp-1"}));
+            (std::vector<std::string>{".JovTab.exe.jov-tmp-1", ".jov-tmp-abcdef", "JovSinc.exe",
+                                      "JovSinc.exe.tmp-AbC123", "JovTab.exe.jov-tmp-abcdef",
+                                      "notas.tmp-backup"}));
   EXPECT_EQ(names(dir.path() + "/work"), std::vector<std::string>{"keep.txt"});
 }
 

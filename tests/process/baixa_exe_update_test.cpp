@@ -173,6 +173,35 @@ TEST(UpdateExecutables, AnInstalledFileSettlesWhateverTheClocksAndTheServersSpel
   EXPECT_TRUE(next.downloads.requested.empty());
 }
 
+// Fault: with "JOVTAB.EXE" and "jovtab.exe" in the folder and neither spelled as the server
+// spells it, the folder's order chose which one was replaced.
+TEST(UpdateExecutables, OfSeveralSpellingsOnlyTheServersIsUpdated) {
+  struct Case {
+    const char* what;
+    Lines local;
+    Lines downloaded;
+  } cases[] = {
+      {"the server's spelling among others",
+       {"JOVTAB.EXE", "JovTab.exe", "jovtab.exe"},
+       {"/caixa/JovTab.exe"}},
+      {"one other spelling", {"JOVTAB.EXE"}, {"/caixa/JOVTAB.EXE"}},
+      {"several, none the server's", {"JOVTAB.EXE", "jovtab.exe"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateWorld w;
+    w.Offer(kJovTab);
+    for (const std::string& name : c.local) w.files.AddFile("/caixa/" + name, "old " + name);
+    w.Run();
+    EXPECT_EQ(w.Downloaded(), c.downloaded);
+    EXPECT_EQ(w.Logged(kDetail +
+                       "JovTab.exe: a pasta do programa tem mais de um arquivo com este nome em "
+                       "outras grafias de mai\xfasculas e min\xfasculas, nenhuma como a do "
+                       "servidor; o arquivo n\xe3o foi atualizado"),
+              c.downloaded.empty());
+  }
+}
+
 TEST(UpdateExecutables, ALocalFileIsReplacedOnlyWhenTheServerCopyIsStrictlyLater) {
   struct Case {
     DateTime local;
@@ -203,6 +232,7 @@ TEST(UpdateExecutables, TakesFromEachListOnlyTheClientExecutablesOfTheProgramFol
     std::string reply;  // to the query for JovTab.exe
     Lines downloaded;
     std::size_t analysed = downloaded.size();  // entries logged as examined
+    Lines reasons = {};                        // reason lines of entries passed over
   } cases[] = {
       {"another executable's name", OneFile("JovSinc.exe.zip"), {"/caixa/JovSinc.exe"}},
       {"an unknown name among known ones",
@@ -221,8 +251,32 @@ TEST(UpdateExecutables, TakesFromEachListOnlyTheClientExecutablesOfTheProgramFol
       {"a slash", OneFile("JovTab.exe/../../etc/x.zip"), {}},
       {"a backslash", OneFile("JovTab.exe\\x.zip"), {}},
       {"two dots", OneFile("JovTab.exe..x.zip"), {}},
-      {"no .zip: an empty name", OneFile("JovTab.exe"), {}},
+      {"no .zip: no archive",
+       OneFile("JovTab.exe"),
+       {},
+       0,
+       {"JovTab.exe: a lista do servidor n\xe3o nomeia um arquivo compactado (.zip); a linha foi "
+        "ignorada"}},
       {"only .zip", OneFile(".zip"), {}},
+      // Fault: a signature listed alone went to the download, which refused the whole list.
+      {"a signature alone never holds up another file",
+       "X\r\n" + Entry("JovTab.exe.zip.sig") + "\r\n" + Entry("JovSinc.exe.zip") + "&0",
+       {"/caixa/JovSinc.exe"},
+       1,
+       {"JovTab.exe.zip.sig: a lista do servidor nomeia uma assinatura ou publica\xe7\xe3o, "
+        "n\xe3o um arquivo compactado; a linha foi ignorada"}},
+      {"release statements, names made safe",
+       "X\r\n" + Entry("jovtab.exe.ZIP.release") + "\r\n" + Entry("JovTab.exe.zip.release.sig") +
+           "\r\n" + Entry("JovTab.exe.zip\x1b.sig") + "&0",
+       {},
+       0,
+       {"jovtab.exe.ZIP.release: a lista do servidor nomeia uma assinatura ou publica\xe7\xe3o, "
+        "n\xe3o um arquivo compactado; a linha foi ignorada",
+        "JovTab.exe.zip.release.sig: a lista do servidor nomeia uma assinatura ou "
+        "publica\xe7\xe3o, n\xe3o um arquivo compactado; a linha foi ignorada",
+        "JovTab.exe.zip?.sig: a lista do servidor n\xe3o nomeia um arquivo compactado (.zip); a "
+        "linha foi ignorada"}},
+      {"no archive of an unknown program: silent", OneFile("Outro.exe.zip.sig"), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -237,6 +291,13 @@ TEST(UpdateExecutables, TakesFromEachListOnlyTheClientExecutablesOfTheProgramFol
     for (const std::string& line : w.log) {
       EXPECT_EQ(line.find("Outro"), std::string::npos) << line;
     }
+    Lines reasons;
+    for (const std::string& line : w.log) {
+      if (line.find("a linha foi ignorada") != std::string::npos) {
+        reasons.push_back(line.substr(kDetail.size()));
+      }
+    }
+    EXPECT_EQ(reasons, c.reasons);
     for (const auto& [path, bytes] : w.files.files) {
       EXPECT_TRUE(path.starts_with("/caixa/") || path.starts_with("/work/")) << path;
     }

@@ -79,9 +79,9 @@ std::vector<int> Ended(const std::function<void(ProcessTable&)>& action) {
     std::vector<int> pids;
     std::vector<ProcessEntry> Snapshot() override { return inner.Snapshot(); }
     std::vector<ProcessEntry> Find(const std::string& name) override { return inner.Find(name); }
-    bool Terminate(int pid) override {
-      pids.push_back(pid);
-      return inner.Terminate(pid);
+    bool Terminate(const ProcessEntry& process) override {
+      pids.push_back(process.pid);
+      return inner.Terminate(process);
     }
   } recorder;
   action(recorder);

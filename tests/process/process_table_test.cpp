@@ -28,9 +28,9 @@ class RecordingTable : public ProcessTable {
   explicit RecordingTable(ProcessTable& inner) : inner_(inner) {}
   std::vector<ProcessEntry> Snapshot() override { return inner_.Snapshot(); }
   std::vector<ProcessEntry> Find(const std::string& name) override { return inner_.Find(name); }
-  bool Terminate(int pid) override {
-    terminated.push_back(pid);
-    return inner_.Terminate(pid);
+  bool Terminate(const ProcessEntry& process) override {
+    terminated.push_back(process.pid);
+    return inner_.Terminate(process);
   }
   std::vector<int> terminated;
 
@@ -188,11 +188,13 @@ TEST(ProcessTableLinux, ListsItsOwnProcessButNeverEndsIt) {
                                  [](const ProcessEntry& e) { return e.pid == ::getpid(); });
   ASSERT_NE(self, all.end());
   EXPECT_EQ(self->exe_name, own);
-  EXPECT_FALSE(table.Terminate(::getpid()));
+  EXPECT_FALSE(table.Terminate(*self));
   // 0 and negative ids would name process groups, -1 every process.
-  EXPECT_FALSE(table.Terminate(0));
-  EXPECT_FALSE(table.Terminate(-1));
-  EXPECT_FALSE(table.Terminate(-::getpgrp()));
+  for (const int pid : {0, -1, -::getpgrp()}) {
+    ProcessEntry group = *self;
+    group.pid = pid;
+    EXPECT_FALSE(table.Terminate(group)) << pid;
+  }
 }
 
 TEST(ProcessTableLinux, LeavesOutZombies) {
@@ -243,10 +245,31 @@ TEST(ProcessTableLinux, AProcessEndedByAnotherIsNoLongerRunning) {
   Children children;
   const pid_t pid = children.Start({CopyExecutable(PROC_SLEEPER, dir.path(), name), "60"});
   ProcessTableLinux table;
-  EXPECT_TRUE(table.Terminate(pid));
+  const std::vector<ProcessEntry> found = table.Find(name);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_TRUE(table.Terminate(found[0]));
   EXPECT_TRUE(children.Reap(pid));
   EXPECT_FALSE(IsProcessRunning(table, name));
-  EXPECT_FALSE(table.Terminate(pid));  // gone: reported, not thrown
+  EXPECT_FALSE(table.Terminate(found[0]));  // gone: reported, not thrown
+}
+
+// Fault: a process was ended by the id a scan had found, which by then could name another
+// program; the one found by other names is never ended.
+TEST(ProcessTableLinux, AnIdNowCarriedByAnotherProgramIsNotEnded) {
+  TempDir dir;
+  const std::string name = UniqueName("JovBpl.exe");
+  Children children;
+  const pid_t pid = children.Start({CopyExecutable(PROC_SLEEPER, dir.path(), name), "60"});
+  ProcessTableLinux table;
+  const std::vector<ProcessEntry> found = table.Find(name);
+  ASSERT_EQ(found.size(), 1u);
+  ProcessEntry before = found[0];  // what a scan found under that id before it was reused
+  before.exe_name = "JovTab.exe";
+  before.other_names = {"JovTab.exe"};
+  EXPECT_FALSE(table.Terminate(before));
+  EXPECT_TRUE(IsProcessRunning(table, name));
+  EXPECT_TRUE(table.Terminate(found[0]));
+  EXPECT_TRUE(children.Reap(pid));
 }
 
 }  // namespace

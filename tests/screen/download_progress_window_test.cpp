@@ -113,6 +113,10 @@ TEST_F(DownloadProgressWindowTest, ShowsTheFileAndHowFarCentredUnderItsOwnName) 
   progress.Begin("Atualiza\xe7\xe3o.zip", -1);
   ASSERT_NE(progress.Window(), nullptr);
   EXPECT_EQ(Text(progress.Window(), "File"), QStringLiteral("Recebendo Atualização.zip"));
+  // Fault: the server's name was drawn as rich text, so markup in it took over the window.
+  for (const QLabel* label : progress.Window()->findChildren<QLabel*>()) {
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+  }
   progress.Advance(123456);
   EXPECT_EQ(Text(progress.Window(), "Progress"), QStringLiteral("123.456 bytes"));
   progress.End();

@@ -254,9 +254,11 @@ TYPED_TEST(CriaRegHttpTest, RepliesThatCannotBeUsedAreOneFailureLine) {
   }
 }
 
+// Fault: the reason line fell back to the English message ("falha: Field ... not found").
 TYPED_TEST(CriaRegHttpTest, AFieldMissingFromTheRecordEndsTheUpdateThere) {
   const auto lines = this->Run(Packet({kServerRow}, {"HTTPHTTPS"}));
   EXPECT_EQ(lines.back(), kFailure + "Field 'HTTPHTTPS' not found");
+  EXPECT_EQ(this->reason, " ----         : o campo HTTPHTTPS n\xe3o veio nos dados do servidor");
   EXPECT_EQ(this->Text("HttpProxyUserId"), "caixa01");
   EXPECT_FALSE(this->backing.registry.ValueExists(kKey, "HttpHttps"));
 }
@@ -317,7 +319,8 @@ TEST_F(CriaRegHttpOnHive, AHiveThatIsCorruptReadOnlyOrLockedGetsTheFailureLineAn
   EXPECT_NE(lines.back().find("read-only"), std::string::npos) << lines.back();
   ::chmod(path.c_str(), 0644);
 
-  const int other = ::open(path.c_str(), O_RDONLY);
+  // Another writer holds the writers' lock beside the hive.
+  const int other = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_EQ(::flock(other, LOCK_EX), 0);
   lines = Run(Packet({kServerRow}));
   EXPECT_NE(lines.back().find("locked by another program"), std::string::npos) << lines.back();

@@ -1,14 +1,22 @@
 // The XML data packet: the writer's exact form, round trips, the variations a reader accepts,
 // and malformed packets, which must raise a clear error and nothing worse.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/dataset_files_xml.h"
 #include "platform/errors.h"
+#include "platform/file_bytes.h"
+#include "platform/file_text.h"
+#include "platform/registry_hive.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace jov::testing {
 namespace {
@@ -372,6 +380,37 @@ TEST(DatasetFilesXml, FailuresNameTheFile) {
   const std::string nowhere = dir.path() + "/no/such/folder/x.cds";
   EXPECT_NE(message([&] { files.Save(nowhere, Dataset{}); }).find(nowhere), std::string::npos);
   EXPECT_NE(message([&] { files.Load(dir.path()); }).find(dir.path()), std::string::npos);
+}
+
+// Fault: a FIFO in the place of "Mercato.cds", "cdsFilialCaixa.cds" or the hive held the
+// launcher in open() until some program wrote to it.
+TEST(DatasetFilesXml, AFifoInAFilesPlaceIsRefusedAtOnceNamingIt) {
+  TempDir dir;
+  const std::string fifo = dir.path() + "/Mercato.cds";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  DatasetFilesXml datasets;
+  RegistryHive hive(fifo, 300);
+  const std::pair<const char*, std::function<std::string()>> readers[] = {
+      {"data packet", [&] { return ErrorOf([&] { datasets.Load(fifo); }).what(); }},
+      {"hive", [&] { return ErrorOf([&] { hive.ReadString("Software\\Jov", "X"); }).what(); }},
+      {"bytes", [&] { return ErrorOf([&] { ReadFileBytes(fifo, 1024); }).what(); }},
+      {"text", [&] { return std::to_string(ReadFileText(fifo, 1024).error); }},
+  };
+  for (const auto& [what, read] : readers) {
+    SCOPED_TRACE(what);
+    std::future<std::string> result = std::async(std::launch::async, read);
+    const bool returned = WaitUntil(
+        [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 3s);
+    EXPECT_TRUE(returned) << "the reader waited for a writer";
+    if (!returned) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets it go
+    const std::string message = result.get();
+    if (std::string(what) == "text") {
+      EXPECT_EQ(message, std::to_string(EINVAL));
+    } else {
+      EXPECT_NE(message.find(fifo), std::string::npos) << message;
+      EXPECT_NE(message.find("not a regular file"), std::string::npos) << message;
+    }
+  }
 }
 
 }  // namespace

@@ -29,10 +29,10 @@ class RecordingTable : public jov::ProcessTable {
   std::vector<jov::ProcessEntry> Find(const std::string& name) override {
     return Keep(inner_.Find(name));
   }
-  bool Terminate(int pid) override {
-    const bool ended = inner_.Terminate(pid);
+  bool Terminate(const jov::ProcessEntry& process) override {
+    const bool ended = inner_.Terminate(process);
     for (const jov::ProcessEntry& entry : snapshot_) {
-      if (entry.pid == pid) outcomes.push_back({entry, ended});
+      if (entry.pid == process.pid) outcomes.push_back({entry, ended});
     }
     return ended;
   }
