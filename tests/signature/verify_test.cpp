@@ -7,7 +7,7 @@
 #include "platform/base64.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
-#include "tools/sign/signing.h"
+#include "server/sign/signing.h"
 
 namespace jov::testing {
 namespace {

@@ -25,9 +25,9 @@
 
 #include "platform/database_qt.h"
 #include "platform/file_text.h"
-#include "tools/appserver/app_server.h"
-#include "tools/appserver/bounded_server.h"
-#include "tools/appserver/fleet_store.h"
+#include "server/handlers/app_server.h"
+#include "server/http/bounded_server.h"
+#include "server/fleet/fleet_store.h"
 
 namespace {
 

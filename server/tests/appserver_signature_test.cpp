@@ -10,7 +10,7 @@
 #include "tests/server/server_support.h"
 #include "tests/signature/signature_support.h"
 #include "tests/support/temp_dir.h"
-#include "tools/sign/signing.h"
+#include "server/sign/signing.h"
 
 namespace jov::testing {
 namespace {

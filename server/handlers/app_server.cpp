@@ -1,4 +1,4 @@
-#include "tools/appserver/app_server.h"
+#include "server/handlers/app_server.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,9 +22,9 @@
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
-#include "tools/appserver/fleet_page.h"
-#include "tools/appserver/fleet_store.h"
-#include "tools/sign/signing.h"
+#include "server/fleet/fleet_page.h"
+#include "server/fleet/fleet_store.h"
+#include "server/sign/signing.h"
 
 namespace appserver {
 namespace {

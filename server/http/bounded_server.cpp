@@ -1,4 +1,4 @@
-#include "tools/appserver/bounded_server.h"
+#include "server/http/bounded_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
