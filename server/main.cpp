@@ -1,76 +1,39 @@
-// jov-appserver: the reference application server for registers and tests.
-//   jov-appserver --bind 127.0.0.1 --port N --updates DIR [--ask] [--http-settings FILE]
+// jov-appserver: the chain's server for its registers.
+//   jov-appserver --bind HOST --port N --updates DIR [--ask] [--http-settings FILE]
 //                 [--source-url URL] [--signing-key KEY] [--fleet-db FILE|CONNECTION]
-//                 [--fleet-token FILE] [--workers N]
-// Prints "listening on HOST:PORT" as its first line (--port 0 picks a free port), logs one
-// line per request to standard error, and stops cleanly on SIGTERM or SIGINT.
-//
-// The fleet (the registers' "ReportUpdate" reports) is kept in --fleet-db: an SQLite file, or
-// a connection string "Provider=QPSQL;Data Source=HOST[:PORT]/DBNAME;User ID=U;Password=P".
-// Without it, in "fleet.db" of the state folder ($STATE_DIRECTORY, else
-// /var/lib/jov-appserver) when that folder exists; otherwise the server keeps no fleet.
-#include <httplib.h>
+//                 [--fleet-token FILE] [--threads N] [--handler-threads N]
+//                 [--max-per-address N] [--max-connections N]
+// Prints "listening on HOST:PORT" as its first line (--port 0 picks a free port) and where
+// the fleet is kept as its second, logs one line per request to standard error, and stops
+// cleanly on SIGTERM or SIGINT. docs/server.md describes the options and bounds.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
 
-#include "platform/database_qt.h"
-#include "platform/file_text.h"
 #include "server/handlers/app_server.h"
-#include "server/http/bounded_server.h"
-#include "server/fleet/fleet_store.h"
+#include "server/http/engine.h"
+#include "server/http/line_log.h"
+#include "server/startup.h"
 
 namespace {
 
-int Usage(const char* why) {
+int Usage(const std::string& why) {
   std::fprintf(stderr,
                "jov-appserver: %s\n"
                "usage: jov-appserver --bind HOST --port N --updates DIR [--ask]\n"
                "                     [--http-settings FILE] [--source-url URL]\n"
                "                     [--signing-key KEY] [--fleet-db FILE|CONNECTION]\n"
-               "                     [--fleet-token FILE] [--workers N]\n",
-               why);
+               "                     [--fleet-token FILE] [--threads N] [--handler-threads N]\n"
+               "                     [--max-per-address N] [--max-connections N]\n",
+               why.c_str());
   return 2;
-}
-
-bool ParseNumber(const char* text, long low, long high, int& number) {
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < low || value > high) return false;
-  number = static_cast<int>(value);
-  return true;
-}
-
-// The token in the file, less the blanks and line ends around it; empty when it cannot be had.
-std::string ReadToken(const std::string& path, std::string& why) {
-  jov::FileText file = jov::ReadFileText(path, 4096);
-  if (file.error != 0 || file.too_large) {
-    why = file.error != 0 ? std::strerror(file.error) : "larger than 4 KiB";
-    return {};
-  }
-  const std::string blanks = " \t\r\n";
-  const auto first = file.text.find_first_not_of(blanks);
-  if (first == std::string::npos) {
-    why = "it holds no token";
-    return {};
-  }
-  return file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
-}
-
-std::string StateFolder() {
-  const char* state = std::getenv("STATE_DIRECTORY");  // systemd's StateDirectory=
-  if (state != nullptr && *state != '\0')
-    return std::string(state).substr(0, std::strcspn(state, ":"));
-  return "/var/lib/jov-appserver";
 }
 
 // An opening hour opens a connection per register at once; the default soft limit of open
@@ -83,20 +46,11 @@ void RaiseOpenFileLimit() {
   }
 }
 
-void Log(const std::string& line) {
-  std::string printable = line;
-  for (char& c : printable) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  std::fprintf(stderr, "jov-appserver: %s\n", printable.c_str());
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Signals are taken by sigwait in this thread only; every thread started
-  // later (the server's, the fleet store's) inherits the mask and never sees them.
+  // Signals are taken by sigwait in this thread only; every thread started later (the
+  // server's, the fleet store's) inherits the mask and never sees them.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGTERM);
@@ -106,112 +60,59 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   // Qt SQL loads its drivers only with an application object.
   QCoreApplication application(argc, argv);
-  appserver::Options options;
-  std::string fleet_db;
-  std::string token_file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (arg == "--ask") {
-      options.ask = true;
-    } else if (arg == "--bind" && has_value) {
-      options.bind = argv[++i];
-    } else if (arg == "--port" && has_value) {
-      if (!ParseNumber(argv[++i], 0, 65535, options.port)) return Usage("bad port");
-    } else if (arg == "--updates" && has_value) {
-      options.updates = argv[++i];
-    } else if (arg == "--http-settings" && has_value) {
-      options.http_settings = argv[++i];
-    } else if (arg == "--source-url" && has_value) {
-      options.source_url = argv[++i];
-    } else if (arg == "--signing-key" && has_value) {
-      options.signing_key = argv[++i];
-    } else if (arg == "--fleet-db" && has_value) {
-      fleet_db = argv[++i];
-      if (fleet_db.empty()) return Usage("--fleet-db is empty");
-    } else if (arg == "--fleet-token" && has_value) {
-      token_file = argv[++i];
-    } else if (arg == "--workers" && has_value) {
-      if (!ParseNumber(argv[++i], 1, 4096, options.workers)) return Usage("bad number of workers");
-    } else {
-      return Usage(("unknown or incomplete option " + arg).c_str());
-    }
-  }
-  if (options.updates.empty()) return Usage("--updates is required");
-  if (!token_file.empty()) {
-    std::string why;
-    options.fleet_token = ReadToken(token_file, why);
+  appserver::http::LineLog log;
+  const auto fail = [&log](const std::string& why) {
+    log.Write("jov-appserver: " + why);
+    return 1;
+  };
+
+  std::string why;
+  std::optional<appserver::StartOptions> start = appserver::ParseCommandLine(argc, argv, why);
+  if (!start) return Usage(why);
+  appserver::Options& options = start->options;
+  if (!start->token_file.empty()) {
+    options.fleet_token = appserver::ReadToken(start->token_file, why);
     if (options.fleet_token.empty()) {
-      Log("cannot take the fleet token from " + token_file + ": " + why);
-      return 1;
+      return fail("cannot take the fleet token from " + start->token_file + ": " + why);
     }
   }
   RaiseOpenFileLimit();
-  std::string fleet_line;
-  const bool fleet_asked = !fleet_db.empty();
-  if (!fleet_asked) {
-    struct stat st {};
-    const std::string folder = StateFolder();
-    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      fleet_db = folder + "/fleet.db";
-    } else {
-      fleet_line = "fleet: not kept (no --fleet-db and no state folder " + folder + ")";
-    }
-  }
-  if (!fleet_db.empty()) {
-    try {
-      options.fleet = std::make_shared<appserver::fleet::Store>(
-          appserver::fleet::ConnectionString(fleet_db), Log);
-    } catch (const std::exception& error) {
-      Log("cannot open the fleet store: " + std::string(error.what()));
-      // A fleet store asked for must work; the default one only serves when it can, so that
-      // a state folder this user cannot write does not keep the registers' calls from being
-      // answered.
-      if (fleet_asked) return 1;
-      fleet_line = "fleet: not kept (" + fleet_db + " cannot be opened)";
-      fleet_db.clear();
-    }
-  }
+  const std::string fleet_line = appserver::OpenFleet(
+      *start, [&log](const std::string& line) { log.Write("jov-appserver: " + line); });
+  if (fleet_line.empty()) return 1;
 
-  appserver::BoundedServer server;
-  server.set_tcp_nodelay(true);  // answers go out as head and body: no wait between them
-  int port = options.port;
-  if (port == 0) {
-    port = server.bind_to_any_port(options.bind);
-    if (port < 0) port = 0;
-  } else if (!server.bind_to_port(options.bind, port)) {
-    port = 0;
-  }
-  if (port == 0) {
-    std::fprintf(stderr, "jov-appserver: cannot listen on %s:%d: %s\n", options.bind.c_str(),
-                 options.port, std::strerror(errno));
-    return 1;
-  }
-  server.SetListenBacklog(4096);
+  std::shared_ptr<const appserver::Context> context;
+  appserver::http::Router router;
+  int port = 0;
+  std::unique_ptr<appserver::http::Engine> engine;
   try {
-    appserver::Install(server, options, port);
+    // The router is set before the engine starts and only read after.
+    engine = std::make_unique<appserver::http::Engine>(
+        start->limits,
+        [&router](const appserver::http::Request& request) { return router.Route(request); }, log);
+    try {
+      port = engine->Listen(options.bind, options.port);
+    } catch (const std::exception& error) {
+      return fail("cannot listen on " + options.bind + ":" + std::to_string(options.port) + ": " +
+                  error.what());
+    }
+    context = appserver::MakeContext(options, port, log);
+    router = appserver::MakeRouter(context);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "jov-appserver: %s\n", error.what());
-    return 1;
+    return fail(error.what());
   }
-  std::printf("listening on %s:%d\n", options.bind.c_str(), port);
-  // The second line says where the fleet is kept, without a connection string's password.
-  if (fleet_line.empty()) {
-    const auto parts = jov::ParseConnectionString(appserver::fleet::ConnectionString(fleet_db));
-    const auto source = parts.find("DATA SOURCE");
-    fleet_line = "fleet: " + (source == parts.end() ? std::string() : source->second);
-  }
-  std::printf("%s\n", fleet_line.c_str());
+  std::printf("listening on %s:%d\n%s\n", options.bind.c_str(), port, fleet_line.c_str());
   std::fflush(stdout);
 
-  std::thread listener([&server] {
-    server.listen_after_bind();
-    kill(getpid(), SIGUSR1);  // wakes the main thread when listening ends by itself
+  std::thread serving([&] {
+    engine->Run(start->threads);
+    kill(getpid(), SIGUSR1);  // wakes the main thread when serving ends by itself
   });
   int received = 0;
   sigwait(&stop_signals, &received);
-  server.stop();
-  listener.join();
+  engine->Stop();
+  serving.join();
+  engine.reset();
   std::fprintf(stderr, "jov-appserver: stopped (%s)\n", strsignal(received));
   return received == SIGUSR1 ? 1 : 0;
 }

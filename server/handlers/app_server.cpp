@@ -1,30 +1,21 @@
 #include "server/handlers/app_server.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <httplib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
 #include "server/fleet/fleet_page.h"
 #include "server/fleet/fleet_store.h"
-#include "server/sign/signing.h"
+#include "server/handlers/files.h"
 
 namespace appserver {
 namespace {
@@ -48,87 +39,28 @@ jov::Dataset EmptySettings() {
   return data;
 }
 
-// The log shows request paths as they came, less the bytes that could forge a line.
-std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
-
 bool IsWildcard(const std::string& host) {
   return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
 }
 
-std::string DefaultSource(const Options& options, int port, const httplib::Request& request) {
+std::string DefaultSource(const Context& context, const http::Request& request) {
+  const Options& options = context.options;
   if (IsWildcard(options.bind)) {
-    const std::string host = request.get_header_value("Host");
+    const std::string host = request.Header("Host");
     if (!host.empty()) return "http://" + host + "/files/";
   }
   const bool v6 = options.bind.find(':') != std::string::npos && options.bind.front() != '[';
   const std::string host = v6 ? "[" + options.bind + "]" : options.bind;
-  return "http://" + host + ":" + std::to_string(port) + "/files/";
+  return "http://" + host + ":" + std::to_string(context.port) + "/files/";
 }
 
-bool IsSignatureName(const std::string& name) {
-  return name.size() > 4 && jov::cp1252::UpperAscii(name.substr(name.size() - 4)) == ".SIG";
+http::Response Reply(const std::string& result) {
+  const nlohmann::json body = {{"result", jov::cp1252::ToUtf8(result)}};
+  return http::Response::Text(200, body.dump(), "application/json");
 }
 
-// The signatures the server made, one per archive path, kept while the archive's size and
-// modification time stay the same. Safe to use from the server's threads; signing holds the
-// lock, so one archive version is signed once however many registers ask at the same time.
-class SignatureCache {
- public:
-  explicit SignatureCache(jov::sign::SigningKey key) : key_(std::move(key)) {}
-
-  // The signature text of the regular file at path; nothing when there is none. Throws
-  // jov::Error when it cannot be read or signed.
-  std::optional<std::string> Signature(const std::string& path) {
-    struct stat before {};
-    if (::lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = entries_.find(path);
-    if (found != entries_.end() && found->second.Matches(before)) return found->second.text;
-    Entry entry{before.st_size, before.st_mtim, key_.SignFile(path) + "\n"};
-    // A file that changed while it was read is signed again on the next request.
-    struct stat after {};
-    if (::lstat(path.c_str(), &after) == 0 && entry.Matches(after)) entries_[path] = entry;
-    return entry.text;
-  }
-
- private:
-  struct Entry {
-    off_t size;
-    timespec mtime;
-    std::string text;
-    bool Matches(const struct stat& st) const {
-      return st.st_size == size && st.st_mtim.tv_sec == mtime.tv_sec &&
-             st.st_mtim.tv_nsec == mtime.tv_nsec;
-    }
-  };
-  jov::sign::SigningKey key_;
-  std::mutex mutex_;
-  std::map<std::string, Entry> entries_;
-};
-
-void NotFound(httplib::Response& response) {
-  response.status = 404;
-  response.set_content("not found\n", "text/plain");
-}
-
-void Reply(httplib::Response& response, const std::string& result) {
-  nlohmann::json body = {{"result", jov::cp1252::ToUtf8(result)}};
-  response.set_content(body.dump(), "application/json");
-}
-
-void Plain(httplib::Response& response, int status, const std::string& text) {
-  response.status = status;
-  response.set_content(text + "\n", "text/plain");
-}
-
-bool IsArchiveName(const std::string& name) {
-  return name.size() > 4 && jov::cp1252::UpperAscii(name.substr(name.size() - 4)) == ".ZIP";
+http::Response Plain(int status, const std::string& text) {
+  return http::Response::Text(status, text + "\n");
 }
 
 // The archives of the updates folder: regular files (no links) named "*.zip" in any case.
@@ -169,27 +101,90 @@ bool SameToken(const std::string& given, const std::string& token) {
 }
 
 // The fleet's pages answer only the token, from "Authorization: Bearer" or "?token=".
-bool Authorized(const Options& options, const httplib::Request& request) {
+bool Authorized(const Options& options, const http::Request& request) {
   if (options.fleet_token.empty()) return false;
-  const std::string header = request.get_header_value("Authorization");
+  const std::string header = request.Header("Authorization");
   const std::string bearer = "Bearer ";
   if (header.size() > bearer.size() &&
       jov::cp1252::EqualsIgnoringAsciiCase(header.substr(0, bearer.size()), bearer)) {
     return SameToken(header.substr(bearer.size()), options.fleet_token);
   }
-  return request.has_param("token") &&
-         SameToken(request.get_param_value("token"), options.fleet_token);
+  const std::optional<std::string> token = request.Param("token");
+  return token && SameToken(*token, options.fleet_token);
 }
 
-bool Inside(const std::string& path, const std::string& folder) {
-  std::error_code error;
-  const auto file = std::filesystem::weakly_canonical(path, error);
-  if (error) return false;
-  const auto root = std::filesystem::weakly_canonical(folder, error);
-  if (error) return false;
-  const auto [end, ignored] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
-  return end == root.end();
+http::Response GetFileVersion(const Context& context, const http::Request& request,
+                              const std::vector<std::string>& args) {
+  const std::string source = context.options.source_url.empty() ? DefaultSource(context, request)
+                                                                : context.options.source_url;
+  return Reply(
+      FileVersionReply(context.options, args.empty() ? std::string() : args.front(), source));
 }
+
+http::Response GetDadosHttp(const Context& context, const http::Request&,
+                            const std::vector<std::string>&) {
+  return Reply(HttpSettingsReply(context.options));
+}
+
+http::Response ReportUpdate(const Context& context, const http::Request&,
+                            const std::vector<std::string>& args) {
+  std::string why = "one argument, the report";
+  const std::optional<fleet::Report> report =
+      args.size() == 1 ? fleet::CheckReport(args.front(), why) : std::nullopt;
+  if (!report) return Plain(400, why);
+  if (!context.options.fleet) return Plain(503, "this server keeps no fleet");
+  switch (context.options.fleet->Add(*report)) {
+    case fleet::Store::Result::kStored:
+      return Reply("OK");
+    case fleet::Store::Result::kBusy:
+      return Plain(503, "the fleet store is busy");
+    case fleet::Store::Result::kFailed:
+      break;
+  }
+  return Plain(500, "the fleet store failed");
+}
+
+// The module's calls by name.
+struct Call {
+  const char* name;
+  http::Response (*answer)(const Context&, const http::Request&,
+                           const std::vector<std::string>& args);
+};
+constexpr Call kCalls[] = {{"GetFileVersion", GetFileVersion},
+                           {"GetDadosHttp", GetDadosHttp},
+                           {"ReportUpdate", ReportUpdate}};
+
+// Reads a JSON array of texts; anything nested ends the reading at once.
+class ArgumentReader : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  bool null() override { return false; }
+  bool boolean(bool) override { return false; }
+  bool number_integer(number_integer_t) override { return false; }
+  bool number_unsigned(number_unsigned_t) override { return false; }
+  bool number_float(number_float_t, const string_t&) override { return false; }
+  bool binary(binary_t&) override { return false; }
+  bool string(string_t& text) override {
+    if (depth_ != 1) return false;
+    args.push_back(std::move(text));
+    return true;
+  }
+  bool start_object(std::size_t) override { return false; }
+  bool end_object() override { return false; }
+  bool start_array(std::size_t) override { return ++depth_ == 1; }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+  bool key(string_t&) override { return false; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+  std::vector<std::string> args;
+
+ private:
+  int depth_ = 0;
+};
 
 }  // namespace
 
@@ -238,156 +233,65 @@ std::string HttpSettingsReply(const Options& options) {
   return text;
 }
 
-void Install(httplib::Server& server, const Options& options, int port) {
-  static std::mutex log_mutex;
-  server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-    const std::lock_guard<std::mutex> lock(log_mutex);
-    std::fprintf(stderr, "%s:%d %s %s %d\n", Printable(request.remote_addr).c_str(),
-                 request.remote_port, Printable(request.method).c_str(),
-                 Printable(request.path).c_str(), response.status);
-    std::fflush(stderr);
-  });
-  server.set_payload_max_length(1u << 20);
-  // A register's calls share one connection; an idle one is let go after 5 s, so that
-  // registers that keep theirs open do not hold the workers. Each open connection holds a
-  // worker: there are enough for an opening hour's registers at once.
-  server.set_keep_alive_max_count(1000);
-  server.set_keep_alive_timeout(5);
-  const int workers = options.workers;
-  server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-  // One range at most: many would each be answered, a cheap request for a large answer.
-  server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-    if (request.ranges.size() <= 1) return httplib::Server::HandlerResponse::Unhandled;
-    Plain(response, 416, "one range at most");
-    return httplib::Server::HandlerResponse::Handled;
-  });
+std::optional<std::vector<std::string>> CallArguments(const std::string& body) {
+  ArgumentReader reader;
+  if (!nlohmann::json::sax_parse(body, &reader)) return std::nullopt;
+  for (std::string& arg : reader.args) arg = jov::cp1252::FromUtf8(arg);
+  return std::move(reader.args);
+}
 
+http::Response ConnectCheck(const Context&, const http::Request&) {
+  return http::Response::Text(200, kServerName);
+}
+
+http::Response ModuleCall(const Context& context, const http::Request& request) {
+  const std::optional<std::vector<std::string>> args = CallArguments(request.body);
+  if (!args) return Plain(400, "the body must be a JSON array of texts");
+  for (const Call& call : kCalls) {
+    if (request.tail == call.name) return call.answer(context, request, *args);
+  }
+  return Plain(404, "no method " + request.tail);
+}
+
+http::Response FleetPage(const Context& context, const http::Request& request, bool html) {
+  const Options& options = context.options;
+  if (!Authorized(options, request)) return Plain(403, "a valid token is needed");
+  if (!options.fleet) return Plain(503, "this server keeps no fleet");
+  const std::optional<fleet::Snapshot> snapshot = options.fleet->Read();
+  if (!snapshot) return Plain(503, "the fleet store is busy or failed");
+  http::Response response =
+      html ? http::Response::Text(
+                 200,
+                 fleet::FleetHtml(*snapshot, NewestArchives(options.updates), std::time(nullptr)),
+                 "text/html; charset=utf-8")
+           : http::Response::Text(200, fleet::FleetJson(*snapshot), "application/json");
+  // Readable by those who hold the token, and nothing on them from elsewhere.
+  response.Set("Cache-Control", "no-store");
+  response.Set("X-Content-Type-Options", "nosniff");
+  if (html) {
+    response.Set("Content-Security-Policy",
+                 "default-src 'none'; style-src 'unsafe-inline'; "
+                 "script-src 'unsafe-inline'; img-src data:");
+  }
+  return response;
+}
+
+http::Router MakeRouter(std::shared_ptr<const Context> context) {
   const std::string module = std::string("/") + kServerName + "/";
-  server.Get(module, [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(kServerName, "text/plain");
-  });
-
-  server.Post(module + "([^/]+)", [options, port](const httplib::Request& request,
-                                                  httplib::Response& response) {
-    std::vector<std::string> args;
-    try {
-      const nlohmann::json body = nlohmann::json::parse(request.body);
-      if (!body.is_array()) throw std::runtime_error("not an array");
-      for (const auto& item : body) args.push_back(jov::cp1252::FromUtf8(item.get<std::string>()));
-    } catch (const std::exception&) {
-      response.status = 400;
-      response.set_content("the body must be a JSON array of texts\n", "text/plain");
-      return;
-    }
-    const std::string method = request.matches[1];
-    if (method == "GetFileVersion") {
-      const std::string source =
-          options.source_url.empty() ? DefaultSource(options, port, request) : options.source_url;
-      Reply(response,
-            FileVersionReply(options, args.empty() ? std::string() : args.front(), source));
-    } else if (method == "GetDadosHttp") {
-      Reply(response, HttpSettingsReply(options));
-    } else if (method == "ReportUpdate") {
-      std::string why = "one argument, the report";
-      const std::optional<fleet::Report> report =
-          args.size() == 1 ? fleet::CheckReport(args.front(), why) : std::nullopt;
-      if (!report) return Plain(response, 400, why);
-      if (!options.fleet) return Plain(response, 503, "this server keeps no fleet");
-      switch (options.fleet->Add(*report)) {
-        case fleet::Store::Result::kStored:
-          return Reply(response, "OK");
-        case fleet::Store::Result::kBusy:
-          return Plain(response, 503, "the fleet store is busy");
-        case fleet::Store::Result::kFailed:
-          return Plain(response, 500, "the fleet store failed");
-      }
-    } else {
-      response.status = 404;
-      response.set_content("no method " + method + "\n", "text/plain");
-    }
-  });
-
-  // Fleet pages: readable by those who hold the token, and nothing on them from elsewhere.
-  const auto fleet_page = [options](bool html) {
-    return [options, html](const httplib::Request& request, httplib::Response& response) {
-      if (!Authorized(options, request)) return Plain(response, 403, "a valid token is needed");
-      if (!options.fleet) return Plain(response, 503, "this server keeps no fleet");
-      const std::optional<fleet::Snapshot> snapshot = options.fleet->Read();
-      if (!snapshot) return Plain(response, 503, "the fleet store is busy or failed");
-      response.set_header("Cache-Control", "no-store");
-      response.set_header("X-Content-Type-Options", "nosniff");
-      if (!html) return response.set_content(fleet::FleetJson(*snapshot), "application/json");
-      response.set_header("Content-Security-Policy",
-                          "default-src 'none'; style-src 'unsafe-inline'; "
-                          "script-src 'unsafe-inline'; img-src data:");
-      response.set_content(
-          fleet::FleetHtml(*snapshot, NewestArchives(options.updates), std::time(nullptr)),
-          "text/html; charset=utf-8");
-    };
+  http::Router router;
+  const auto with = [context](auto handler) {
+    return [context, handler](const http::Request& request) { return handler(*context, request); };
   };
-  server.Get("/fleet", fleet_page(true));
-  server.Get("/fleet\\.json", fleet_page(false));
-
-  if (!options.signing_key.empty() && Inside(options.signing_key, options.updates)) {
-    throw jov::Error("the signing key " + options.signing_key + " lies inside the updates folder " +
-                     options.updates + ": it would be served; keep it elsewhere");
-  }
-  std::shared_ptr<SignatureCache> signatures;
-  if (!options.signing_key.empty()) {
-    signatures = std::make_shared<SignatureCache>(jov::sign::SigningKey::Load(options.signing_key));
-  }
-
-  server.Get("/files/(.*)", [options, signatures](const httplib::Request& request,
-                                                  httplib::Response& response) {
-    const std::string name = request.matches[1];
-    if (!ServedFileName(name)) {
-      response.status = 403;
-      response.set_content("refused\n", "text/plain");
-      return;
-    }
-    const std::string path = options.updates + "/" + name;
-    const bool signature = IsSignatureName(name);
-    if (signature && signatures) {
-      // Only archives are signed: a signature of a signature is nothing a register asks for.
-      const std::string archive = path.substr(0, path.size() - 4);
-      try {
-        const std::optional<std::string> text =
-            IsSignatureName(archive) ? std::nullopt : signatures->Signature(archive);
-        if (!text) return NotFound(response);
-        response.set_content(*text, "text/plain");
-      } catch (const jov::Error& error) {
-        // The cause names the server's folders: it goes to the log, not to the client.
-        {
-          const std::lock_guard<std::mutex> lock(log_mutex);
-          std::fprintf(stderr, "jov-appserver: %s\n", Printable(error.what()).c_str());
-        }
-        response.status = 500;
-        response.set_content("cannot sign the archive\n", "text/plain");
-      }
-      return;
-    }
-    // Opened without following a link, and served from that one descriptor.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      if (fd >= 0) ::close(fd);
-      return NotFound(response);
-    }
-    auto file = std::shared_ptr<int>(new int(fd), [](int* open) {
-      ::close(*open);
-      delete open;
-    });
-    response.set_content_provider(
-        static_cast<std::size_t>(st.st_size), signature ? "text/plain" : "application/zip",
-        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-          char buffer[65536];
-          const ssize_t n =
-              ::pread(*file, buffer, std::min(length, sizeof buffer), static_cast<off_t>(offset));
-          if (n <= 0) return false;
-          sink.write(buffer, static_cast<std::size_t>(n));
-          return true;
-        });
-  });
+  router.Exact("GET", module, with(ConnectCheck));
+  router.Prefix("POST", module, with(ModuleCall));
+  router.Exact("GET", "/fleet", with([](const Context& c, const http::Request& r) {
+                 return FleetPage(c, r, true);
+               }));
+  router.Exact("GET", "/fleet.json", with([](const Context& c, const http::Request& r) {
+                 return FleetPage(c, r, false);
+               }));
+  router.Prefix("GET", "/files/", with(UpdateFile));
+  return router;
 }
 
 }  // namespace appserver

@@ -1,12 +1,16 @@
-// The reference application server's module "lum.rdmAtualizaEstrutura" and its file downloads.
+// The server's answers as handlers of plain requests: the module "lum.rdmAtualizaEstrutura"
+// (its calls and connect check), the file downloads and the fleet pages.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-namespace httplib {
-class Server;
-}
+#include "server/http/line_log.h"
+#include "server/http/message.h"
+#include "server/http/router.h"
 
 namespace appserver {
 
@@ -26,7 +30,6 @@ struct Options {
   std::string signing_key;    // PEM Ed25519 private key; set: the server signs its archives
   std::shared_ptr<fleet::Store> fleet;  // where "ReportUpdate" keeps the reports; may be null
   std::string fleet_token;  // the token of GET /fleet and /fleet.json; empty: always 403
-  int workers = 512;        // threads serving connections, one each while it is open
 };
 
 // Windows-1252 texts in, Windows-1252 texts out.
@@ -45,13 +48,49 @@ bool SafeFileName(const std::string& name);
 // A name /files/ serves: a safe name of an archive ("*.zip", any case) or of its ".sig".
 bool ServedFileName(const std::string& name);
 
-// Installs the routes and the one-line-per-request log on the server; port is the port the
-// server is bound to (for the default download source). "<files URL><name>.sig" is the
-// signature text of archive <name>: made here with options.signing_key when set (once per
-// archive version), otherwise a ".sig" file that lies beside the archive. Only regular files
-// that lie directly in the updates folder are served, never through a link, and a request
-// with more than one range is refused (416). Throws jov::Error when the signing key cannot be
-// used or lies inside the updates folder.
-void Install(httplib::Server& server, const Options& options, int port);
+// The texts of a call's body, a JSON array of texts (UTF-8 in, Windows-1252 out); nothing
+// for anything else. Read without building a document, nesting refused at once, so that the
+// cost stays within the body's size whatever its shape.
+std::optional<std::vector<std::string>> CallArguments(const std::string& body);
+
+// What a "Range" header asks of a file of size bytes: the status (200 the whole file, 206
+// the part, 416 none of it), the part's offset and length, and the Content-Range to answer.
+// One range at most; a suffix "bytes=-N" is the last N bytes; a part ending past the end is
+// cut at the end; one beginning at or past it is 416 "bytes */SIZE". A header that is not a
+// byte range is ignored (200).
+struct ByteRange {
+  int status = 200;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::string content_range;
+};
+ByteRange RangeOf(const std::string& header, std::uint64_t size);
+
+class SignatureCache;
+
+// What the handlers share, made once at the start and read by every thread.
+struct Context {
+  Options options;
+  int port = 0;                                // the port bound, for the default download source
+  std::shared_ptr<SignatureCache> signatures;  // null: no --signing-key
+  http::LineLog* log = nullptr;                // for failures the client is not told of
+};
+
+// The context of the options. Throws jov::Error when the signing key cannot be used or lies
+// inside the updates folder.
+std::shared_ptr<const Context> MakeContext(const Options& options, int port, http::LineLog& log);
+
+// GET /<module>/: the connect check.
+http::Response ConnectCheck(const Context& context, const http::Request& request);
+// POST /<module>/<method>: a call, its arguments a JSON array of texts.
+http::Response ModuleCall(const Context& context, const http::Request& request);
+// GET /files/<name>: an archive of the updates folder, or its signature; only regular files
+// lying directly in the folder, never through a link, and one range at most.
+http::Response UpdateFile(const Context& context, const http::Request& request);
+// GET /fleet and /fleet.json: the fleet to those who hold the token.
+http::Response FleetPage(const Context& context, const http::Request& request, bool html);
+
+// Every route of the server.
+http::Router MakeRouter(std::shared_ptr<const Context> context);
 
 }  // namespace appserver

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -29,9 +30,14 @@ namespace {
 
 const std::string kModule = "lum.rdmAtualizaEstrutura";
 
-// A socket connected to 127.0.0.1:port; -1 when the connect fails.
-int Connected(int port) {
+// A socket connected to 127.0.0.1:port from the loopback address from; -1 when the connect
+// fails.
+int Connected(int port, const char* from = "127.0.0.1") {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &source.sin_addr);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -42,6 +48,26 @@ int Connected(int port) {
 }
 
 HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
+
+// What the socket gives until it has at least bytes of them, ends, or is silent for limit.
+std::string Receive(int fd, std::size_t bytes = 1, std::chrono::milliseconds limit = 15s) {
+  std::string got;
+  char buffer[65536];
+  pollfd wait{fd, POLLIN, 0};
+  while (got.size() < bytes && ::poll(&wait, 1, static_cast<int>(limit.count())) == 1) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// The resident memory of the process, in KiB.
+long ResidentKiB(pid_t pid) {
+  const std::string status = TempDir::Read("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
 
 // jov-appserver with an updates folder whose archives have known local times (TZ=BRT3 is
 // three hours behind UTC and needs no time-zone files).
@@ -165,12 +191,28 @@ TEST_F(AppServerTest, ServesTheArchivesAndNothingOutsideTheirFolder) {
     EXPECT_EQ(answer->status, status) << path;
     EXPECT_EQ(answer->body.find("secret"), std::string::npos) << path;
   }
-  // One range is served; more would make one request cost many answers.
-  for (const auto& [range, status] : std::vector<std::pair<std::string, int>>{
-           {"bytes=0-2", 206}, {"bytes=0-0,2-2", 416}, {"bytes=0-0,0-0,0-0", 416}}) {
-    auto answer = client.Get("/files/JovTab.exe.zip", {{"Range", range}});
-    ASSERT_TRUE(answer) << range;
-    EXPECT_EQ(answer->status, status) << range;
+  // One range is served, within the file; more would make one request cost many answers.
+  struct Range {
+    std::string range;
+    int status;
+    std::string content_range;
+    std::string body;
+  };
+  for (const Range& r : std::vector<Range>{{"bytes=0-2", 206, "bytes 0-2/9", "zip"},
+                                           {"bytes=-5", 206, "bytes 4-8/9", "bytes"},
+                                           {"bytes=4-100", 206, "bytes 4-8/9", "bytes"},
+                                           {"bytes=9-", 416, "bytes */9", ""},
+                                           {"bytes=2000000-", 416, "bytes */9", ""},
+                                           {"bytes=0-0,2-2", 416, "bytes */9", ""},
+                                           {"bytes=0-0,0-0,0-0", 416, "bytes */9", ""}}) {
+    auto answer = client.Get("/files/JovTab.exe.zip", {{"Range", r.range}});
+    ASSERT_TRUE(answer) << r.range;
+    EXPECT_EQ(answer->status, r.status) << r.range;
+    EXPECT_EQ(answer->get_header_value("Content-Range"), r.content_range) << r.range;
+    if (r.status == 206) {
+      EXPECT_EQ(answer->body, r.body) << r.range;
+      EXPECT_EQ(answer->get_header_value("Content-Length"), std::to_string(r.body.size()));
+    }
   }
 }
 
@@ -241,9 +283,11 @@ TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {
   EXPECT_NE(MessageOf([&] { channel.Call("ApagaTudo", {""}); }).find("HTTP 404"),
             std::string::npos);
   httplib::Client client("127.0.0.1", server->port());
-  auto bad = client.Post("/" + kModule + "/GetFileVersion", "{\"a\": 1}", "application/json");
-  ASSERT_TRUE(bad);
-  EXPECT_EQ(bad->status, 400);
+  for (const std::string& body : {std::string("{\"a\": 1}"), std::string(1u << 20, '[')}) {
+    auto bad = client.Post("/" + kModule + "/GetFileVersion", body, "application/json");
+    ASSERT_TRUE(bad) << body.substr(0, 10);
+    EXPECT_EQ(bad->status, 400) << body.substr(0, 10);
+  }
 }
 
 TEST_F(AppServerTest, ASlowClientDoesNotHoldOthersUp) {
@@ -291,6 +335,124 @@ TEST_F(AppServerTest, TheConnectionComponentTalksToTheServer) {
             std::string::npos);
   connection.SetConnected(false);
   EXPECT_FALSE(connection.Connected());
+}
+
+// A body that comes a byte at a time is cut once it falls behind 1 KiB/s after a grace time,
+// and costs the others nothing meanwhile.
+TEST_F(AppServerTest, ASlowDripIsCutWhileConnectChecksAnswer) {
+  auto server = Start();
+  const int fd = Connected(server->port());
+  ASSERT_GE(fd, 0);
+  const auto start = std::chrono::steady_clock::now();
+  Send(fd, "POST /" + kModule +
+               "/GetFileVersion HTTP/1.1\r\nHost: x\r\n"
+               "Content-Length: 1000000\r\n\r\n[");
+  std::atomic<bool> done{false};
+  std::thread drip([&] {
+    for (int i = 0; i < 40 && !done && Send(fd, "\""); ++i) std::this_thread::sleep_for(500ms);
+  });
+  httplib::Client client("127.0.0.1", server->port());
+  for (int i = 0; i < 3; ++i) {
+    const auto check = std::chrono::steady_clock::now();
+    auto answer = client.Get("/" + kModule + "/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - check, 1s);
+    std::this_thread::sleep_for(1s);
+  }
+  const std::string answer = Receive(fd, 12, 20s);
+  const auto took = std::chrono::steady_clock::now() - start;
+  done = true;
+  drip.join();
+  ::close(fd);
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 408");
+  EXPECT_LT(took, 8s);
+}
+
+// A chunked body is held to the limit of a body whose length is announced.
+TEST_F(AppServerTest, AChunkedBodyOverTheLimitIsRefused) {
+  auto server = Start();
+  const long before = ResidentKiB(server->process().pid());
+  const int fd = Connected(server->port());
+  ASSERT_GE(fd, 0);
+  Send(fd, "POST /" + kModule +
+               "/GetFileVersion HTTP/1.1\r\nHost: x\r\n"
+               "Transfer-Encoding: chunked\r\n\r\n");
+  std::thread sender([&] {
+    const std::string chunk = "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
+    for (int i = 0; i < 64 && Send(fd, chunk); ++i) {  // 4 MiB
+    }
+  });
+  const std::string answer = Receive(fd, 12);
+  ::shutdown(fd, SHUT_RDWR);
+  sender.join();
+  ::close(fd);
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 413");
+  EXPECT_LT(ResidentKiB(server->process().pid()) - before, 8 * 1024);
+}
+
+// Connections beyond an address's share are closed at once; other addresses are served.
+TEST_F(AppServerTest, OneAddressHoldsAtMostItsShareOfConnections) {
+  auto server = Start({"--max-per-address", "3"});
+  std::vector<int> held;
+  for (int i = 0; i < 3; ++i) held.push_back(Connected(server->port()));
+  const std::string check = "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n\r\n";
+  const int over = Connected(server->port());
+  Send(over, check);
+  EXPECT_EQ(Receive(over, 1, 3s), "") << "closed without an answer";
+  const int other = Connected(server->port(), "127.0.0.2");
+  Send(other, check);
+  EXPECT_EQ(Receive(other, 12, 3s).substr(0, 12), "HTTP/1.1 200");
+  ::close(held.back());
+  held.pop_back();
+  std::this_thread::sleep_for(200ms);
+  const int again = Connected(server->port());
+  Send(again, check);
+  EXPECT_EQ(Receive(again, 12, 3s).substr(0, 12), "HTTP/1.1 200") << "a share let go is free";
+  for (const int fd : {over, other, again}) ::close(fd);
+  for (const int fd : held) ::close(fd);
+}
+
+// An archive written over in place while it is sent ends short of its length, so that no
+// register takes a mix of two versions for a whole one; an archive renamed over is a new
+// file, and the one being sent goes out whole.
+TEST_F(AppServerTest, AnArchiveChangedWhileSentNeverArrivesWholeLooking) {
+  const std::string path = updates + "/Grande.exe.zip";
+  const std::string old_bytes(32u << 20, 'o');
+  auto server = Start();
+  for (const bool in_place : {true, false}) {
+    dir.Write("updates/Grande.exe.zip", old_bytes);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 65536;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    Send(fd, "GET /files/Grande.exe.zip HTTP/1.1\r\nHost: x\r\n\r\n");
+    std::string got = Receive(fd, 65536);
+    if (in_place) {
+      const int file = ::open(path.c_str(), O_WRONLY);
+      ASSERT_GE(::pwrite(file, "new", 3, 16u << 20), 3);
+      ::close(file);
+    } else {
+      dir.Write("updates/Grande.exe.zip.new", std::string(old_bytes.size(), 'n'));
+      std::filesystem::rename(path + ".new", path);
+    }
+    got += Receive(fd, old_bytes.size() * 2, 5s);
+    ::close(fd);
+    const std::size_t head = got.find("\r\n\r\n");
+    ASSERT_NE(head, std::string::npos);
+    EXPECT_NE(got.find("Content-Length: " + std::to_string(old_bytes.size())), std::string::npos);
+    const std::string body = got.substr(head + 4);
+    if (in_place) {
+      EXPECT_LT(body.size(), old_bytes.size()) << "an archive changed in place ends short";
+    } else {
+      EXPECT_EQ(body.size(), old_bytes.size());
+      EXPECT_TRUE(body == old_bytes) << "renamed over: the old archive whole";
+    }
+  }
 }
 
 TEST(AppServerUsage, WrongArgumentsEndWithUsage) {
