@@ -472,11 +472,24 @@ struct Engine::Impl {
                                 if (!error) Accept();
                               });
                             }
-                            auto session = std::make_shared<Session>(
-                                std::move(socket), limits, handler, handlers, log, connections);
-                            if (connections.Admit(session, session->peer())) session->Start();
+                            Take(std::move(socket));
+                            // The queue of a crowd connecting at once is taken whole here: one
+                            // accept per turn of the context, behind every other connection's reads
+                            // and writes, would leave it waiting for seconds.
+                            for (int more = 0; more < 1024; ++more) {
+                              tcp::socket next(net::make_strand(context));
+                              acceptor.accept(next, ec);
+                              if (ec) break;
+                              Take(std::move(next));
+                            }
                             Accept();
                           });
+  }
+
+  void Take(tcp::socket socket) {
+    auto session =
+        std::make_shared<Session>(std::move(socket), limits, handler, handlers, log, connections);
+    if (connections.Admit(session, session->peer())) session->Start();
   }
 
   Limits limits;
@@ -508,6 +521,7 @@ int Engine::Listen(const std::string& host, int port) {
   if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
   if (!ec) acceptor.bind(endpoint, ec);
   if (!ec) acceptor.listen(impl_->limits.backlog, ec);
+  if (!ec) acceptor.non_blocking(true, ec);  // the accepts after the first of a turn never wait
   if (ec) {
     acceptor.close();
     throw std::runtime_error(ec.message());
