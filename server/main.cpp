@@ -37,13 +37,15 @@ int Usage(const std::string& why) {
 }
 
 // An opening hour opens a connection per register at once; the default soft limit of open
-// files (1024) would refuse them.
-void RaiseOpenFileLimit() {
+// files (1024) would refuse them. Returns the limit now in force.
+rlim_t RaiseOpenFileLimit() {
   rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return RLIM_INFINITY;
+  if (limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
   }
+  return limit.rlim_cur;
 }
 
 }  // namespace
@@ -76,7 +78,15 @@ int main(int argc, char** argv) {
       return fail("cannot take the fleet token from " + start->token_file + ": " + why);
     }
   }
-  RaiseOpenFileLimit();
+  // The connections stay within the open files, with room for the archives being sent and
+  // the fleet store's.
+  const rlim_t files = RaiseOpenFileLimit();
+  const rlim_t room = 256;
+  if (files != RLIM_INFINITY && static_cast<rlim_t>(start->limits.max_connections) + room > files) {
+    start->limits.max_connections = files > 2 * room ? static_cast<int>(files - room) : 64;
+    log.Write("jov-appserver: at most " + std::to_string(start->limits.max_connections) +
+              " connections: the limit of open files is " + std::to_string(files));
+  }
   const std::string fleet_line = appserver::OpenFleet(
       *start, [&log](const std::string& line) { log.Write("jov-appserver: " + line); });
   if (fleet_line.empty()) return 1;
