@@ -416,6 +416,27 @@ TEST_F(AppServerTest, OneAddressHoldsAtMostItsShareOfConnections) {
   for (const int fd : held) ::close(fd);
 }
 
+// A full server makes room for a new connection by closing the one idle longest.
+TEST_F(AppServerTest, AFullServerClosesTheConnectionIdleLongest) {
+  auto server = Start({"--max-connections", "3"});
+  const std::string check = "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n\r\n";
+  std::vector<int> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.push_back(Connected(server->port()));
+    Send(idle.back(), check);
+    EXPECT_EQ(Receive(idle.back(), 12, 3s).substr(0, 12), "HTTP/1.1 200");
+    std::this_thread::sleep_for(100ms);
+  }
+  const int newcomer = Connected(server->port());
+  Send(newcomer, check);
+  EXPECT_EQ(Receive(newcomer, 12, 3s).substr(0, 12), "HTTP/1.1 200");
+  EXPECT_EQ(Receive(idle[0], 1, 3s), "") << "the oldest idle connection is closed";
+  Send(idle[1], check);
+  EXPECT_EQ(Receive(idle[1], 12, 3s).substr(0, 12), "HTTP/1.1 200") << "the others stay";
+  for (const int fd : idle) ::close(fd);
+  ::close(newcomer);
+}
+
 // An archive written over in place while it is sent ends short of its length, so that no
 // register takes a mix of two versions for a whole one; an archive renamed over is a new
 // file, and the one being sent goes out whole.
