@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/file_bytes.h"
-#include "tools/sign/signing.h"
+#include "server/sign/signing.h"
 
 namespace {
 

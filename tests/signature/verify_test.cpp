@@ -5,9 +5,9 @@
 
 #include "clientlib/archive_signature.h"
 #include "platform/base64.h"
+#include "server/sign/signing.h"
 #include "tests/server/server_support.h"
 #include "tests/support/temp_dir.h"
-#include "tools/sign/signing.h"
 
 namespace jov::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "tools/appserver/fleet_store.h"
+#include "server/fleet/fleet_store.h"
 
 namespace appserver::fleet {
 

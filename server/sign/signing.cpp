@@ -1,4 +1,4 @@
-#include "tools/sign/signing.h"
+#include "server/sign/signing.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

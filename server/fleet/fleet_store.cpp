@@ -1,4 +1,4 @@
-#include "tools/appserver/fleet_store.h"
+#include "server/fleet/fleet_store.h"
 
 #include <chrono>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include "platform/cp1252.h"
 #include "platform/database_qt.h"
 #include "platform/errors.h"
-#include "tools/appserver/fleet_schema.h"
+#include "server/fleet/fleet_schema.h"
 
 namespace appserver::fleet {
 namespace {

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include "clientlib/archive_signature.h"
+#include "server/sign/signing.h"
 #include "tests/server/server_support.h"
 #include "tests/signature/signature_support.h"
 #include "tests/support/temp_dir.h"
-#include "tools/sign/signing.h"
 
 namespace jov::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/appserver/fleet_page.h"
+#include "server/fleet/fleet_page.h"
 
 #include <ctime>
 #include <set>

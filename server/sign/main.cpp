@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sign/signing.h"
+#include "server/sign/signing.h"
 
 namespace {
 

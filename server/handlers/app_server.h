@@ -1,0 +1,96 @@
+// The server's answers as handlers of plain requests: the module "lum.rdmAtualizaEstrutura"
+// (its calls and connect check), the file downloads and the fleet pages.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/http/line_log.h"
+#include "server/http/message.h"
+#include "server/http/router.h"
+
+namespace appserver {
+
+namespace fleet {
+class Store;
+}
+
+inline constexpr const char* kServerName = "lum.rdmAtualizaEstrutura";
+
+struct Options {
+  std::string bind = "127.0.0.1";
+  int port = 8211;
+  std::string updates;        // folder of the zip archives offered for download
+  bool ask = false;           // the question flag of the version replies
+  std::string http_settings;  // data packet answered to GetDadosHttp; may be missing
+  std::string source_url;     // download source; empty: this server's /files/ URL
+  std::string signing_key;    // PEM Ed25519 private key; set: the server signs its archives
+  std::shared_ptr<fleet::Store> fleet;  // where "ReportUpdate" keeps the reports; may be null
+  std::string fleet_token;  // the token of GET /fleet and /fleet.json; empty: always 403
+};
+
+// Windows-1252 texts in, Windows-1252 texts out.
+// "&Name": the server's archive of that name, "<source>\r\n<file>=<stamp>\r\n...&<flag>",
+// listing each regular file (no link) named "<Name>.zip" in any letter case and nothing that
+// merely begins so ("JovTab.exe.zip.bak"); empty when there is none; an "EXCEPT" reply for a
+// name holding "/", "\" or "..".
+std::string FileVersionReply(const Options& options, const std::string& argument,
+                             const std::string& source);
+// The packet in options.http_settings, or a packet of the seven fields without a row when
+// the file does not exist; an "EXCEPT" reply when it cannot be read.
+std::string HttpSettingsReply(const Options& options);
+
+// A name the server accepts as a file of the updates folder: not empty, no "/", "\" or "..".
+bool SafeFileName(const std::string& name);
+// A name /files/ serves: a safe name of an archive ("*.zip", any case) or of its ".sig".
+bool ServedFileName(const std::string& name);
+
+// The texts of a call's body, a JSON array of texts (UTF-8 in, Windows-1252 out); nothing
+// for anything else. Read without building a document, nesting refused at once, so that the
+// cost stays within the body's size whatever its shape.
+std::optional<std::vector<std::string>> CallArguments(const std::string& body);
+
+// What a "Range" header asks of a file of size bytes: the status (200 the whole file, 206
+// the part, 416 none of it), the part's offset and length, and the Content-Range to answer.
+// One range at most; a suffix "bytes=-N" is the last N bytes; a part ending past the end is
+// cut at the end; one beginning at or past it is 416 "bytes */SIZE". A header that is not a
+// byte range is ignored (200).
+struct ByteRange {
+  int status = 200;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::string content_range;
+};
+ByteRange RangeOf(const std::string& header, std::uint64_t size);
+
+class SignatureCache;
+
+// What the handlers share, made once at the start and read by every thread.
+struct Context {
+  Options options;
+  int port = 0;                                // the port bound, for the default download source
+  std::shared_ptr<SignatureCache> signatures;  // null: no --signing-key
+  http::LineLog* log = nullptr;                // for failures the client is not told of
+};
+
+// The context of the options. Throws jov::Error when the signing key cannot be used or lies
+// inside the updates folder.
+std::shared_ptr<const Context> MakeContext(const Options& options, int port, http::LineLog& log);
+
+// GET /<module>/: the connect check.
+http::Response ConnectCheck(const Context& context, const http::Request& request);
+// POST /<module>/<method>: a call, its arguments a JSON array of texts.
+http::Response ModuleCall(const Context& context, const http::Request& request);
+// GET /files/<name>: an archive of the updates folder, or its signature; only regular files
+// lying directly in the folder, never through a link, and one range at most.
+http::Response UpdateFile(const Context& context, const http::Request& request);
+// GET /fleet and /fleet.json: the fleet to those who hold the token.
+http::Response FleetPage(const Context& context, const http::Request& request, bool html);
+
+// Every route of the server.
+http::Router MakeRouter(std::shared_ptr<const Context> context);
+
+}  // namespace appserver

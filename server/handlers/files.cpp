@@ -1,0 +1,191 @@
+#include "server/handlers/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "platform/cp1252.h"
+#include "platform/errors.h"
+#include "server/handlers/app_server.h"
+#include "server/sign/signing.h"
+
+namespace appserver {
+
+// The signatures the server made, one per archive path, kept while the archive's size and
+// modification time stay the same. Safe to use from the server's threads; signing holds the
+// lock, so one archive version is signed once however many registers ask at the same time.
+class SignatureCache {
+ public:
+  explicit SignatureCache(jov::sign::SigningKey key) : key_(std::move(key)) {}
+
+  // The signature text of the regular file at path; nothing when there is none. Throws
+  // jov::Error when it cannot be read or signed.
+  std::optional<std::string> Signature(const std::string& path) {
+    struct stat before {};
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = entries_.find(path);
+    if (found != entries_.end() && found->second.Matches(before)) return found->second.text;
+    Entry entry{before.st_size, before.st_mtim, key_.SignFile(path) + "\n"};
+    // A file that changed while it was read is signed again on the next request.
+    struct stat after {};
+    if (::lstat(path.c_str(), &after) == 0 && entry.Matches(after)) entries_[path] = entry;
+    return entry.text;
+  }
+
+ private:
+  struct Entry {
+    off_t size;
+    timespec mtime;
+    std::string text;
+    bool Matches(const struct stat& st) const {
+      return st.st_size == size && st.st_mtim.tv_sec == mtime.tv_sec &&
+             st.st_mtim.tv_nsec == mtime.tv_nsec;
+    }
+  };
+  jov::sign::SigningKey key_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
+namespace {
+
+bool EndsWith(const std::string& name, const char* upper_suffix) {
+  const std::size_t n = std::char_traits<char>::length(upper_suffix);
+  return name.size() > n && jov::cp1252::UpperAscii(name.substr(name.size() - n)) == upper_suffix;
+}
+
+// A decimal number of at most 19 digits; nothing for anything else.
+std::optional<std::uint64_t> Number(const std::string& text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+http::Response Plain(int status, const std::string& text) {
+  return http::Response::Text(status, text + "\n");
+}
+
+}  // namespace
+
+bool IsArchiveName(const std::string& name) { return EndsWith(name, ".ZIP"); }
+bool IsSignatureName(const std::string& name) { return EndsWith(name, ".SIG"); }
+
+bool Inside(const std::string& path, const std::string& folder) {
+  std::error_code error;
+  const auto file = std::filesystem::weakly_canonical(path, error);
+  if (error) return false;
+  const auto root = std::filesystem::weakly_canonical(folder, error);
+  if (error) return false;
+  const auto [end, ignored] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
+  return end == root.end();
+}
+
+ByteRange RangeOf(const std::string& header, std::uint64_t size) {
+  ByteRange whole{200, 0, size, {}};
+  const std::string unit = "bytes=";
+  if (header.size() <= unit.size() ||
+      !jov::cp1252::EqualsIgnoringAsciiCase(header.substr(0, unit.size()), unit)) {
+    return whole;
+  }
+  std::string spec = header.substr(unit.size());
+  std::erase_if(spec, [](char c) { return c == ' ' || c == '\t'; });
+  const std::string unsatisfiable = "bytes */" + std::to_string(size);
+  // One range at most: many would each be answered, a cheap request for a large answer.
+  if (spec.find(',') != std::string::npos) return {416, 0, 0, unsatisfiable};
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string::npos) return whole;
+  const std::optional<std::uint64_t> first = Number(spec.substr(0, dash));
+  const std::optional<std::uint64_t> last = Number(spec.substr(dash + 1));
+  std::uint64_t from = 0;
+  std::uint64_t to = 0;  // inclusive
+  if (!first) {
+    if (dash != 0 || !last) return whole;
+    if (*last == 0 || size == 0) return {416, 0, 0, unsatisfiable};
+    from = size - std::min(*last, size);
+    to = size - 1;
+  } else {
+    if (dash + 1 < spec.size() && !last) return whole;
+    if (last && *last < *first) return whole;
+    if (*first >= size) return {416, 0, 0, unsatisfiable};
+    from = *first;
+    to = last ? std::min(*last, size - 1) : size - 1;
+  }
+  return {206, from, to - from + 1,
+          "bytes " + std::to_string(from) + "-" + std::to_string(to) + "/" + std::to_string(size)};
+}
+
+std::shared_ptr<const Context> MakeContext(const Options& options, int port, http::LineLog& log) {
+  auto context = std::make_shared<Context>();
+  context->options = options;
+  context->port = port;
+  context->log = &log;
+  if (!options.signing_key.empty()) {
+    if (Inside(options.signing_key, options.updates)) {
+      throw jov::Error("the signing key " + options.signing_key +
+                       " lies inside the updates folder " + options.updates +
+                       ": it would be served; keep it elsewhere");
+    }
+    context->signatures =
+        std::make_shared<SignatureCache>(jov::sign::SigningKey::Load(options.signing_key));
+  }
+  return context;
+}
+
+http::Response UpdateFile(const Context& context, const http::Request& request) {
+  const std::string& name = request.tail;
+  if (!ServedFileName(name)) return Plain(403, "refused");
+  const std::string path = context.options.updates + "/" + name;
+  const bool signature = IsSignatureName(name);
+  if (signature && context.signatures) {
+    // Only archives are signed: a signature of a signature is nothing a register asks for.
+    const std::string archive = path.substr(0, path.size() - 4);
+    try {
+      const std::optional<std::string> text =
+          IsSignatureName(archive) ? std::nullopt : context.signatures->Signature(archive);
+      if (!text) return Plain(404, "not found");
+      return http::Response::Text(200, *text);
+    } catch (const jov::Error& error) {
+      // The cause names the server's folders: it goes to the log, not to the client.
+      if (context.log) context.log->Write("jov-appserver: " + std::string(error.what()));
+      return Plain(500, "cannot sign the archive");
+    }
+  }
+  // Opened without following a link, and served from that one descriptor: a file renamed
+  // over it meanwhile is a new file, this one stays whole.
+  http::FileBody body;
+  body.file =
+      http::FileHandle(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (body.file.get() < 0 || ::fstat(body.file.get(), &body.opened) != 0 ||
+      !S_ISREG(body.opened.st_mode)) {
+    return Plain(404, "not found");
+  }
+  const ByteRange range =
+      RangeOf(request.Header("Range"), static_cast<std::uint64_t>(body.opened.st_size));
+  http::Response response;
+  response.status = range.status;
+  if (!range.content_range.empty()) response.Set("Content-Range", range.content_range);
+  if (range.status == 416) {
+    response.body = "range not satisfiable\n";
+    response.Set("Content-Type", "text/plain");
+    return response;
+  }
+  response.Set("Content-Type", signature ? "text/plain" : "application/zip");
+  response.Set("Accept-Ranges", "bytes");
+  body.offset = range.offset;
+  body.length = range.length;
+  response.file = std::move(body);
+  return response;
+}
+
+}  // namespace appserver

@@ -1,0 +1,133 @@
+#include "server/startup.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "platform/database_qt.h"
+#include "platform/file_text.h"
+#include "server/fleet/fleet_store.h"
+
+namespace appserver {
+namespace {
+
+bool ParseNumber(const char* text, long low, long high, int& number) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < low || value > high) return false;
+  number = static_cast<int>(value);
+  return true;
+}
+
+std::string StateFolder() {
+  const char* state = std::getenv("STATE_DIRECTORY");  // systemd's StateDirectory=
+  if (state != nullptr && *state != '\0')
+    return std::string(state).substr(0, std::strcspn(state, ":"));
+  return "/var/lib/jov-appserver";
+}
+
+}  // namespace
+
+std::optional<StartOptions> ParseCommandLine(int argc, char** argv, std::string& why) {
+  StartOptions start;
+  Options& options = start.options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    const auto number = [&](long low, long high, int& value, const char* what) {
+      if (ParseNumber(argv[++i], low, high, value)) return true;
+      why = what;
+      return false;
+    };
+    if (arg == "--ask") {
+      options.ask = true;
+    } else if (arg == "--bind" && has_value) {
+      options.bind = argv[++i];
+    } else if (arg == "--port" && has_value) {
+      if (!number(0, 65535, options.port, "bad port")) return std::nullopt;
+    } else if (arg == "--updates" && has_value) {
+      options.updates = argv[++i];
+    } else if (arg == "--http-settings" && has_value) {
+      options.http_settings = argv[++i];
+    } else if (arg == "--source-url" && has_value) {
+      options.source_url = argv[++i];
+    } else if (arg == "--signing-key" && has_value) {
+      options.signing_key = argv[++i];
+    } else if (arg == "--fleet-db" && has_value) {
+      start.fleet_db = argv[++i];
+      if (start.fleet_db.empty()) {
+        why = "--fleet-db is empty";
+        return std::nullopt;
+      }
+    } else if (arg == "--fleet-token" && has_value) {
+      start.token_file = argv[++i];
+    } else if (arg == "--threads" && has_value) {
+      if (!number(1, 256, start.threads, "bad number of threads")) return std::nullopt;
+    } else if (arg == "--handler-threads" && has_value) {
+      if (!number(1, 1024, start.limits.handler_threads, "bad number of handler threads")) {
+        return std::nullopt;
+      }
+    } else if (arg == "--max-per-address" && has_value) {
+      if (!number(1, 1000000, start.limits.max_per_address, "bad --max-per-address")) {
+        return std::nullopt;
+      }
+    } else if (arg == "--max-connections" && has_value) {
+      if (!number(1, 1000000, start.limits.max_connections, "bad --max-connections")) {
+        return std::nullopt;
+      }
+    } else {
+      why = "unknown or incomplete option " + arg;
+      return std::nullopt;
+    }
+  }
+  if (options.updates.empty()) {
+    why = "--updates is required";
+    return std::nullopt;
+  }
+  return start;
+}
+
+std::string ReadToken(const std::string& path, std::string& why) {
+  jov::FileText file = jov::ReadFileText(path, 4096);
+  if (file.error != 0 || file.too_large) {
+    why = file.error != 0 ? std::strerror(file.error) : "larger than 4 KiB";
+    return {};
+  }
+  const std::string blanks = " \t\r\n";
+  const auto first = file.text.find_first_not_of(blanks);
+  if (first == std::string::npos) {
+    why = "it holds no token";
+    return {};
+  }
+  return file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string OpenFleet(StartOptions& start, const std::function<void(const std::string&)>& log) {
+  std::string fleet_db = start.fleet_db;
+  const bool asked = !fleet_db.empty();
+  if (!asked) {
+    struct stat st {};
+    const std::string folder = StateFolder();
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      return "fleet: not kept (no --fleet-db and no state folder " + folder + ")";
+    }
+    fleet_db = folder + "/fleet.db";
+  }
+  try {
+    start.options.fleet = std::make_shared<fleet::Store>(fleet::ConnectionString(fleet_db), log);
+  } catch (const std::exception& error) {
+    log("cannot open the fleet store: " + std::string(error.what()));
+    // A fleet store asked for must work; the default one only serves when it can, so that a
+    // state folder this user cannot write does not keep the registers' calls from being
+    // answered.
+    if (asked) return {};
+    return "fleet: not kept (" + fleet_db + " cannot be opened)";
+  }
+  const auto parts = jov::ParseConnectionString(fleet::ConnectionString(fleet_db));
+  const auto source = parts.find("DATA SOURCE");
+  return "fleet: " + (source == parts.end() ? std::string() : source->second);
+}
+
+}  // namespace appserver

@@ -1,0 +1,160 @@
+// The server's handlers called directly, without a socket: the range rule, the call bodies,
+// the routes, the downloads and the fleet token.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/cp1252.h"
+#include "server/handlers/app_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace jov::testing {
+namespace {
+
+using appserver::ByteRange;
+using appserver::http::Request;
+using appserver::http::Response;
+
+TEST(RangeTest, AnswersEveryRangeWithinTheFile) {
+  struct Case {
+    std::string header;
+    int status;
+    std::uint64_t offset, length;
+    std::string content_range;
+  };
+  const std::uint64_t size = 1000;
+  const std::vector<Case> cases = {
+      {"", 200, 0, 1000, ""},
+      {"bytes=0-2", 206, 0, 3, "bytes 0-2/1000"},
+      {"bytes=990-", 206, 990, 10, "bytes 990-999/1000"},
+      {"bytes=999-999", 206, 999, 1, "bytes 999-999/1000"},
+      {"bytes=900-5000", 206, 900, 100, "bytes 900-999/1000"},  // cut at the end
+      {"bytes=-10", 206, 990, 10, "bytes 990-999/1000"},
+      {"bytes=-5000", 206, 0, 1000, "bytes 0-999/1000"},
+      {"bytes=1000-", 416, 0, 0, "bytes */1000"},  // at the end: nothing to send
+      {"bytes=2000000-", 416, 0, 0, "bytes */1000"},
+      {"bytes=-0", 416, 0, 0, "bytes */1000"},
+      {"bytes=0-0,2-2", 416, 0, 0, "bytes */1000"},
+      {"bytes=5-2", 200, 0, 1000, ""},  // not a range: the whole file
+      {"bytes=x-", 200, 0, 1000, ""},
+      {"items=0-2", 200, 0, 1000, ""},
+      {"bytes=99999999999999999999-", 200, 0, 1000, ""},
+  };
+  for (const Case& c : cases) {
+    const ByteRange range = appserver::RangeOf(c.header, size);
+    EXPECT_EQ(range.status, c.status) << c.header;
+    EXPECT_EQ(range.offset, c.offset) << c.header;
+    EXPECT_EQ(range.length, c.length) << c.header;
+    EXPECT_EQ(range.content_range, c.content_range) << c.header;
+  }
+  EXPECT_EQ(appserver::RangeOf("bytes=0-", 0).status, 416) << "an empty file has no byte";
+}
+
+TEST(CallArgumentsTest, TakesOnlyAnArrayOfTexts) {
+  EXPECT_EQ(appserver::CallArguments(R"(["&JovTab.exe", "a\u00e7\u00e3o"])"),
+            (std::vector<std::string>{"&JovTab.exe", "ação"_w}));
+  EXPECT_EQ(appserver::CallArguments("[]"), std::vector<std::string>{});
+  for (const std::string body :
+       {"", "{\"a\": 1}", "[1]", "[[\"a\"]]", "\"a\"", "[\"a\"", "[null]"}) {
+    EXPECT_EQ(appserver::CallArguments(body), std::nullopt) << body;
+  }
+}
+
+TEST(CallArgumentsTest, ADeepBodyIsRefusedAtItsSecondByte) {
+  // Read whole, 1 MiB of "[" would build a million nested arrays.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(appserver::CallArguments(std::string(1u << 20, '[')), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+}
+
+class HandlersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.Write("updates/JovTab.exe.zip", "0123456789");
+    dir.Write("segredo.txt", "secret");
+    std::filesystem::create_symlink(dir.path() + "/segredo.txt", updates + "/JovSinc.exe.zip");
+    options.updates = updates;
+  }
+  Response Get(const std::string& path, appserver::http::Headers headers = {}) {
+    Request request;
+    request.method = "GET";
+    request.path = path;
+    const std::size_t question = path.find('?');
+    if (question != std::string::npos) {
+      request.path = path.substr(0, question);
+      request.query = path.substr(question + 1);
+    }
+    request.headers = std::move(headers);
+    return appserver::MakeRouter(appserver::MakeContext(options, 8211, log)).Route(request);
+  }
+
+  TempDir dir;
+  std::string updates = dir.path() + "/updates";
+  appserver::Options options;
+  appserver::http::LineLog log;
+};
+
+TEST_F(HandlersTest, AnswersTheVersionQueryWithTheSourceOfTheBoundAddress) {
+  Request request;
+  request.method = "POST";
+  request.path = "/lum.rdmAtualizaEstrutura/GetFileVersion";
+  request.body = R"(["&jovtab.EXE"])";
+  request.headers = {{"Host", "caixa.loja:8211"}};
+  const auto router = appserver::MakeRouter(appserver::MakeContext(options, 8211, log));
+  Response reply = router.Route(request);
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_NE(reply.body.find(R"(http://127.0.0.1:8211/files/\r\nJovTab.exe.zip=)"),
+            std::string::npos)
+      << reply.body;
+  options.bind = "0.0.0.0";  // any address: the one the register called
+  reply = appserver::MakeRouter(appserver::MakeContext(options, 8211, log)).Route(request);
+  EXPECT_NE(reply.body.find(R"(http://caixa.loja:8211/files/\r\n)"), std::string::npos);
+  request.path = "/lum.rdmAtualizaEstrutura/ApagaTudo";
+  EXPECT_EQ(router.Route(request).status, 404);
+  request.body = "[[";
+  EXPECT_EQ(router.Route(request).status, 400);
+  request.method = "GET";
+  EXPECT_EQ(router.Route(request).status, 404) << "calls are POSTs";
+}
+
+TEST_F(HandlersTest, ServesTheArchivesFromOneDescriptorAndNothingElse) {
+  Response good = Get("/files/JovTab.exe.zip", {{"Range", "bytes=-4"}});
+  EXPECT_EQ(good.status, 206);
+  ASSERT_TRUE(good.file);
+  EXPECT_EQ(good.file->offset, 6u);
+  EXPECT_EQ(good.file->length, 4u);
+  EXPECT_EQ(good.file->opened.st_size, 10);
+  for (const auto& [path, status] :
+       std::vector<std::pair<std::string, int>>{{"/files/../segredo.txt", 403},
+                                                {"/files/notas.txt", 403},
+                                                {"/files/JovSinc.exe.zip", 404},  // a link
+                                                {"/files/Nada.exe.zip", 404},
+                                                {"/files/JovTab.exe.zip.sig", 404}}) {
+    const Response refused = Get(path);
+    EXPECT_EQ(refused.status, status) << path;
+    EXPECT_FALSE(refused.file) << path;
+  }
+  const Response past = Get("/files/JovTab.exe.zip", {{"Range", "bytes=10-"}});
+  EXPECT_EQ(past.status, 416);
+  EXPECT_FALSE(past.file);
+}
+
+TEST_F(HandlersTest, TheFleetOpensOnlyToItsToken) {
+  options.fleet_token = "s3gredo";
+  for (const auto& [path, headers, status] :
+       std::vector<std::tuple<std::string, appserver::http::Headers, int>>{
+           {"/fleet", {}, 403},
+           {"/fleet?token=s3gred", {}, 403},
+           {"/fleet.json?token=s3gredoo", {}, 403},
+           {"/fleet", {{"Authorization", "Bearer s3gredx"}}, 403},
+           {"/fleet?token=s3gredo", {}, 503},  // the token opens it; no fleet is kept here
+           {"/fleet.json?token=s3%67redo", {}, 503},
+           {"/fleet.json", {{"authorization", "bearer s3gredo"}}, 503}}) {
+    EXPECT_EQ(Get(path, headers).status, status) << path;
+  }
+  options.fleet_token.clear();
+  EXPECT_EQ(Get("/fleet?token=").status, 403) << "no token set: closed to all";
+}
+
+}  // namespace
+}  // namespace jov::testing
