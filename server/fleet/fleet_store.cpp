@@ -9,6 +9,7 @@
 #include "platform/cp1252.h"
 #include "platform/database_qt.h"
 #include "platform/errors.h"
+#include "protocol/report.h"
 #include "server/fleet/fleet_schema.h"
 
 namespace appserver::fleet {
@@ -19,100 +20,6 @@ using nlohmann::json;
 constexpr std::size_t kMaxQueue = 4096;              // jobs waiting for the store thread
 constexpr std::size_t kMaxBatch = 512;               // reports written in one transaction
 constexpr auto kMaxWait = std::chrono::seconds(15);  // a request's wait for its job
-constexpr int kMaxDepth = 8;                         // nesting of a report
-constexpr std::size_t kMaxFiles = 64;                // entries of "files" and of "installed"
-
-bool Text(const json& value, std::size_t max, bool allow_empty = true) {
-  if (!value.is_string()) return false;
-  const auto& text = value.get_ref<const std::string&>();
-  return text.size() <= max && (allow_empty || !text.empty());
-}
-
-// A branch or register code: printable ASCII without "/", as in "X-Jov-Register".
-bool Code(const json& value) {
-  if (!Text(value, 32, false)) return false;
-  for (const char c : value.get_ref<const std::string&>()) {
-    if (c < 0x21 || c > 0x7E || c == '/') return false;
-  }
-  return true;
-}
-
-bool Sha256(const json& value) {
-  static const std::regex hex("[0-9a-fA-F]{64}");
-  return value.is_string() && std::regex_match(value.get_ref<const std::string&>(), hex);
-}
-
-bool Started(const json& value) {
-  static const std::regex iso(
-      R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(\.\d{1,9})?(Z|[+-]\d{2}(:?\d{2})?))");
-  return Text(value, 40) && std::regex_match(value.get_ref<const std::string&>(), iso);
-}
-
-// The report's fields, checked; the reason of the first one that is wrong, empty when none.
-std::string CheckFields(const json& in, json& out) {
-  if (!in.is_object()) return "the report is not a JSON object";
-  for (const char* key : {"filial", "caixa", "host", "launcher", "started", "seconds", "outcome",
-                          "installed", "failure", "files"}) {
-    if (!in.contains(key)) return std::string("no \"") + key + "\"";
-  }
-  if (!Code(in["filial"]) || !Code(in["caixa"])) return "bad \"filial\" or \"caixa\"";
-  if (!Text(in["host"], 255) || !Text(in["launcher"], 64)) return "bad \"host\" or \"launcher\"";
-  if (!Started(in["started"])) return "\"started\" is not an ISO 8601 time with its offset";
-  const json& seconds = in["seconds"];
-  if (!seconds.is_number() || !(seconds.get<double>() >= 0) ||
-      !std::isfinite(seconds.get<double>())) {
-    return "bad \"seconds\"";
-  }
-  const json& outcome = in["outcome"];
-  if (outcome != "nothing" && outcome != "installed" && outcome != "failed") {
-    return "\"outcome\" is not \"nothing\", \"installed\" or \"failed\"";
-  }
-  const json& installed = in["installed"];
-  if (!installed.is_array() || installed.size() > kMaxFiles) return "bad \"installed\"";
-  for (const json& name : installed) {
-    if (!Text(name, 255, false)) return "bad \"installed\"";
-  }
-  const json& failure = in["failure"];
-  if (!failure.is_null() &&
-      !(failure.is_object() && failure.contains("file") && failure.contains("reason") &&
-        Text(failure["file"], 255) && Text(failure["reason"], 2000))) {
-    return "\"failure\" is neither null nor {\"file\", \"reason\"}";
-  }
-  const json& files = in["files"];
-  if (!files.is_array() || files.size() > kMaxFiles) return "bad \"files\"";
-  json kept_files = json::array();
-  for (const json& file : files) {
-    if (!file.is_object() || !file.contains("name") || !file.contains("stamp") ||
-        !file.contains("size") || !file.contains("sha256") || !Text(file["name"], 255, false) ||
-        !Text(file["stamp"], 40) || !file["size"].is_number_unsigned() || !Sha256(file["sha256"])) {
-      return "bad entry of \"files\"";
-    }
-    kept_files.push_back({{"name", file["name"]},
-                          {"stamp", file["stamp"]},
-                          {"size", file["size"]},
-                          {"sha256", file["sha256"]}});
-  }
-  json kept_failure = nullptr;
-  if (!failure.is_null()) kept_failure = {{"file", failure["file"]}, {"reason", failure["reason"]}};
-  out = {{"filial", in["filial"]},     {"caixa", in["caixa"]},     {"host", in["host"]},
-         {"launcher", in["launcher"]}, {"started", in["started"]}, {"seconds", seconds},
-         {"outcome", outcome},         {"installed", installed},   {"failure", kept_failure},
-         {"files", kept_files}};
-  return {};
-}
-
-std::optional<json> Parse(const std::string& text) {
-  const json::parser_callback_t depth = [](int level, json::parse_event_t, json&) {
-    if (level > kMaxDepth) throw std::runtime_error("nested too deep");
-    return true;
-  };
-  try {
-    return json::parse(text, depth);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
 // The statements of a schema file: each ends with ";" at a line end; "--" lines are comments.
 std::vector<std::string> Statements(const std::string& schema) {
   std::vector<std::string> statements;
@@ -138,21 +45,15 @@ std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 }  // namespace
 
 std::optional<Report> CheckReport(const std::string& text, std::string& why) {
-  if (text.size() > kMaxReportBytes) {
-    why = "the report is larger than 64 KiB";
+  const jov::protocol::Parsed<jov::protocol::Report> parsed = jov::protocol::ReadReport(text);
+  if (!parsed.ok()) {
+    why = parsed.why;
     return std::nullopt;
   }
-  // A register sends its text as it wrote it: UTF-8, or Windows-1252 bytes.
-  std::optional<json> parsed = Parse(text);
-  if (!parsed) parsed = Parse(jov::cp1252::ToUtf8(text));
-  if (!parsed) {
-    why = "the report is not JSON";
-    return std::nullopt;
-  }
-  json kept;
-  why = CheckFields(*parsed, kept);
-  if (!why.empty()) return std::nullopt;
-  return Report{kept["filial"], kept["caixa"], kept["outcome"], kept.dump(-1, ' ', true)};
+  const jov::protocol::Report& report = *parsed.value;
+  return Report{report.filial, report.caixa,
+                std::string(jov::protocol::OutcomeText(report.outcome)),
+                jov::protocol::WriteReport(report)};
 }
 
 std::string ConnectionString(const std::string& fleet_db) {

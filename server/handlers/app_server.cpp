@@ -13,6 +13,8 @@
 #include "platform/cp1252.h"
 #include "platform/data_packet.h"
 #include "platform/file_text.h"
+#include "protocol/file_names.h"
+#include "protocol/version_reply.h"
 #include "server/fleet/fleet_page.h"
 #include "server/fleet/fleet_store.h"
 #include "server/handlers/files.h"
@@ -188,15 +190,20 @@ class ArgumentReader : public nlohmann::json_sax<nlohmann::json> {
 
 }  // namespace
 
-bool SafeFileName(const std::string& name) {
-  return !name.empty() && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
-         name.find("..") == std::string::npos;
-}
+bool SafeFileName(const std::string& name) { return jov::protocol::SafeFileName(name); }
 
 bool ServedFileName(const std::string& name) {
-  return SafeFileName(name) &&
-         (IsArchiveName(name) ||
-          (IsSignatureName(name) && IsArchiveName(name.substr(0, name.size() - 4))));
+  switch (jov::protocol::ServedKindOf(name)) {
+    case jov::protocol::Served::kArchive:
+    case jov::protocol::Served::kSignature:
+    case jov::protocol::Served::kRelease:
+    case jov::protocol::Served::kReleaseSignature:
+      return true;
+    case jov::protocol::Served::kDelta:
+    case jov::protocol::Served::kNone:
+      break;
+  }
+  return false;
 }
 
 std::string FileVersionReply(const Options& options, const std::string& argument,
@@ -215,9 +222,9 @@ std::string FileVersionReply(const Options& options, const std::string& argument
   });
   if (found.empty()) return {};
   std::sort(found.begin(), found.end());
-  std::string reply = source + "\r\n";
-  for (const auto& [file, when] : found) reply += file + "=" + Stamp(when) + "\r\n";
-  return reply + "&" + (options.ask ? "1" : "0");
+  std::vector<jov::protocol::VersionEntry> entries;
+  for (const auto& [file, when] : found) entries.push_back({file, Stamp(when)});
+  return jov::protocol::WriteVersionReply(source, entries, options.ask);
 }
 
 std::string HttpSettingsReply(const Options& options) {

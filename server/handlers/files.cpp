@@ -12,6 +12,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/errors.h"
+#include "protocol/file_names.h"
 #include "server/handlers/app_server.h"
 #include "server/sign/signing.h"
 
@@ -56,11 +57,6 @@ class SignatureCache {
 
 namespace {
 
-bool EndsWith(const std::string& name, const char* upper_suffix) {
-  const std::size_t n = std::char_traits<char>::length(upper_suffix);
-  return name.size() > n && jov::cp1252::UpperAscii(name.substr(name.size() - n)) == upper_suffix;
-}
-
 // A decimal number of at most 19 digits; nothing for anything else.
 std::optional<std::uint64_t> Number(const std::string& text) {
   if (text.empty() || text.size() > 19) return std::nullopt;
@@ -78,8 +74,8 @@ http::Response Plain(int status, const std::string& text) {
 
 }  // namespace
 
-bool IsArchiveName(const std::string& name) { return EndsWith(name, ".ZIP"); }
-bool IsSignatureName(const std::string& name) { return EndsWith(name, ".SIG"); }
+bool IsArchiveName(const std::string& name) { return jov::protocol::IsArchiveName(name); }
+bool IsSignatureName(const std::string& name) { return jov::protocol::IsSignatureName(name); }
 
 bool Inside(const std::string& path, const std::string& folder) {
   std::error_code error;
