@@ -13,7 +13,10 @@
 # goes through every screen by itself, and saves a picture of each under DIR/screens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+# Only what the demo runs: the program folder, the server, the stand-ins and the picture taker.
+bash scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target jov_package_files jov-standin jov-snap
 build=build/default
 
 host=JOV.EXE
