@@ -66,6 +66,13 @@ endforeach()
 file(WRITE ${JOV_DEB_DIR}/jov-caixa/conffiles "/etc/jov/clientlib.ini\n")
 file(WRITE ${JOV_DEB_DIR}/jov-servidor/conffiles "/etc/default/jov-appserver\n")
 
+# What the packages ship, built by the target jov_package_files alone (scripts/package.sh), and
+# CPack's install step builds nothing more: the tests and benchmarks are not packaged.
+add_custom_target(jov_package_files)
+add_dependencies(jov_package_files jov_host Pkg_jov00000 _DLL REV10000 wincmd jov-appserver
+  jov-sign)
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /)

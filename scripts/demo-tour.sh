@@ -39,15 +39,26 @@ shot() {  # shot NAME: a picture of the display now
   file=$(printf '%s/%02d-%s.png' "$shots" "$count" "$1")
   "$snap" "$file" 2>> "$log" && echo "  screen: $file"
 }
-keys() { xdotool windowfocus --sync "$1" key --delay 80 "${@:2}" 2>> "$log"; }
+keys() { timeout 10 xdotool windowfocus --sync "$1" key --delay 80 "${@:2}" 2>> "$log"; }
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+# wait_for NAME SECONDS: waits until a window of that name is shown, at most SECONDS; prints
+# its id, or nothing when it did not come in time.
+wait_for() {
+  local until=$((SECONDS + $2)) id
+  while [ $SECONDS -lt "$until" ]; do
+    id=$(visible "$1")
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
 
 # Each screen once, in the order it comes; the tour ends when the module has come and gone.
 seen_progress=no typed=no entered=no left=no
 deadline=$((SECONDS + 90))
 while [ $SECONDS -lt $deadline ] && kill -0 "$launcher_pid" 2>/dev/null; do
   if [ $seen_progress = no ] && [ -n "$(visible 'Atualizando o sistema')" ]; then
-    shot progress; seen_progress=yes
+    sleep 0.5; shot progress; seen_progress=yes
   fi
   module=$(visible '^REV10000$')
   form=$(visible '^frmEscolheSistema$')
@@ -59,13 +70,15 @@ while [ $SECONDS -lt $deadline ] && kill -0 "$launcher_pid" 2>/dev/null; do
   done
   if [ -n "$other" ]; then
     sleep 0.3; shot question; keys "$other" Return
-    # An answered update question brings the download's progress window for a moment.
-    for _ in $(seq 60); do
-      if [ $seen_progress = no ] && [ -n "$(visible 'Atualizando o sistema')" ]; then
-        shot progress; seen_progress=yes
+    # An answered update question brings the download's progress window; the demo's download
+    # source is paced so that it stays up for a few seconds. Pictured once it has painted.
+    if [ $seen_progress = no ]; then
+      if [ -n "$(wait_for 'Atualizando o sistema' 15)" ]; then
+        sleep 0.5; shot progress; seen_progress=yes
+      else
+        echo "the download's window (\"Atualizando o sistema\") did not come within 15 s" >> "$log"
       fi
-      sleep 0.05
-    done
+    fi
     continue
   fi
   if [ -n "$module" ]; then
@@ -85,4 +98,5 @@ while [ $SECONDS -lt $deadline ] && kill -0 "$launcher_pid" 2>/dev/null; do
   sleep 0.2
 done
 [ $left = yes ] || { echo "the tour stopped before the module was left (see $log)" >&2; exit 1; }
+[ $seen_progress = yes ] || { echo "the tour saw no download window (see $log)" >&2; exit 1; }
 echo "screens saved in $shots"

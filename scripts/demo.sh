@@ -13,7 +13,10 @@
 # goes through every screen by itself, and saves a picture of each under DIR/screens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+# Only what the demo runs: the program folder, the server, the stand-ins and the picture taker.
+bash scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target jov_package_files jov-standin jov-snap
 build=build/default
 
 host=JOV.EXE
@@ -40,9 +43,11 @@ done
 mkdir -p "$demo"
 demo=$(cd "$demo" && pwd)
 server_pid=""
+source_pid=""
 xvfb_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$source_pid" ] && kill "$source_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   echo "demo folder kept for a look: $demo"
 }
@@ -58,12 +63,13 @@ for sibling in JovTab.exe JovBpl.exe Altera_Permissoes_Calvora.EXE; do
   cp "$build/bin/jov-standin" "$demo/caixa/$sibling"
 done
 # An older "JovTab.exe" here, a newer one on the server, and "JovExp.exe" staged for
-# installing at start-up. The newer one carries 48 MiB of padding after the program (which
-# runs as before), so that its download lasts long enough to be seen.
+# installing at start-up. The newer one carries 6 MiB of padding after the program (which
+# runs as before); the download source below sends it at 2 MiB/s, so that its download lasts
+# a few seconds and can be seen.
 touch -d '2 days ago' "$demo/caixa/JovTab.exe"
 mkdir -p "$demo/make"
 cp "$build/bin/jov-standin" "$demo/make/JovTab.exe"
-head -c $((48 << 20)) /dev/urandom >> "$demo/make/JovTab.exe"
+head -c $((6 << 20)) /dev/urandom >> "$demo/make/JovTab.exe"
 (cd "$demo/make" && zip -q -X -0 "$demo/updates/JovTab.exe.zip" JovTab.exe)
 touch "$demo/updates/JovTab.exe.zip"
 cp "$build/bin/jov-standin" "$demo/caixa/Dados/Jov_Bpl/JovExp.exe"
@@ -98,19 +104,35 @@ XML
 # Table CAIXA with the demo registers: 0001/001 opens by hand, 0001/002 by itself.
 sqlite3 "$demo/caixa.db" < sql/sqlite/caixa.sql
 
+# listening_port FILE: the port of the "listening on HOST:PORT" line a server printed to FILE,
+# waiting for it at most 10 s; prints nothing when it did not come.
+listening_port() {
+  local port=""
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$1" 2>/dev/null | grep -o '[0-9]*$' || true)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  echo "$port"
+}
+
+# The download source: the archives, sent at 2 MiB/s by a small static server.
+python3 scripts/paced-server.py "$demo/updates" $((2 << 20)) > "$demo/source.out" \
+  2> "$demo/source.log" &
+source_pid=$!
+source_port=$(listening_port "$demo/source.out")
+[ -n "$source_port" ] || { echo "the download source did not start (see $demo/source.log)" >&2; exit 1; }
+
 # The fleet: each start's report is kept in fleet.db; /fleet shows it to the token's holder.
 openssl rand -hex 16 > "$demo/fleet-token"
 chmod 0600 "$demo/fleet-token"
 "$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" --ask \
+  --source-url "http://127.0.0.1:$source_port/" \
   --http-settings "$demo/http-settings.xml" --fleet-db "$demo/fleet.db" \
   --fleet-token "$demo/fleet-token" > "$demo/appserver.out" 2> "$demo/appserver.log" &
 server_pid=$!
-for _ in $(seq 100); do
-  port=$(grep -o '[0-9]*$' "$demo/appserver.out" 2>/dev/null | head -n 1 || true)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "${port:-}" ] || { echo "the application server did not start" >&2; exit 1; }
+port=$(listening_port "$demo/appserver.out")
+[ -n "$port" ] || { echo "the application server did not start (see $demo/appserver.log)" >&2; exit 1; }
 
 cat > "$demo/caixa/clientlib.ini" <<INI
 [Server]
@@ -131,12 +153,20 @@ fi
 echo "Launcher: $demo/caixa/$host  server: 127.0.0.1:$port  registry: $JOV_HKLM"
 fleet_token=$(cat "$demo/fleet-token")
 echo "Fleet: http://127.0.0.1:$port/fleet?token=$fleet_token  (token: $fleet_token, in $demo/fleet-token)"
+failure=""
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$demo/caixa/$host" || true
 else
   echo "No display here: running on a virtual one (Xvfb) and going through each screen."
-  bash scripts/demo-tour.sh "$demo" "$demo/caixa/$host" "$build/bin/jov-snap" "$data_file" "$register" ||
-    echo "the tour did not reach its end; see $demo/tour.log" >&2
+  if ! bash scripts/demo-tour.sh "$demo" "$demo/caixa/$host" "$build/bin/jov-snap" "$data_file" \
+    "$register"; then
+    failure="the tour did not reach its end; see $demo/tour.log"
+  fi
+  # A picture taken before its window was painted, or after it closed, is one colour.
+  pictures=("$demo/screens/"*.png)
+  if [ -e "${pictures[0]}" ] && ! python3 scripts/check-pictures.py "${pictures[@]}"; then
+    failure="a picture under $demo/screens is blank (its window was not on the screen)"
+  fi
 fi
 echo
 echo "The launcher ended. This month's update log:"
@@ -152,3 +182,4 @@ curl -s --max-time 5 -H "Authorization: Bearer $fleet_token" -o "$demo/fleet.htm
   "http://127.0.0.1:$port/fleet" &&
   grep -o '<p id="summary">[^<]*' "$demo/fleet.html" | sed 's/<p id="summary">/  /' ||
   echo "  (the server did not answer)"
+[ -z "$failure" ] || { echo "the demo failed: $failure" >&2; exit 1; }

@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" != --no-build ]; then
-  bash scripts/build.sh
+  # Only what the packages ship (cmake/JovDebian.cmake), not the tests.
+  bash scripts/install-deps.sh
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target jov_package_files
 else
   bash scripts/install-deps.sh  # lintian and dpkg-shlibdeps, when only packaging
 fi

@@ -12,4 +12,5 @@ cmake --build "$build" --target screen_tests
 mkdir -p "$root/docs"
 JOV_SCREENSHOT_DIR="$root/docs" QT_QPA_PLATFORM=offscreen "$build/tests/screen/screen_tests" \
   --gtest_filter='RenderedFormTest.MainButtonsStandAtTheirPlacesInTheirColours:RenderedFormTest.KeyboardStandsAtItsPlacesWhenShown'
+python3 "$root/scripts/check-pictures.py" "$root/docs/screen.png" "$root/docs/keyboard.png"
 echo "screenshots: wrote $root/docs/screen.png and $root/docs/keyboard.png"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the C++ format, builds and runs the tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (preset "asan"; JOV_ASAN=0 leaves them out),
-# then builds the default preset and runs every test. ctest's summary of the default build
-# comes last; the exit status is non-zero when any step failed.
+# then builds the default preset and runs every test, two at a time. ctest's summary of the
+# default build comes last; the exit status is non-zero when any step failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +30,9 @@ if [ "${JOV_ASAN:-1}" != 0 ]; then
 fi
 
 [ ${#failed[@]} -eq 0 ] || echo "== failed before the default tests: ${failed[*]}"
-ctest --preset default --timeout 300
+# Two tests at a time, as the two cores allow; those that run a whole register's programs take
+# turns (resource lock register_programs), and the load test runs alone.
+ctest --preset default -j2 --timeout 300
 status=$?
 [ ${#failed[@]} -eq 0 ] || status=1
 exit ${status}

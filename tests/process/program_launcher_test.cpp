@@ -179,7 +179,7 @@ TEST(ChildProcess, AChildGetsPlainSignalsAndNoneOfThisProcesssDescriptors) {
   options.timeout_ms = 10000;
   // grep reads its own masks (a shell would clear its blocked mask); the shell lists its own
   // descriptors.
-  const ChildResult signals =
+  const ChildResult masks =
       RunChild({"/bin/grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"}, options);
   const ChildResult descriptors =
       RunChild({"/bin/sh", "-c", "ls /proc/$$/fd | tr '\\n' ' '"}, options);
@@ -191,12 +191,12 @@ TEST(ChildProcess, AChildGetsPlainSignalsAndNoneOfThisProcesssDescriptors) {
   // Masks in hexadecimal, signal n at bit n - 1. The C library keeps its own two real-time
   // signals (32 and 33) ignored in a spawned child; the standard signals must be plain.
   const auto mask = [&](const std::string& name) {
-    const auto at = signals.output.find(name + ":\t");
+    const auto at = masks.output.find(name + ":\t");
     return at == std::string::npos ? ~0ULL
-                                   : std::stoull(signals.output.substr(at + 8, 16), nullptr, 16);
+                                   : std::stoull(masks.output.substr(at + 8, 16), nullptr, 16);
   };
-  EXPECT_EQ(mask("SigBlk"), 0u) << signals.output;
-  EXPECT_EQ(mask("SigIgn") & 0x7fffffffULL, 0u) << signals.output;
+  EXPECT_EQ(mask("SigBlk"), 0u) << masks.output;
+  EXPECT_EQ(mask("SigIgn") & 0x7fffffffULL, 0u) << masks.output;
   EXPECT_EQ(descriptors.output, "0 1 2 ");
 }
 

@@ -35,7 +35,7 @@ TEST(Base64Test, RefusesWhatIsNotCanonicalPaddedBase64) {
 class VerifyTest : public ::testing::Test {
  protected:
   TempDir dir;
-  std::string archive = dir.Write("JovTab.exe.ZIP", std::string(5000, 'z') + "PK\x05\x06");
+  std::string archive = dir.Write("JovTab.exe.ZIP", std::string(5000, 'z').append("PK\x05\x06"));
   sign::SigningKey key = sign::SigningKey::Generate();
   std::string public_key = key.PublicKeyBase64();
   std::string signature = key.SignFile(archive);
