@@ -228,8 +228,9 @@ Snapshot Store::ReadAll(jov::Database& db) {
     entry.filial = row.at("FILIAL").value_or("");
     entry.caixa = row.at("CAIXA").value_or("");
     entry.received = std::stoll(row.at("RECEIVED").value_or("0"));
-    std::optional<json> report = Parse(row.at("REPORT").value_or(""));
-    if (report && report->is_object()) entry.report = std::move(*report);
+    // The stored text is what the protocol writer made of a report this server took.
+    json report = json::parse(row.at("REPORT").value_or(""), nullptr, false);
+    if (report.is_object()) entry.report = std::move(report);
     snapshot.registers.push_back(std::move(entry));
   }
   const auto failed = db.Query(
