@@ -391,9 +391,10 @@ TEST(DatasetFilesXml, AFifoInAFilesPlaceIsRefusedAtOnceNamingIt) {
   DatasetFilesXml datasets;
   RegistryHive hive(fifo, 300);
   const std::pair<const char*, std::function<std::string()>> readers[] = {
-      {"data packet", [&] { return ErrorOf([&] { datasets.Load(fifo); }).what(); }},
-      {"hive", [&] { return ErrorOf([&] { hive.ReadString("Software\\Jov", "X"); }).what(); }},
-      {"bytes", [&] { return ErrorOf([&] { ReadFileBytes(fifo, 1024); }).what(); }},
+      {"data packet", [&] { return std::string(ErrorOf([&] { datasets.Load(fifo); }).what()); }},
+      {"hive",
+       [&] { return std::string(ErrorOf([&] { hive.ReadString("Software\\Jov", "X"); }).what()); }},
+      {"bytes", [&] { return std::string(ErrorOf([&] { ReadFileBytes(fifo, 1024); }).what()); }},
       {"text", [&] { return std::to_string(ReadFileText(fifo, 1024).error); }},
   };
   for (const auto& [what, read] : readers) {
