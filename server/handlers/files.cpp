@@ -94,15 +94,15 @@ ByteRange RangeOf(const std::string& header, std::uint64_t size) {
       !jov::cp1252::EqualsIgnoringAsciiCase(header.substr(0, unit.size()), unit)) {
     return whole;
   }
-  std::string spec = header.substr(unit.size());
-  std::erase_if(spec, [](char c) { return c == ' ' || c == '\t'; });
+  std::string ranges = header.substr(unit.size());
+  std::erase_if(ranges, [](char c) { return c == ' ' || c == '\t'; });
   const std::string unsatisfiable = "bytes */" + std::to_string(size);
   // One range at most: many would each be answered, a cheap request for a large answer.
-  if (spec.find(',') != std::string::npos) return {416, 0, 0, unsatisfiable};
-  const std::size_t dash = spec.find('-');
+  if (ranges.find(',') != std::string::npos) return {416, 0, 0, unsatisfiable};
+  const std::size_t dash = ranges.find('-');
   if (dash == std::string::npos) return whole;
-  const std::optional<std::uint64_t> first = Number(spec.substr(0, dash));
-  const std::optional<std::uint64_t> last = Number(spec.substr(dash + 1));
+  const std::optional<std::uint64_t> first = Number(ranges.substr(0, dash));
+  const std::optional<std::uint64_t> last = Number(ranges.substr(dash + 1));
   std::uint64_t from = 0;
   std::uint64_t to = 0;  // inclusive
   if (!first) {
@@ -111,7 +111,7 @@ ByteRange RangeOf(const std::string& header, std::uint64_t size) {
     from = size - std::min(*last, size);
     to = size - 1;
   } else {
-    if (dash + 1 < spec.size() && !last) return whole;
+    if (dash + 1 < ranges.size() && !last) return whole;
     if (last && *last < *first) return whole;
     if (*first >= size) return {416, 0, 0, unsatisfiable};
     from = *first;

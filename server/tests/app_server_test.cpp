@@ -201,20 +201,16 @@ TEST_F(AppServerTest, ServesTheArchivesAndNothingOutsideTheirFolder) {
     EXPECT_EQ(answer->status, status) << path;
     EXPECT_EQ(answer->body.find("secret"), std::string::npos) << path;
   }
-  // One range is served, within the file; more would make one request cost many answers.
+  // The engine writes what the range rule decides (its cases: RangeTest): the head and the
+  // bytes of a range cut at the file's end, and a refusal past the end.
   struct Range {
     std::string range;
     int status;
     std::string content_range;
     std::string body;
   };
-  for (const Range& r : std::vector<Range>{{"bytes=0-2", 206, "bytes 0-2/9", "zip"},
-                                           {"bytes=-5", 206, "bytes 4-8/9", "bytes"},
-                                           {"bytes=4-100", 206, "bytes 4-8/9", "bytes"},
-                                           {"bytes=9-", 416, "bytes */9", ""},
-                                           {"bytes=2000000-", 416, "bytes */9", ""},
-                                           {"bytes=0-0,2-2", 416, "bytes */9", ""},
-                                           {"bytes=0-0,0-0,0-0", 416, "bytes */9", ""}}) {
+  for (const Range& r : std::vector<Range>{{"bytes=4-100", 206, "bytes 4-8/9", "bytes"},
+                                           {"bytes=2000000-", 416, "bytes */9", ""}}) {
     auto answer = client.Get("/files/JovTab.exe.zip", {{"Range", r.range}});
     ASSERT_TRUE(answer) << r.range;
     EXPECT_EQ(answer->status, r.status) << r.range;
