@@ -30,23 +30,6 @@ namespace {
 
 const std::string kModule = "lum.rdmAtualizaEstrutura";
 
-// A socket connected to 127.0.0.1:port from the loopback address from; -1 when the connect
-// fails.
-int Connected(int port, const char* from = "127.0.0.1") {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  ::inet_pton(AF_INET, from, &source.sin_addr);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  ::close(fd);
-  return -1;
-}
-
 HttpAppServerChannel::Timeouts Short() { return {1000ms, 300ms}; }
 
 // What the socket gives until it has at least bytes of them, ends, or is silent for limit.
@@ -246,7 +229,7 @@ TEST_F(AppServerTest, BoundsEveryRequestHead) {
       {"101 lines", line + lines + "Host: x\r\nX-More: 1\r\n\r\n", "431"},
       {"a head not whole in 10 s", line + "Host: x\r\n", "408"}};
   for (const Case& c : cases) {
-    const int fd = Connected(server->port());
+    const int fd = ConnectedFrom(server->port());
     ASSERT_GE(fd, 0);
     const auto start = std::chrono::steady_clock::now();
     std::thread sender([&] {
@@ -301,7 +284,7 @@ TEST_F(AppServerTest, RefusesWhatIsNotItsProtocol) {
 
 TEST_F(AppServerTest, ASlowClientDoesNotHoldOthersUp) {
   auto server = Start();
-  const int slow = Connected(server->port());
+  const int slow = ConnectedFrom(server->port());
   ASSERT_GE(slow, 0);
   Send(slow, "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n");  // and nothing more
   const auto start = std::chrono::steady_clock::now();
@@ -350,7 +333,7 @@ TEST_F(AppServerTest, TheConnectionComponentTalksToTheServer) {
 // and costs the others nothing meanwhile.
 TEST_F(AppServerTest, ASlowDripIsCutWhileConnectChecksAnswer) {
   auto server = Start();
-  const int fd = Connected(server->port());
+  const int fd = ConnectedFrom(server->port());
   ASSERT_GE(fd, 0);
   const auto start = std::chrono::steady_clock::now();
   Send(fd, "POST /" + kModule +
@@ -382,7 +365,7 @@ TEST_F(AppServerTest, ASlowDripIsCutWhileConnectChecksAnswer) {
 TEST_F(AppServerTest, AChunkedBodyOverTheLimitIsRefused) {
   auto server = Start();
   const long before = PeakKiB(server->process().pid());
-  const int fd = Connected(server->port());
+  const int fd = ConnectedFrom(server->port());
   ASSERT_GE(fd, 0);
   Send(fd, "POST /" + kModule +
                "/GetFileVersion HTTP/1.1\r\nHost: x\r\n"
@@ -404,18 +387,18 @@ TEST_F(AppServerTest, AChunkedBodyOverTheLimitIsRefused) {
 TEST_F(AppServerTest, OneAddressHoldsAtMostItsShareOfConnections) {
   auto server = Start({"--max-per-address", "3"});
   std::vector<int> held;
-  for (int i = 0; i < 3; ++i) held.push_back(Connected(server->port()));
+  for (int i = 0; i < 3; ++i) held.push_back(ConnectedFrom(server->port()));
   const std::string check = "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n\r\n";
-  const int over = Connected(server->port());
+  const int over = ConnectedFrom(server->port());
   Send(over, check);
   EXPECT_EQ(Receive(over, 1, 3s), "") << "closed without an answer";
-  const int other = Connected(server->port(), "127.0.0.2");
+  const int other = ConnectedFrom(server->port(), "127.0.0.2");
   Send(other, check);
   EXPECT_EQ(Receive(other, 12, 3s).substr(0, 12), "HTTP/1.1 200");
   ::close(held.back());
   held.pop_back();
   std::this_thread::sleep_for(200ms);
-  const int again = Connected(server->port());
+  const int again = ConnectedFrom(server->port());
   Send(again, check);
   EXPECT_EQ(Receive(again, 12, 3s).substr(0, 12), "HTTP/1.1 200") << "a share let go is free";
   for (const int fd : {over, other, again}) ::close(fd);
@@ -428,12 +411,12 @@ TEST_F(AppServerTest, AFullServerClosesTheConnectionIdleLongest) {
   const std::string check = "GET /" + kModule + "/ HTTP/1.1\r\nHost: x\r\n\r\n";
   std::vector<int> idle;
   for (int i = 0; i < 3; ++i) {
-    idle.push_back(Connected(server->port()));
+    idle.push_back(ConnectedFrom(server->port()));
     Send(idle.back(), check);
     EXPECT_EQ(Receive(idle.back(), 12, 3s).substr(0, 12), "HTTP/1.1 200");
     std::this_thread::sleep_for(100ms);
   }
-  const int newcomer = Connected(server->port());
+  const int newcomer = ConnectedFrom(server->port());
   Send(newcomer, check);
   EXPECT_EQ(Receive(newcomer, 12, 3s).substr(0, 12), "HTTP/1.1 200");
   EXPECT_EQ(Receive(idle[0], 1, 3s), "") << "the oldest idle connection is closed";

@@ -75,24 +75,6 @@ Exchanges ThroughTheChannel(int port) {
   };
 }
 
-// A socket connected to 127.0.0.1:port from the loopback address from; -1 when it fails.
-int ConnectedFrom(int port, const std::string& from) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  ::inet_pton(AF_INET, from.c_str(), &source.sin_addr);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
-      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    return fd;
-  }
-  ::close(fd);
-  return -1;
-}
-
 // Sends the request and reads its answer's body within 10 s; throws with why.
 std::string Exchange(int fd, const std::string& request) {
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=

@@ -46,4 +46,8 @@ class AppServer {
   int port_ = 0;
 };
 
+// A socket connected to 127.0.0.1:port from the loopback address from (as registers come
+// from several hosts); -1 when the bind or the connect fails.
+int ConnectedFrom(int port, const std::string& from = "127.0.0.1");
+
 }  // namespace jov::testing
