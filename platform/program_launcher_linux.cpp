@@ -1,6 +1,7 @@
 #include "platform/program_launcher_linux.h"
 
 #include "platform/child_process_linux.h"
+#include "platform/child_reaper_linux.h"
 
 namespace jov {
 
@@ -26,14 +27,21 @@ std::vector<std::string> ProgramLauncherLinux::CommandArgv(const std::string& co
   return Argv(command_line.substr(start, end - start), command_line.substr(end));
 }
 
+void ProgramLauncherLinux::Start(const std::vector<std::string>& argv) {
+  if (argv.empty()) return;
+  if (reaper_ != nullptr) {
+    reaper_->Start(argv);
+  } else {
+    SpawnDetached(argv);
+  }
+}
+
 void ProgramLauncherLinux::ShellExecute(const std::string& program, const std::string& parameters) {
-  const std::vector<std::string> argv = Argv(program, parameters);
-  if (!argv.empty()) SpawnDetached(argv);
+  Start(Argv(program, parameters));
 }
 
 void ProgramLauncherLinux::WinExec(const std::string& command_line) {
-  const std::vector<std::string> argv = CommandArgv(command_line);
-  if (!argv.empty()) SpawnDetached(argv);
+  Start(CommandArgv(command_line));
 }
 
 bool ProgramLauncherLinux::WinExecAndWait(const std::string& command_line, int timeout_ms) {

@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "platform/child_process_linux.h"
+#include "platform/child_reaper_linux.h"
 #include "platform/process_table_linux.h"
 #include "platform/program_launcher_linux.h"
 #include "tests/process/child_helpers.h"
@@ -110,6 +112,51 @@ TEST_F(ProgramLauncherLinuxTest, ADetachedProgramRunsInItsOwnSessionOnDevNull) {
   }
   EXPECT_TRUE(OwnZombies().empty());
   ::kill(pid, SIGKILL);
+}
+
+// Started through the reaper, a program is our child but runs as a detached one does, and is
+// reaped as soon as it ends, with how it ended told.
+TEST_F(ProgramLauncherLinuxTest, AReapedProgramRunsInItsOwnSessionAndIsReapedWhenItEnds) {
+  struct Ends : ProgramEndListener {
+    void ProgramEnded(const ProgramEnd& end) override {
+      const std::lock_guard<std::mutex> lock(mutex);
+      ends.push_back(end);
+    }
+    std::mutex mutex;
+    std::vector<ProgramEnd> ends;
+  } listener;
+  ChildReaperLinux reaper(listener);
+  ProgramLauncherLinux launcher(dir_.path(), &reaper);
+  const std::string name = UniqueName("JovBpl.exe");
+  const std::string program = CopyExecutable(PROC_SLEEPER, dir_.path(), name);
+  launcher.ShellExecute(program, "60");
+
+  ProcessTableLinux table;
+  int pid = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ProcessEntry& e : table.Snapshot()) {
+      if (e.exe_name == name) pid = e.pid;
+    }
+    return pid != 0;
+  }));
+  EXPECT_EQ(ParentOf(pid), ::getpid());
+  EXPECT_NE(SessionOf(pid), SessionOf(::getpid()));
+  for (const char* fd : {"0", "1", "2"}) {
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + fd),
+              "/dev/null");
+  }
+  ::kill(pid, SIGKILL);
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::lock_guard<std::mutex> lock(listener.mutex);
+    return listener.ends.size() == 1;
+  }));
+  EXPECT_TRUE(OwnZombies().empty());
+  EXPECT_FALSE(IsProcessRunning(table, name));
+  const std::lock_guard<std::mutex> lock(listener.mutex);
+  ASSERT_EQ(listener.ends.size(), 1u);
+  EXPECT_EQ(listener.ends[0].program, program);
+  EXPECT_EQ(listener.ends[0].signal, SIGKILL);
+  EXPECT_FALSE(listener.ends[0].exit_code);
 }
 
 TEST_F(ProgramLauncherLinuxTest, AShortProgramLeavesNoZombieBehind) {
