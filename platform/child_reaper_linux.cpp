@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/child_process_linux.h"
+#include "platform/cp1252.h"
 
 namespace jov {
 namespace {
@@ -69,6 +70,15 @@ bool ChildReaperLinux::Start(const std::vector<std::string>& argv) {
   return true;
 }
 
+void ChildReaperLinux::AskedToEnd(const std::string& name) {
+  const std::string upper = cp1252::UpperAscii(name);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (Child& child : children_) {
+    const std::string file = child.program.substr(child.program.rfind('/') + 1);
+    if (cp1252::UpperAscii(file) == upper) child.asked = true;
+  }
+}
+
 void ChildReaperLinux::Run() {
   std::vector<pollfd> fds;
   for (;;) {
@@ -110,6 +120,7 @@ void ChildReaperLinux::ReapEnded() {
         ProgramEnd end;
         end.program = it->program;
         end.modified = it->modified;
+        end.asked = it->asked;
         if (info.si_code == CLD_EXITED) {
           end.exit_code = info.si_status;
         } else {

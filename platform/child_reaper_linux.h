@@ -35,6 +35,9 @@ class ChildReaperLinux {
   // streams on /dev/null and watches it. False when it could not be started. Blocks only for
   // the start itself; thread-safe.
   bool Start(const std::vector<std::string>& argv);
+  // Notes that the launcher asks every program of this executable name (letter case aside) to
+  // end: the ends of those watched now are told as asked for. Thread-safe; does not block.
+  void AskedToEnd(const std::string& name);
 
  private:
   struct Child {
@@ -43,6 +46,7 @@ class ChildReaperLinux {
     std::string program;
     std::optional<std::time_t> modified;
     std::chrono::steady_clock::time_point started;
+    bool asked = false;
   };
 
   void Run();

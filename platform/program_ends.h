@@ -15,6 +15,7 @@ struct ProgramEnd {
   std::optional<int> signal;            // the signal that ended it
   std::optional<int> exit_code;         // or the status it exited with (0 included)
   std::chrono::milliseconds ran{0};     // from its start to its end
+  bool asked = false;  // the launcher had asked for programs of its name to end (TASKKILL)
 };
 
 // Told of every end of a program the launcher started. Called on a thread of the watcher's own,

@@ -31,6 +31,8 @@ class ProgramLauncherLinux : public ProgramLauncher {
   std::vector<std::string> Argv(const std::string& program, const std::string& parameters) const;
   std::vector<std::string> CommandArgv(const std::string& command_line) const;
   void Start(const std::vector<std::string>& argv);
+  // A "TASKKILL ... /IM NAME" the launcher runs: the ends it brings are asked for, no failure.
+  void NoteEnds(const std::vector<std::string>& argv) const;
 
   std::string program_dir_;
   ChildReaperLinux* reaper_;
