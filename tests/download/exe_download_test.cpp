@@ -809,14 +809,50 @@ TEST_F(ReleasedUpdate, VersionsOnlyGoUpAndTheInstalledBuildIsOnlyRestamped) {
   // The report tells the version installed; a program without one has none.
   const std::string report = ReportJson({}, program_.path(), {"JovTab.exe"});
   EXPECT_NE(report.find("\"version\":44"), std::string::npos) << report;
-  // Records that cannot be read let no archive in, and are not overwritten.
-  program_.Write("Dados/Jov_Bpl/versoes.json", "{\"JovTab.exe\": 44");
-  EXPECT_EQ(InstalledVersion(program_.path(), "JovTab.exe"), std::nullopt);
+  // Records that cannot be read let no archive in, not even a newer version's, report no
+  // version, and are left as they are; reading them never waits on a FIFO.
   back.version = 45;
   Publish(old_build, protocol::WriteRelease(back));
-  log = Update("20250501000000");
-  EXPECT_EQ(TempDir::Read(installed_), "the installed file as it is");
-  EXPECT_EQ(Versions(), "{\"JovTab.exe\": 44");
+  const std::string versions = VersionsPath(program_.path());
+  const std::string hashes = VersionHashesPath(program_.path());
+  const std::string kept_versions = Versions(), kept_hashes = TempDir::Read(hashes);
+  const struct {
+    const char* label;
+    std::string path;
+    std::string text;  // a FIFO when empty
+  } spoiled[] = {
+      {"cut short", versions, "{\"JovTab.exe\": 44"},
+      {"version zero", versions, "{\"JovTab.exe\": 0}"},
+      {"over 64 KiB", versions, "{\"JovTab.exe\": 44" + std::string(64 * 1024, ' ') + "}"},
+      {"a FIFO", versions, ""},
+      {"hash not hex", hashes, "{\"JovTab.exe\": \"44\"}"},
+  };
+  int month = 5;
+  for (const auto& c : spoiled) {
+    SCOPED_TRACE(c.label);
+    program_.Write(fs::relative(hashes, program_.path()), kept_hashes);
+    fs::remove(versions);
+    program_.Write(fs::relative(versions, program_.path()), kept_versions);
+    fs::remove(c.path);
+    if (c.text.empty()) {
+      ASSERT_EQ(::mkfifo(c.path.c_str(), 0600), 0);
+    } else {
+      program_.Write(fs::relative(c.path, program_.path()), c.text);
+    }
+    EXPECT_EQ(InstalledVersion(program_.path(), "JovTab.exe"), std::nullopt);
+    log = Update("2025" + std::to_string(100 + month++).substr(1) + "01000000");
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& line) {
+                             return line.find("os registros de versão não puderam ser lidos"_w) !=
+                                    std::string::npos;
+                           }),
+              log.end())
+        << ::testing::PrintToString(log);
+    EXPECT_EQ(TempDir::Read(installed_), "the installed file as it is");
+    if (!c.text.empty()) {
+      EXPECT_EQ(TempDir::Read(c.path), c.text);
+    }
+  }
 }
 
 }  // namespace
