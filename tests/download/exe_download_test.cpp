@@ -716,11 +716,13 @@ TEST_F(ReleasedUpdate, EachRuleOfTheReleaseRefusesTheArchiveAndLeavesTheInstalle
   const struct {
     const char* label;
     std::string statement;  // served under .release unless empty
-    std::string signature;  // of the statement by the chain's key unless set
+    std::string signature;  // of the statement by the chain's key unless set; "-": none
     std::string reason;
   } cases[] = {
       {"signed by another key", written, sign::SigningKey::Generate().SignatureBase64(written),
        "a assinatura da publicação foi recusada: a assinatura não confere com o arquivo"},
+      {"no signature of the release", written, "-",
+       "o servidor não tem a assinatura da publicação JovTab.exe.zip.release.sig"},
       {"no release", "", "",
        "o servidor não tem a publicação JovTab.exe.zip.release, exigida desde que a versão 42 "
        "foi instalada"},
@@ -754,7 +756,8 @@ TEST_F(ReleasedUpdate, EachRuleOfTheReleaseRefusesTheArchiveAndLeavesTheInstalle
     Publish(deflated_, c.statement);
     if (c.statement.empty()) http_.Route("/rel/JovTab.exe.zip.release", nullptr);
     if (!c.signature.empty()) {
-      http_.Route("/rel/JovTab.exe.zip.release.sig", Whole(c.signature));
+      http_.Route("/rel/JovTab.exe.zip.release.sig",
+                  c.signature == "-" ? nullptr : Whole(c.signature));
     }
     const auto before = fs::last_write_time(installed_);
     const std::vector<std::string> log = Update("2025010100000" + std::to_string(start++ % 10));
