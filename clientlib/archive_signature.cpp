@@ -49,6 +49,12 @@ void VerifyArchiveSignatureFd(int archive_fd, const std::string& name,
       public_key_text);
 }
 
+void VerifySignatureOfBytes(const std::string& bytes, const std::string& name,
+                            const std::string& signature_text, const std::string& public_key_text) {
+  Verify(
+      name, [&] { return bytes; }, signature_text, public_key_text);
+}
+
 namespace {
 
 void Verify(const std::string& archive_path, const std::function<std::string()>& read,

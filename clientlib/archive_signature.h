@@ -28,4 +28,8 @@ void VerifyArchiveSignatureFd(int archive_fd, const std::string& name,
                               const std::string& signature_text,
                               const std::string& public_key_text);
 
+// The same for bytes in memory (a release statement), named name in messages.
+void VerifySignatureOfBytes(const std::string& bytes, const std::string& name,
+                            const std::string& signature_text, const std::string& public_key_text);
+
 }  // namespace jov

@@ -17,12 +17,16 @@
 #include "clientlib/client_ini.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_transport.h"
+#include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
+#include "clientlib/versions.h"
 #include "platform/atomic_file.h"
+#include "platform/clock_linux.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/host_path.h"
 #include "protocol/file_names.h"
+#include "protocol/release.h"
 
 namespace jov {
 namespace {
@@ -211,29 +215,53 @@ HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
   return limits;
 }
 
+// A companion file of the archive at url, at most limit bytes (a larger one is refused with
+// too_large, a Portuguese reason); nothing when the server has none, its status then in
+// status when given.
+std::optional<std::string> FetchCompanion(HttpTransport& transport, const ExeDownloadSettings& s,
+                                          const std::string& name, const std::string& local,
+                                          const std::string& url, std::int64_t limit,
+                                          const std::string& too_large, int* status = nullptr) {
+  const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
+  HttpLimits limits = DownloadLimits(s);
+  limits.max_body = limit;
+  std::string bytes;
+  const HttpResult result = transport.Get(
+      url, limits,
+      {nullptr, [&](const char* data, std::size_t size) { bytes.append(data, size); }});
+  if (result.failure == HttpFailure::kTooLarge) {
+    throw Error(fail + "larger than " + SizeText(limit), local + ": " + too_large);
+  }
+  if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
+  if (status != nullptr) *status = result.status;
+  if (result.status != 200) return std::nullopt;
+  return bytes;
+}
+
 // The archive's signature text, fetched from url; raises SignatureError when the server has
 // none.
 std::string FetchSignature(HttpTransport& transport, const ExeDownloadSettings& s,
                            const std::string& name, const std::string& local,
                            const std::string& url) {
-  const std::string fail = "Cannot download " + name + ".sig from " + Printable(url) + ": ";
-  HttpLimits limits = DownloadLimits(s);
-  limits.max_body = kSignatureLimit;
-  std::string signature;
-  const HttpResult result = transport.Get(
-      url, limits,
-      {nullptr, [&](const char* data, std::size_t size) { signature.append(data, size); }});
-  if (result.failure == HttpFailure::kTooLarge) {
-    throw Error(fail + "the signature is larger than 4 KiB",
-                local + ": a assinatura no servidor tem mais de 4 KiB"_w);
-  }
-  if (!result.ok()) FailExchange(s, fail, local, name + ".sig", result, limits);
-  if (result.status != 200) {
+  int status = 0;
+  std::optional<std::string> signature =
+      FetchCompanion(transport, s, name + ".sig", local, url, kSignatureLimit,
+                     "a assinatura no servidor tem mais de 4 KiB"_w, &status);
+  if (!signature) {
     throw SignatureError("Cannot install " + name + ": no signature at " + Printable(url),
                          local + ": o servidor não tem a assinatura "_w + Printable(name) +
-                             ".sig (HTTP " + std::to_string(result.status) + ")");
+                             ".sig (HTTP " + std::to_string(status) + ")");
   }
-  return signature;
+  return *signature;
+}
+
+// Seconds since 1970 UTC by the register's clock.
+std::int64_t UtcNow(const ExeDownloadSettings& s) {
+  ClockLinux system;
+  Clock& clock = s.clock != nullptr ? *s.clock : system;
+  const std::optional<timespec> now = LocalTimeSpec(clock.Now());
+  // A time the C library cannot hold is later than any expiry.
+  return now ? now->tv_sec : std::numeric_limits<std::int64_t>::max();
 }
 
 void DownloadExeFile(HttpTransport& transport, const std::string& name, const std::string& local,
@@ -242,6 +270,8 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   const std::string url = source + EncodePathSegment(name);
   const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
   PrepareWorkingFolder(s.working_directory, fail, local);
+  // What a previous download accepted says nothing of this one.
+  KeepAcceptedRelease(s.working_directory, local, std::nullopt);
   UnnamedFile archive(s.working_directory, fail, local);
   SpaceAccount space(s, fail, local);
   ProgressScope shown{progress};
@@ -270,6 +300,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   }
   if (shown.begun && shown.reported != space.written()) progress->Advance(space.written());
 
+  std::optional<std::string> statement;
   if (!s.public_key.empty()) {
     const std::string signature = FetchSignature(transport, s, name, local, url + ".sig");
     try {
@@ -277,6 +308,20 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     } catch (const SignatureError& refused) {
       throw SignatureError(refused.what(), local + ": " + refused.reason());
     }
+    statement = CheckRelease(
+        [&](const std::string& companion) {
+          const std::string companion_url = source + EncodePathSegment(companion);
+          return protocol::IsReleaseSignatureName(companion)
+                     ? FetchCompanion(transport, s, companion, local, companion_url,
+                                      kSignatureLimit,
+                                      "a assinatura da publicação no servidor tem mais de 4 KiB"_w)
+                     : FetchCompanion(transport, s, companion, local, companion_url,
+                                      static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
+                                      "a publicação tem mais de 64 KiB"_w);
+        },
+        ArchiveFactsOf(archive.fd(), name, local), s.public_key, UtcNow(s),
+        s.program_directory.empty() ? InstalledVersions{}
+                                    : InstalledVersions::Read(s.program_directory));
   }
   const std::string unpack_fail = "Cannot unpack " + local + " from " + name + ": ";
   PendingFile unpacked(TemporaryPrefix(s.working_directory + local), local);
@@ -290,6 +335,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   } catch (const IoError& error) {
     throw IoError(unpack_fail + error.what(), local + ": a gravação na pasta de trabalho falhou"_w);
   }
+  if (statement) KeepAcceptedRelease(s.working_directory, local, statement);
 }
 
 // The file-name part of the local path given for a server name, when it is that name but for

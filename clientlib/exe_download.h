@@ -12,6 +12,7 @@
 
 namespace jov {
 
+class Clock;
 class DownloadProgress;
 class RegisterIdentity;
 class ServerStall;
@@ -23,8 +24,15 @@ struct ExeDownloadSettings {
   std::string working_directory;
   // The largest archive accepted, and the largest file unpacked from one.
   std::int64_t max_bytes = std::int64_t{512} << 20;
-  // Base64 Ed25519 key; when set, every archive must carry a matching "<name>.sig".
+  // Base64 Ed25519 key; when set, every archive must carry a matching "<name>.sig", and a
+  // signed release statement that lets it in (clientlib/release_check.h) once a version of its
+  // program is recorded, or whenever the server publishes one.
   std::string public_key;
+  // The program folder whose records say which version of each program is installed
+  // (clientlib/versions.h); empty: none is recorded.
+  std::string program_directory;
+  // The register's clock, against which a release expires; nullptr: the system's.
+  Clock* clock = nullptr;
   // PEM certificate authorities for https; empty: the system's store.
   std::string ca_file;
   // libcurl's proxy syntax; empty: no proxy, whatever the environment says.
@@ -60,8 +68,10 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 // the settings' stall state says the server stalled earlier in this start. progress, when given,
 // is told about each archive as its bytes arrive. Blocks per file for at most total_timeout (plus
 // connect_timeout for each redirect). Throws Error naming the file and the cause, with a Portuguese
-// reason that names the program file (SignatureError for a missing or refused signature, IoError
-// for the working folder); whatever fails, no temporary of this call is left behind.
+// reason that names the program file (SignatureError for a missing or refused signature,
+// ReleaseError for a release statement that is missing or refuses the archive, IoError for the
+// working folder); whatever fails, no temporary of this call is left behind. The statement
+// accepted with each file is kept for its install (AcceptedRelease).
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths = {});

@@ -84,6 +84,8 @@ void DownloaderReal::GetExeFile(const std::vector<std::string>& local_paths,
   settings.stall = &session_.Stall();
   settings.host_name = session_.HostName();
   settings.identity = &session_.Identity();
+  settings.program_directory = session_.ProgramDirectory();
+  settings.clock = &session_.Time();
   Dwnldftp::GetExeFile(settings, local_paths, server_lines, source, flag);
 }
 

@@ -14,6 +14,7 @@
 #include "clientlib/http_channel.h"
 #include "clientlib/server_stall.h"
 #include "clientlib/session.h"
+#include "clientlib/versions.h"
 #include "platform/cp1252.h"
 
 namespace jov {
@@ -108,10 +109,13 @@ std::string ReportJson(const UpdateReport& report, const std::string& program_di
         Text(cp1252::ForLog(report.failure->second, protocol::kMaxReasonBytes))};
   }
   const std::string folder = program_dir.ends_with('/') ? program_dir : program_dir + "/";
+  const InstalledVersions versions = InstalledVersions::Read(program_dir);
   for (const std::string& name : names) {
     if (std::optional<FileFacts> facts = FactsOf(folder + name)) {
-      out.files.push_back(
-          {Text(name), std::move(facts->stamp), facts->size, std::move(facts->sha256), {}});
+      const std::optional<InstalledBuild> build = versions.Find(name);
+      out.files.push_back({Text(name), std::move(facts->stamp), facts->size,
+                           std::move(facts->sha256),
+                           build ? std::optional<std::int64_t>(build->version) : std::nullopt});
     }
   }
   return protocol::WriteReport(out);

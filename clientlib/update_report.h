@@ -37,8 +37,10 @@ std::string IsoLocalNow();
 // The report as the JSON text "ReportUpdate" takes (protocol::WriteReport: plain ASCII, texts
 // cut to the bounds the server takes, the reason's control characters replaced), with "files":
 // for each of names present in program_dir, its name, stamp (its last-write time as
-// YYYYMMDDHHNNSS, local time), size and SHA-256, its version null. Reads each file once (up to
-// 1 GiB); one that cannot be read is left out. Blocks on the disk.
+// YYYYMMDDHHNNSS, local time), size and SHA-256, and its installed version as the program
+// folder's records have it (clientlib/versions.h; null when none is recorded or the records
+// cannot be read). Reads each file once (up to 1 GiB); one that cannot be read is left out.
+// Blocks on the disk.
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
                        const std::vector<std::string>& names);
 

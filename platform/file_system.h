@@ -44,6 +44,9 @@ class FileSystem {
   // is left.
   virtual void ReplaceFile(const std::string& from, const std::string& to,
                            const std::optional<DateTime>& last_write = std::nullopt) = 0;
+  // Gives the existing file last_write (local time) as its last-write time, as ReplaceFile
+  // would, leaving its bytes alone. Throws IoError naming the file and the system's reason.
+  virtual void SetLastWriteTime(const std::string& path, const DateTime& last_write) = 0;
 };
 
 }  // namespace jov

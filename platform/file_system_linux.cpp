@@ -134,6 +134,18 @@ std::optional<DateTime> FileSystemLinux::LastWriteTime(const std::string& path) 
   return LocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
+void FileSystemLinux::SetLastWriteTime(const std::string& path, const DateTime& last_write) {
+  const std::optional<timespec> time = LocalTimeSpec(last_write);
+  // The access time stays; only the last-write time is the server's.
+  const timespec times[2] = {{0, UTIME_OMIT}, time.value_or(timespec{0, 0})};
+  const int error = !time ? EINVAL : ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ? errno : 0;
+  if (error != 0) {
+    const std::string why = SystemErrorText(error);
+    throw IoError("Cannot set the time of " + path + ": " + why,
+                  "não foi possível mudar a data de "_w + path + ": " + why);
+  }
+}
+
 void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to,
                                   const std::optional<DateTime>& last_write) {
   std::optional<timespec> time;

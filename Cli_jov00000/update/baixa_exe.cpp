@@ -6,6 +6,8 @@
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "clientlib/exe_download.h"
+#include "clientlib/release_check.h"
+#include "clientlib/versions.h"
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
@@ -128,6 +130,63 @@ void ExaminaLista(const ExeUpdateSeams& s, const std::string& list, const std::s
   }
 }
 
+// The server stamp of a download-list line, when it decodes.
+std::optional<jov::DateTime> CarimboDaLinha(const std::string& server_line) {
+  try {
+    return DecodeStamp(jov::protocol::NameAndValue(server_line).second);
+  } catch (const jov::Error&) {
+    return std::nullopt;  // only stamps that decode are listed
+  }
+}
+
+// A download whose signed release is the build already installed (same version, same archive)
+// is not installed again: the file only takes the server's stamp, as an install would give it,
+// and its running programs go on. Nothing when the download is to be installed; else the
+// reason of a failure, empty when the stamp was set.
+std::optional<std::string> SoCarimba(const ExeUpdateSeams& s, const std::string& entry,
+                                     const std::string& server_line,
+                                     const std::string& program_dir) {
+  const std::string local = jov::FileNameOf(entry);
+  const std::optional<jov::protocol::Release> release =
+      jov::AcceptedRelease(s.library.WorkingDirectory(), local);
+  const std::optional<jov::DateTime> stamp = CarimboDaLinha(server_line);
+  if (!release || !stamp) return std::nullopt;
+  const std::optional<jov::InstalledBuild> installed =
+      jov::InstalledVersions::Read(program_dir).Find(local);
+  if (!installed || installed->version != release->version ||
+      installed->sha256 != release->sha256) {
+    return std::nullopt;
+  }
+  s.log(kDetalhe + "Download realizado com sucesso do arquivo " + DeFora(entry));
+  s.log(Motivo(local + ": a versão "_w + std::to_string(release->version) +
+               " publicada já está instalada; o arquivo só recebeu a data do servidor"_w));
+  std::string falha;
+  try {
+    s.files.SetLastWriteTime(program_dir + local, *stamp);
+  } catch (const jov::IoError& error) {
+    falha = local + ": a data do servidor não pôde ser gravada no arquivo: "_w +
+            (error.reason().empty() ? std::string(error.what()) : error.reason());
+    s.log(Motivo(falha));
+  }
+  s.log(" ");
+  return falha;
+}
+
+// Records the version of a file just installed from a signed release, so that no older build
+// is let in after it; a failure to record is logged and leaves the install as it is.
+void RegistraVersao(const ExeUpdateSeams& s, const std::string& local,
+                    const std::string& program_dir) {
+  const std::optional<jov::protocol::Release> release =
+      jov::AcceptedRelease(s.library.WorkingDirectory(), local);
+  if (!release) return;
+  try {
+    jov::InstalledVersions::Record(program_dir, local, {release->version, release->sha256});
+  } catch (const jov::Error& error) {
+    s.log(
+        Motivo(local + ": a versão instalada não pôde ser registrada: "_w + jov::ReasonOf(error)));
+  }
+}
+
 // Installs one downloaded file over the program directory's copy, ending its processes first;
 // the file takes the server's stamp as its last-write time, so that the next start finds it
 // equal to the server's copy whatever the two clocks say.
@@ -141,12 +200,8 @@ std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
   if (jov::IsProcessRunning(s.processes, local)) jov::TerminateProcesses(s.processes, local);
   const std::string from = s.library.WorkingDirectory() + local;
   const std::string to = program_dir + local;
-  std::optional<jov::DateTime> stamp;
-  try {
-    stamp = DecodeStamp(jov::protocol::NameAndValue(server_line).second);
-  } catch (const jov::Error&) {
-    // only stamps that decode are listed; without one the file keeps the time of its copy
-  }
+  // Without a stamp the file keeps the time of its copy.
+  const std::optional<jov::DateTime> stamp = CarimboDaLinha(server_line);
   std::string falha;
   try {
     s.files.ReplaceFile(from, to, stamp);
@@ -158,6 +213,7 @@ std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
   }
   s.log("copyFile(Pchar(" + DeFora(from) + "), Pchar(" + DeFora(to) + "),false)");
   if (!falha.empty()) s.log(Motivo(falha));
+  if (falha.empty()) RegistraVersao(s, local, program_dir);
   if (jov::cp1252::EqualsIgnoringAsciiCase(local, "JovService.exe")) {
     s.programs.ShellExecute("cmd.exe", "/C net start JovService");
   }
@@ -255,8 +311,13 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
           DeFora(source) + ", " + "False" + ")");
     s.downloads.GetExeFile(downloads, server_lines, source, done);
     for (; current < downloads.size(); ++current) {
-      const std::string falha = Instala(s, downloads[current], server_lines[current], program_dir);
       const std::string local = jov::FileNameOf(downloads[current]);
+      if (const std::optional<std::string> carimbo =
+              SoCarimba(s, downloads[current], server_lines[current], program_dir)) {
+        if (!carimbo->empty()) failed(local, *carimbo);
+        continue;
+      }
+      const std::string falha = Instala(s, downloads[current], server_lines[current], program_dir);
       if (falha.empty()) {
         result.installed.push_back(local);
       } else {

@@ -50,7 +50,9 @@ struct ExeUpdateSeams {
 // Asks the server about each name, collects the files whose server stamp is later than the
 // local file in program_dir (ending with "/"; a name is matched to the file there without
 // regard to letter case), asks question when the server wants it, downloads them in one call
-// and installs them in order, each taking its server stamp as last-write time. Reports through
+// and installs them in order, each taking its server stamp as last-write time. A file installed
+// from a signed release has its version recorded (clientlib/versions.h); one whose release is
+// the build already installed is not installed again and only takes the stamp. Reports through
 // the log only, every failure line followed by its reason; text from the server reaches the
 // log with control characters replaced and cut at 1,000 characters. Leaves the connection
 // open; an exception leaves it only when the log itself fails.

@@ -2,6 +2,7 @@
 // by Info-ZIP's zip and python3's zipfile.
 #include "clientlib/exe_download.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <linux/capability.h>
@@ -16,12 +17,22 @@
 #include <mutex>
 #include <thread>
 
+#include "Cli_jov00000/update/baixa_exe.h"
 #include "clientlib/archive_signature.h"
 #include "clientlib/client_ini.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/library_services.h"
+#include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
+#include "clientlib/update_report.h"
+#include "clientlib/versions.h"
+#include "platform/cp1252.h"
+#include "platform/file_system_linux.h"
+#include "protocol/release.h"
+#include "server/sign/signing.h"
+#include "tests/fakes/fake_library.h"
+#include "tests/fakes/fake_platform.h"
 #include "tests/fakes/fake_session.h"
 #include "tests/server/scripted_server.h"
 #include "tests/server/server_support.h"
@@ -620,6 +631,231 @@ TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
               downloader.GetExeFile({}, lines, Base("big"), flag);
             }).find("more than the limit of 1 MiB"),
             std::string::npos);
+}
+
+// The update of a start over the real transport and folders: the server's reply offers
+// JovTab.exe from /rel/, where the archive, its signature and its release statement lie.
+class ReleasedUpdate : public ExeDownload {
+ protected:
+  void SetUp() override {
+    ExeDownload::SetUp();
+    settings_.public_key = key_.PublicKeyBase64();
+    settings_.program_directory = program_.path();
+    settings_.clock = &clock_;
+    library_.working_directory = work_.path() + "/";
+    installed_ = program_.Write("JovTab.exe", "installed build");
+    fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+  }
+  // Serves the archive with its signature, the statement and the statement's signature.
+  void Publish(const std::string& archive, const std::string& statement) {
+    http_.Route("/rel/JovTab.exe.zip", Whole(archive));
+    http_.Route("/rel/JovTab.exe.zip.sig", Whole(key_.SignatureBase64(archive)));
+    http_.Route("/rel/JovTab.exe.zip.release", Whole(statement));
+    http_.Route("/rel/JovTab.exe.zip.release.sig", Whole(key_.SignatureBase64(statement)));
+  }
+  protocol::Release ReleaseOf(const std::string& archive, std::int64_t version) {
+    const int fd = ::open(files_.Write("hashed", archive).c_str(), O_RDONLY | O_CLOEXEC);
+    const ArchiveFacts facts = ArchiveFactsOf(fd, "JovTab.exe.zip", "JovTab.exe");
+    ::close(fd);
+    return {"JovTab.exe",
+            version,
+            facts.size,
+            facts.sha256,
+            *protocol::ParseUtcTime("2027-01-09T00:00:00Z"),
+            std::nullopt,
+            {}};
+  }
+  // One start's update, offering JovTab.exe stamped stamp; the log it wrote.
+  std::vector<std::string> Update(const std::string& stamp) {
+    CallLog calls;
+    FakeAppServerChannel channel(calls);
+    TNetConnection connection(channel);
+    FakeProcessTable processes(calls);
+    FakeProgramLauncher programs(calls);
+    FakeDialogs dialogs(calls);
+    SettingsDownloader downloads(settings_);
+    std::vector<std::string> log;
+    const Cli_jov00000::ExeUpdateSeams seams{
+        connection, files_system_,
+        processes,  programs,
+        dialogs,    downloads,
+        library_,   [&](const std::string& line) { log.push_back(line); }};
+    channel.replies["GetFileVersion"] = {"", "", Base("rel") + "\r\nJovTab.exe.zip=" + stamp + "&0",
+                                         ""};
+    Cli_jov00000::UpdateExecutables(seams, Cli_jov00000::ExecutaveisDoCliente(),
+                                    program_.path() + "/", "?");
+    return log;
+  }
+  std::string Versions() const { return TempDir::Read(VersionsPath(program_.path())); }
+
+  sign::SigningKey key_ = sign::SigningKey::Generate();
+  CallLog clock_calls_;
+  FakeClock clock_{clock_calls_};  // 08/12/2026 10:30:15
+  FakeLibrarySettings library_;
+  FileSystemLinux files_system_;
+  TempDir program_;
+  std::string installed_;
+};
+
+TEST_F(ReleasedUpdate, EachRuleOfTheReleaseRefusesTheArchiveAndLeavesTheInstalledFile) {
+  const std::string other = PythonZip("JovTab.exe", "another build", false);
+  const protocol::Release good = ReleaseOf(deflated_, 43);
+  InstalledVersions::Record(program_.path(), "JovTab.exe", {42, ReleaseOf(other, 42).sha256});
+  const auto with = [&](const std::function<void(protocol::Release&)>& change) {
+    protocol::Release release = good;
+    change(release);
+    return protocol::WriteRelease(release);
+  };
+  const std::string written = protocol::WriteRelease(good);
+  const auto replaced = [&](const std::string& field, const std::string& value) {
+    std::string text = written;
+    const std::size_t at = text.find("\"" + field + "\":");
+    const std::size_t end = text.find_first_of(",}", at);
+    return text.replace(at, end - at, "\"" + field + "\":" + value);
+  };
+  const struct {
+    const char* label;
+    std::string statement;  // served under .release unless empty
+    std::string signature;  // of the statement by the chain's key unless set; "-": none
+    std::string reason;
+  } cases[] = {
+      {"signed by another key", written, sign::SigningKey::Generate().SignatureBase64(written),
+       "a assinatura da publicação foi recusada: a assinatura não confere com o arquivo"},
+      {"no signature of the release", written, "-",
+       "o servidor não tem a assinatura da publicação JovTab.exe.zip.release.sig"},
+      {"no release", "", "",
+       "o servidor não tem a publicação JovTab.exe.zip.release, exigida desde que a versão 42 "
+       "foi instalada"},
+      {"another file named", with([](auto& r) { r.file = "JovExp.exe"; }), "",
+       "a publicação é de JovExp.exe, não de JovTab.exe"},
+      {"another size", with([](auto& r) { ++r.size; }), "",
+       "o arquivo compactado tem " + std::to_string(good.size) + " bytes e a publicação diz " +
+           std::to_string(good.size + 1)},
+      {"another sha256", with([&](auto& r) { r.sha256 = ReleaseOf(other, 1).sha256; }), "",
+       "o sha256 do arquivo compactado não é o da publicação"},
+      {"expired",
+       with([](auto& r) { r.expires = *protocol::ParseUtcTime("2026-01-09T00:00:00Z"); }), "",
+       "a publicação expirou em 09/01/2026 00:00:00"},
+      {"version below", with([](auto& r) { r.version = 41; }), "",
+       "a versão 41 publicada é anterior à instalada (42)"},
+      {"installed version, other bytes", with([](auto& r) { r.version = 42; }), "",
+       "a versão 42 publicada já está instalada com outro conteúdo (sha256 diferente)"},
+      {"not JSON", "{\"file\": \"JovTab.exe\",", "", "a publicação não é JSON"},
+      {"over 64 KiB", written + std::string(64 * 1024, ' '), "", "a publicação tem mais de 64 KiB"},
+      {"version zero", replaced("version", "0"), "",
+       "a versão da publicação não é um inteiro positivo"},
+      {"version as text", replaced("version", "\"43\""), "",
+       "a versão da publicação não é um inteiro positivo"},
+      {"expires not a date", replaced("expires", "\"2027-02-30T00:00:00Z\""), "",
+       "a validade da publicação não é uma data AAAA-MM-DDTHH:MM:SSZ"},
+  };
+  const std::string versions = Versions();
+  int start = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Publish(deflated_, c.statement);
+    if (c.statement.empty()) http_.Route("/rel/JovTab.exe.zip.release", nullptr);
+    if (!c.signature.empty()) {
+      http_.Route("/rel/JovTab.exe.zip.release.sig",
+                  c.signature == "-" ? nullptr : Whole(c.signature));
+    }
+    const auto before = fs::last_write_time(installed_);
+    const std::vector<std::string> log = Update("2025010100000" + std::to_string(start++ % 10));
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        " ----         : Falha no download do arquivo " + installed_),
+              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        " ----         : "_w + cp1252::FromUtf8("JovTab.exe: " + c.reason)),
+              log.end())
+        << ::testing::PrintToString(log);
+    EXPECT_EQ(TempDir::Read(installed_), "installed build");
+    EXPECT_EQ(fs::last_write_time(installed_), before);
+    EXPECT_EQ(Versions(), versions);
+  }
+}
+
+TEST_F(ReleasedUpdate, VersionsOnlyGoUpAndTheInstalledBuildIsOnlyRestamped) {
+  const std::string old_build = PythonZip("JovTab.exe", "old build", false);
+  const protocol::Release old_release = ReleaseOf(old_build, 42);
+  // Nothing recorded yet: a valid release installs the archive and records its version.
+  Publish(deflated_, protocol::WriteRelease(ReleaseOf(deflated_, 43)));
+  Update("20250101000000");
+  EXPECT_EQ(TempDir::Read(installed_), payload_);
+  EXPECT_EQ(Versions(), "{\"JovTab.exe\":43}\n");
+  // The older build, as it was signed and published then, is refused.
+  Publish(old_build, protocol::WriteRelease(old_release));
+  std::vector<std::string> log = Update("20250201000000");
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      " ----         : "_w +
+                          "JovTab.exe: a versão 42 publicada é anterior à instalada (43)"_w),
+            log.end());
+  EXPECT_EQ(TempDir::Read(installed_), payload_);
+  // Going back to it is a new release with a higher version.
+  protocol::Release back = old_release;
+  back.version = 44;
+  Publish(old_build, protocol::WriteRelease(back));
+  Update("20250301000000");
+  EXPECT_EQ(TempDir::Read(installed_), "old build");
+  EXPECT_EQ(InstalledVersion(program_.path(), "jovtab.EXE"), std::optional<std::int64_t>(44));
+  // The installed release offered again (a later stamp) only takes the stamp.
+  fs::remove(installed_);
+  program_.Write("JovTab.exe", "the installed file as it is");
+  fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+  log = Update("20250401000000");
+  EXPECT_EQ(TempDir::Read(installed_), "the installed file as it is");
+  EXPECT_EQ(files_system_.LastWriteTime(installed_), (DateTime{2025, 4, 1, 0, 0, 0}));
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      " ----         : JovTab.exe: a versão 44 publicada já está instalada; o "
+                      "arquivo só recebeu a data do servidor"_w),
+            log.end())
+      << ::testing::PrintToString(log);
+  // The report tells the version installed; a program without one has none.
+  const std::string report = ReportJson({}, program_.path(), {"JovTab.exe"});
+  EXPECT_NE(report.find("\"version\":44"), std::string::npos) << report;
+  // Records that cannot be read let no archive in, not even a newer version's, report no
+  // version, and are left as they are; reading them never waits on a FIFO.
+  back.version = 45;
+  Publish(old_build, protocol::WriteRelease(back));
+  const std::string versions = VersionsPath(program_.path());
+  const std::string hashes = VersionHashesPath(program_.path());
+  const std::string kept_versions = Versions(), kept_hashes = TempDir::Read(hashes);
+  const struct {
+    const char* label;
+    std::string path;
+    std::string text;  // a FIFO when empty
+  } spoiled[] = {
+      {"cut short", versions, "{\"JovTab.exe\": 44"},
+      {"version zero", versions, "{\"JovTab.exe\": 0}"},
+      {"over 64 KiB", versions, "{\"JovTab.exe\": 44" + std::string(64 * 1024, ' ') + "}"},
+      {"a FIFO", versions, ""},
+      {"hash not hex", hashes, "{\"JovTab.exe\": \"44\"}"},
+  };
+  int month = 5;
+  for (const auto& c : spoiled) {
+    SCOPED_TRACE(c.label);
+    program_.Write(fs::relative(hashes, program_.path()), kept_hashes);
+    fs::remove(versions);
+    program_.Write(fs::relative(versions, program_.path()), kept_versions);
+    fs::remove(c.path);
+    if (c.text.empty()) {
+      ASSERT_EQ(::mkfifo(c.path.c_str(), 0600), 0);
+    } else {
+      program_.Write(fs::relative(c.path, program_.path()), c.text);
+    }
+    EXPECT_EQ(InstalledVersion(program_.path(), "JovTab.exe"), std::nullopt);
+    log = Update("2025" + std::to_string(100 + month++).substr(1) + "01000000");
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& line) {
+                             return line.find("os registros de versão não puderam ser lidos"_w) !=
+                                    std::string::npos;
+                           }),
+              log.end())
+        << ::testing::PrintToString(log);
+    EXPECT_EQ(TempDir::Read(installed_), "the installed file as it is");
+    if (!c.text.empty()) {
+      EXPECT_EQ(TempDir::Read(c.path), c.text);
+    }
+  }
 }
 
 }  // namespace

@@ -145,6 +145,12 @@ void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to,
   if (last_write) times[to] = *last_write;
 }
 
+void FakeFileSystem::SetLastWriteTime(const std::string& path, const DateTime& last_write) {
+  log_.Add("files.SetLastWriteTime " + path + " at " + FormatDateTime(last_write));
+  if (!files.count(path)) throw IoError("Cannot set the time of " + path + ": No such file");
+  times[path] = last_write;
+}
+
 std::optional<DateTime> FakeFileSystem::LastWriteTime(const std::string& path) {
   if (!files.count(path)) return std::nullopt;
   auto it = times.find(path);

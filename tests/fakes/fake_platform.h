@@ -81,6 +81,7 @@ class FakeFileSystem : public FileSystem {
   std::vector<DirEntry> ListDirectory(const std::string& dir) override;
   void MoveReplace(const std::string& from, const std::string& to) override;
   std::optional<DateTime> LastWriteTime(const std::string& path) override;
+  void SetLastWriteTime(const std::string& path, const DateTime& last_write) override;
   void ReplaceFile(const std::string& from, const std::string& to,
                    const std::optional<DateTime>& last_write = std::nullopt) override;
 

@@ -1,0 +1,173 @@
+#include "clientlib/release_check.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "clientlib/archive_signature.h"
+#include "clientlib/versions.h"
+#include "platform/atomic_file.h"
+#include "platform/cp1252.h"
+#include "platform/file_bytes.h"
+#include "platform/system_text.h"
+#include "protocol/file_names.h"
+
+namespace jov {
+namespace {
+
+struct MdFree {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+std::string KeptPath(const std::string& working_dir, const std::string& local) {
+  const std::string folder = working_dir.ends_with('/') ? working_dir : working_dir + "/";
+  return folder + "." + local + ".jov-release";
+}
+
+// Text from outside, fit for a reason.
+std::string Printable(const std::string& text) { return cp1252::ForLog(text, 300); }
+
+}  // namespace
+
+ArchiveFacts ArchiveFactsOf(int fd, const std::string& name, const std::string& local) {
+  ArchiveFacts facts{name, local, 0, {}};
+  const std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    throw IoError("Cannot hash " + name, local + ": o sha256 do arquivo não pôde ser calculado"_w);
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, facts.size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      throw IoError("Cannot read " + name + ": " + SystemErrorText(error),
+                    local + ": o arquivo baixado não pôde ser lido: "_w + SystemErrorText(error));
+    }
+    if (n == 0) break;
+    EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(n));
+    facts.size += n;
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(context.get(), digest, &length);
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < length; ++i) {
+    facts.sha256 += kHex[digest[i] >> 4];
+    facts.sha256 += kHex[digest[i] & 15];
+  }
+  return facts;
+}
+
+std::string UtcDateTimeText(std::int64_t seconds) {
+  // "YYYY-MM-DDTHH:MM:SSZ" rearranged.
+  const std::string iso = protocol::UtcTimeText(seconds);
+  return iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + " " +
+         iso.substr(11, 8);
+}
+
+std::optional<std::string> CheckRelease(const CompanionFetch& fetch, const ArchiveFacts& archive,
+                                        const std::string& public_key, std::int64_t now,
+                                        const InstalledVersions& installed) {
+  const std::string& local = archive.local;
+  const auto refuse = [&](const std::string& why, const std::string& reason) {
+    throw ReleaseError("Cannot install " + archive.name + ": " + why, local + ": " + reason);
+  };
+  if (!installed.readable()) {
+    refuse("the installed versions cannot be read",
+           "os registros de versão não puderam ser lidos ("_w + installed.problem() +
+               "); nenhuma versão é instalada até que sejam corrigidos ou apagados"_w);
+  }
+  const std::optional<InstalledBuild> recorded = installed.Find(local);
+  const std::string release_name = protocol::ReleaseNameOf(archive.name);
+  const std::optional<std::string> statement = fetch(release_name);
+  if (!statement) {
+    if (!recorded) return std::nullopt;
+    refuse("no release statement " + release_name,
+           "o servidor não tem a publicação "_w + Printable(release_name) +
+               ", exigida desde que a "
+               "versão "_w +
+               std::to_string(recorded->version) + " foi instalada"_w);
+  }
+  const std::string signature_name = protocol::ReleaseSignatureNameOf(archive.name);
+  const std::optional<std::string> signature = fetch(signature_name);
+  if (!signature) {
+    refuse("no signature " + signature_name,
+           "o servidor não tem a assinatura da publicação "_w + Printable(signature_name));
+  }
+  try {
+    VerifySignatureOfBytes(*statement, release_name, *signature, public_key);
+  } catch (const SignatureError& error) {
+    refuse(error.what(), "a assinatura da publicação foi recusada: "_w + error.reason());
+  }
+  const protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*statement);
+  if (!parsed.ok()) refuse("the release statement is malformed", parsed.why);
+  const protocol::Release& release = *parsed.value;
+  const std::string file = cp1252::FromUtf8(release.file);
+  if (!cp1252::EqualsIgnoringAsciiCase(file, local)) {
+    refuse("the release names " + release.file,
+           "a publicação é de "_w + Printable(file) + ", não de "_w + local);
+  }
+  if (release.size != archive.size) {
+    refuse("the release says " + std::to_string(release.size) + " bytes",
+           "o arquivo compactado tem "_w + std::to_string(archive.size) +
+               " bytes e a publicação diz "_w + std::to_string(release.size));
+  }
+  if (release.sha256 != archive.sha256) {
+    refuse("the archive's SHA-256 is not the release's",
+           "o sha256 do arquivo compactado não é o da publicação"_w);
+  }
+  if (release.expires <= now) {
+    refuse("the release expired at " + protocol::UtcTimeText(release.expires),
+           "a publicação expirou em "_w + UtcDateTimeText(release.expires));
+  }
+  if (recorded && release.version < recorded->version) {
+    refuse("version " + std::to_string(release.version) + " is older than the installed " +
+               std::to_string(recorded->version),
+           "a versão "_w + std::to_string(release.version) +
+               " publicada é anterior à instalada ("_w + std::to_string(recorded->version) + ")");
+  }
+  if (recorded && release.version == recorded->version && release.sha256 != recorded->sha256) {
+    refuse("version " + std::to_string(release.version) + " is installed with other bytes",
+           "a versão "_w + std::to_string(release.version) +
+               " publicada já está instalada com outro conteúdo (sha256 diferente)"_w);
+  }
+  return statement;
+}
+
+void KeepAcceptedRelease(const std::string& working_dir, const std::string& local,
+                         const std::optional<std::string>& statement) {
+  const std::string path = KeptPath(working_dir, local);
+  if (statement) {
+    WriteFileAtomically(path, *statement, 0600, local + ".release");
+  } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    const int error = errno;
+    throw IoError("Cannot remove " + path + ": " + SystemErrorText(error),
+                  local + ": a publicação anterior não pôde ser apagada da pasta de trabalho: "_w +
+                      SystemErrorText(error));
+  }
+}
+
+std::optional<protocol::Release> AcceptedRelease(const std::string& working_dir,
+                                                 const std::string& local) {
+  const std::string path = KeptPath(working_dir, local);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  try {
+    return protocol::ReadRelease(ReadFdBytes(fd, protocol::kMaxReleaseBytes, path)).value;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace jov
