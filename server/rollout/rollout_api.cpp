@@ -19,6 +19,7 @@ json ToJson(const Rollout& r) {
           {"waves", r.waves},
           {"installed", r.installed},
           {"failed", r.failed},
+          {"waiting", r.waiting},
           {"reasons", r.reasons},
           {"halt_at", r.halt_at},
           {"soak_minutes", r.soak_minutes},

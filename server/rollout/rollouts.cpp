@@ -579,10 +579,20 @@ Answer Rollouts::Act(const std::string& file, Action action) {
 }
 
 std::optional<std::vector<Rollout>> Rollouts::List() {
+  const Settings* settings = &settings_;
   try {
-    return db_->Run<std::vector<Rollout>>([](Database& db) {
+    return db_->Run<std::vector<Rollout>>([settings](Database& db) {
       std::vector<Rollout> all = LoadAll(db);
-      for (Rollout& r : all) Count(db, r);
+      const auto seen = db.Query("SELECT filial, caixa FROM rollout_seen WHERE seen >= :since",
+                                 {{"since", std::to_string(settings->now() - kSeenWindow)}});
+      for (Rollout& r : all) {
+        Count(db, r);
+        int reached = 0;
+        for (const DbRow& row : seen) {
+          reached += Reached(r.waves, r.wave, Column(row, "FILIAL"), Column(row, "CAIXA"));
+        }
+        r.waiting = std::max(0, reached - r.installed - r.failed);
+      }
       return all;
     });
   } catch (const std::exception& error) {

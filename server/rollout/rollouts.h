@@ -39,8 +39,9 @@ struct Rollout {
   std::int64_t wave_started = 0;
   double halt_at = 0;
   int soak_minutes = 0;
-  int installed = 0;                 // registers that installed the candidate
-  int failed = 0;                    // registers that failed it
+  int installed = 0;  // registers that installed the candidate
+  int failed = 0;     // registers that failed it
+  int waiting = 0;    // registers of the waves reached, seen lately, that told neither yet
   std::vector<std::string> reasons;  // the latest failures' reasons, newest first
 };
 

@@ -12,6 +12,7 @@
 #include "protocol/release.h"
 #include "server/handlers/app_server.h"
 #include "server/rollout/rollout_api.h"
+#include "server/rollout/rollout_panel.h"
 #include "server/rollout/rollouts.h"
 #include "server/rollout/waves.h"
 #include "server/sign/signing.h"
@@ -375,6 +376,51 @@ TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
   const auto json = nlohmann::json::parse(listed.body);
   EXPECT_EQ(json["rollouts"][0]["state"], "running");
   EXPECT_EQ(json["rollouts"][0]["waves"], nlohmann::json({"0007", "100%"}));
+}
+
+}  // namespace
+}  // namespace appserver::rollout
+
+namespace appserver::rollout {
+namespace {
+
+// What the page shows is escaped, each state offers only the actions it allows, and every
+// form carries the token and the form token.
+TEST(RolloutPanelTest, EscapesTextsAndOffersTheActionsOfEachState) {
+  Rollout running;
+  running.file = "JovTab.exe";
+  running.version = 7;
+  running.state = "running";
+  running.waves = {"0007", "100%"};
+  running.installed = 3;
+  running.failed = 1;
+  running.waiting = 4;
+  running.reasons = {"0001/002: <script>alert(1)</script> & \"mais\""};
+  Rollout halted = running;
+  halted.file = "JovExp.exe";
+  halted.state = "halted";
+  const std::string html =
+      RolloutPanelHtml({running, halted}, {"JovTab.exe.zip", "<b>.zip"}, "to&ken", "form\"token");
+  EXPECT_EQ(html.find("<script"), std::string::npos) << html;
+  EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;mais&quot;"),
+            std::string::npos);
+  EXPECT_NE(html.find("<option>&lt;b&gt;</option>"), std::string::npos) << html;
+  EXPECT_NE(html.find("width:37%"), std::string::npos) << "3 of 8 installed";
+  const auto count = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = html.find(text); at != std::string::npos; at = html.find(text, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  EXPECT_EQ(count("/fleet/rollouts/JovTab.exe/halt?token=to%26ken"), 1u);
+  EXPECT_EQ(count("/fleet/rollouts/JovTab.exe/advance?"), 1u);
+  EXPECT_EQ(count("/fleet/rollouts/JovTab.exe/resume?"), 0u);
+  EXPECT_EQ(count("/fleet/rollouts/JovExp.exe/resume?"), 1u);
+  EXPECT_EQ(count("/fleet/rollouts/JovExp.exe/halt?"), 0u);
+  EXPECT_EQ(count("/undo?"), 2u);
+  EXPECT_EQ(count("<form "), count("name=\"form_token\" value=\"form&quot;token\""));
+  EXPECT_EQ(count("<form "), 6u) << "three buttons, two buttons and the start form";
 }
 
 }  // namespace
