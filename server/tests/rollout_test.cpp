@@ -292,6 +292,42 @@ TEST_F(RolloutTest, ARestartKeepsTheRollout) {
   EXPECT_EQ(Only().state, "running");
 }
 
+// The candidate, its source and its files reach the registers of the waves reached only.
+TEST_F(RolloutTest, OffersAndServesTheCandidateToTheWavesReachedOnly) {
+  Candidate(7);
+  ASSERT_EQ(Begin({"0007", "100%"}, 0.1, 5).status, 200);
+  Context context;
+  context.options.updates = updates;
+  context.port = 8211;
+  context.options.rollouts = std::shared_ptr<Rollouts>(rollouts.get(), [](Rollouts*) {});
+  const auto request = [](const std::string& codes, const std::string& tail) {
+    http::Request r;
+    r.method = "POST";
+    r.tail = tail;
+    r.body = R"(["&JovTab.exe"])";
+    if (!codes.empty()) r.headers.emplace_back("X-Jov-Register", codes);
+    return r;
+  };
+  struct Case {
+    std::string codes;
+    bool candidate;
+  };
+  for (const Case& c :
+       {Case{"0007/001", true}, Case{"0001/001", false}, Case{"", false}, Case{"0007", false}}) {
+    const std::string reply = ModuleCall(context, request(c.codes, "GetFileVersion")).body;
+    EXPECT_EQ(reply.find("/files/candidatos/\\r\\nJovTab.exe.zip=") != std::string::npos,
+              c.candidate)
+        << c.codes << ": " << reply;
+    EXPECT_EQ(reply.find("/files/\\r\\nJovTab.exe.zip=") != std::string::npos, !c.candidate)
+        << c.codes << ": " << reply;
+    const http::Response file = RolloutFile(context, request(c.codes, "JovTab.exe.zip"), false);
+    EXPECT_EQ(file.status, c.candidate ? 200 : 404) << c.codes;
+    EXPECT_EQ(RolloutFile(context, request(c.codes, "JovTab.exe.zip"), true).status, 404)
+        << "nothing is undone";
+  }
+  EXPECT_EQ(RolloutFile(context, request("0007/001", "../JovTab.exe.zip"), false).status, 404);
+}
+
 // Every request here is refused, and none changes the one running rollout.
 TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
   Candidate(7);
