@@ -9,20 +9,45 @@ namespace health_fields {
 using json_fields::Json;
 using json_fields::OrderedJson;
 
-OrderedJson ToJson(const HealthEvent& event) {
+void AddSigner(const Signer& signer, OrderedJson& json) {
+  if (signer.key.empty() || !signer.counter) return;
+  json["key"] = json_fields::CutUtf8(signer.key, kMaxKeyBytes);
+  json["counter"] = *signer.counter;
+}
+
+std::optional<Signer> SignerOf(const Json& in, std::string& why) {
+  Signer signer;
+  const bool has_key = in.contains("key"), has_counter = in.contains("counter");
+  if (!has_key && !has_counter) return signer;
+  if (!has_key || !has_counter || !json_fields::IsText(in["key"], kMaxKeyBytes, false)) {
+    why = "bad \"key\" or \"counter\"";
+    return std::nullopt;
+  }
+  signer.counter = json_fields::PositiveInteger(in["counter"]);
+  if (!signer.counter) {
+    why = "bad \"key\" or \"counter\"";
+    return std::nullopt;
+  }
+  signer.key = in["key"].get<std::string>();
+  return signer;
+}
+
+OrderedJson ToJson(const HealthEvent& event, bool with_signer) {
   const auto or_null = [](const auto& value) {
     return value ? OrderedJson(*value) : OrderedJson(nullptr);
   };
-  return {{"filial", event.filial},
-          {"caixa", event.caixa},
-          {"host", json_fields::CutUtf8(event.host, kMaxHostBytes)},
-          {"name", event.name},
-          {"version", or_null(event.version)},
-          {"stamp", json_fields::CutUtf8(event.stamp, kMaxStampBytes)},
-          {"signal", or_null(event.signal)},
-          {"exit", or_null(event.exit)},
-          {"seconds", event.seconds},
-          {"at", event.at}};
+  OrderedJson json = {{"filial", event.filial},
+                      {"caixa", event.caixa},
+                      {"host", json_fields::CutUtf8(event.host, kMaxHostBytes)},
+                      {"name", event.name},
+                      {"version", or_null(event.version)},
+                      {"stamp", json_fields::CutUtf8(event.stamp, kMaxStampBytes)},
+                      {"signal", or_null(event.signal)},
+                      {"exit", or_null(event.exit)},
+                      {"seconds", event.seconds},
+                      {"at", event.at}};
+  if (with_signer) AddSigner(event.signer, json);
+  return json;
 }
 
 std::optional<HealthEvent> FromJson(const Json& in, std::string& why) {
@@ -75,13 +100,16 @@ std::optional<HealthEvent> FromJson(const Json& in, std::string& why) {
   event.stamp = in["stamp"].get<std::string>();
   event.seconds = in["seconds"].get<double>();
   event.at = in["at"].get<std::string>();
+  std::optional<Signer> signer = SignerOf(in, why);
+  if (!signer) return std::nullopt;
+  event.signer = std::move(*signer);
   return event;
 }
 
 }  // namespace health_fields
 
 std::string WriteHealthEvent(const HealthEvent& event) {
-  return json_fields::Dump(health_fields::ToJson(event));
+  return json_fields::Dump(health_fields::ToJson(event, true));
 }
 
 Parsed<HealthEvent> ReadHealthEvent(std::string_view text) {

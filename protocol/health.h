@@ -19,6 +19,17 @@ inline constexpr std::size_t kMaxStampBytes = 40;
 inline constexpr int kMaxSignal = 64;
 inline constexpr int kMaxExitCode = 255;
 
+// Who signs a report or an event: the register's Ed25519 public key (base64 of its 32 raw bytes)
+// and the number of the signed text, one more than the register's last. Both set, or neither
+// (an unsigned text). The signature itself closes the text: see signed_text.h.
+struct Signer {
+  std::string key;
+  std::optional<std::int64_t> counter;
+
+  bool operator==(const Signer&) const = default;
+};
+inline constexpr std::size_t kMaxKeyBytes = 64;
+
 // One event. Texts are UTF-8. Exactly one of signal (1 to kMaxSignal) and exit (1 to
 // kMaxExitCode) is set: how the program ended.
 struct HealthEvent {
@@ -32,6 +43,7 @@ struct HealthEvent {
   std::optional<int> exit;
   double seconds = 0;  // how long it ran
   std::string at;      // when it ended, ISO 8601 with the register's offset
+  Signer signer;       // left out when unsigned
 
   bool operator==(const HealthEvent&) const = default;
 };

@@ -53,10 +53,11 @@ OrderedJson ToJson(const Report& report) {
   if (!report.health.empty()) {
     OrderedJson health = OrderedJson::array();
     for (std::size_t i = 0; i < Kept(report.health, kMaxReportHealth); ++i) {
-      health.push_back(health_fields::ToJson(report.health[i]));
+      health.push_back(health_fields::ToJson(report.health[i], false));
     }
     json["health"] = health;
   }
+  health_fields::AddSigner(report.signer, json);
   return json;
 }
 
@@ -130,6 +131,7 @@ std::optional<Report> FromJson(const Json& in, std::string& why) {
     for (const Json& event : health) {
       std::optional<HealthEvent> taken = health_fields::FromJson(event, why);
       if (!taken) return std::nullopt;
+      taken->signer = {};  // the report's signature covers its events
       report.health.push_back(std::move(*taken));
     }
   }
@@ -140,6 +142,9 @@ std::optional<Report> FromJson(const Json& in, std::string& why) {
   report.started = in["started"].get<std::string>();
   report.seconds = in["seconds"].get<double>();
   report.outcome = *outcome;
+  std::optional<Signer> signer = health_fields::SignerOf(in, why);
+  if (!signer) return std::nullopt;
+  report.signer = std::move(*signer);
   return report;
 }
 

@@ -63,11 +63,13 @@ struct Report {
   std::optional<ReportedFailure> failure;
   std::vector<ReportedFile> files;
   std::vector<HealthEvent> health;  // events the server has not taken yet; left out when none
+  Signer signer;                    // left out when unsigned
 
   bool operator==(const Report&) const = default;
 };
 
-// The report as plain ASCII JSON, fields in the order above. Never fails.
+// The report as plain ASCII JSON, fields in the order above; the events of health without
+// their signer (the report's signature covers them). Never fails.
 std::string WriteReport(const Report& report);
 
 // The report in text (UTF-8 JSON, or Windows-1252 bytes as a register may write it): refused,

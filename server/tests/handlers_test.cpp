@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/cp1252.h"
+#include "server/fleet/form_token.h"
 #include "server/handlers/app_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -48,6 +49,31 @@ TEST(RangeTest, AnswersEveryRangeWithinTheFile) {
     EXPECT_EQ(range.content_range, c.content_range) << c.header;
   }
   EXPECT_EQ(appserver::RangeOf("bytes=0-", 0).status, 416) << "an empty file has no byte";
+}
+
+// A form token that outlives its hours, comes from the future, was made with another fleet token
+// or had its time changed would let a stale or forged page act.
+TEST(FormTokenTest, TakesOnlyTheFleetsOwnTokensOfTheLastHours) {
+  using appserver::fleet::FormTokenValid;
+  using appserver::fleet::IssueFormToken;
+  constexpr std::int64_t kNow = 1'800'000'000;
+  const std::string token = IssueFormToken("fleet-token-0123456789", kNow);
+  EXPECT_TRUE(FormTokenValid("fleet-token-0123456789", token, kNow + 3600));
+  const std::string changed = std::to_string(kNow + 1) + token.substr(token.find('.'));
+  const struct {
+    std::string fleet_token, form_token;
+    std::int64_t now;
+  } refused[] = {
+      {"fleet-token-0123456789", token, kNow + appserver::fleet::kFormTokenSeconds},
+      {"fleet-token-0123456789", token, kNow - 61},
+      {"another-token-0123456789", token, kNow},
+      {"fleet-token-0123456789", changed, kNow + 1},
+      {"fleet-token-0123456789", token.substr(0, token.size() - 1), kNow},
+      {"", IssueFormToken("", kNow), kNow},
+  };
+  for (const auto& row : refused) {
+    EXPECT_FALSE(FormTokenValid(row.fleet_token, row.form_token, row.now)) << row.form_token;
+  }
 }
 
 TEST(CallArgumentsTest, TakesOnlyAnArrayOfTexts) {

@@ -11,6 +11,7 @@
 #include "protocol/health.h"
 #include "protocol/release.h"
 #include "protocol/report.h"
+#include "protocol/signed_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::protocol {
@@ -22,8 +23,12 @@ const std::string kHash(64, 'a');
 const std::string kOther = std::string(32, '0') + std::string(32, 'f');
 
 HealthEvent Crash() {
-  return {"0001",           "002", "caixa02",    "JovTab.exe", 41,
-          "20261130000000", 11,    std::nullopt, 3.25,         "2026-12-09T07:59:00-03:00"};
+  return {"0001",    "002",
+          "caixa02", "JovTab.exe",
+          41,        "20261130000000",
+          11,        std::nullopt,
+          3.25,      "2026-12-09T07:59:00-03:00",
+          {}};
 }
 
 Report FullReport() {
@@ -42,7 +47,8 @@ Report FullReport() {
           ReportedFailure{"JovSinc.exe", "JovSinc.exe: a assinatura n\xc3\xa3o confere"},
           {{"JovTab.exe", "20261201000000", 1024, kHash, 42},
            {"JovBpl.exe", "20261201000000", 0, kOther, std::nullopt}},
-          {Crash(), exited}};
+          {Crash(), exited},
+          {}};
 }
 
 Release FullRelease() {
@@ -81,6 +87,10 @@ TEST(Readers, WhatEachWriterWritesItsReaderTakesBack) {
   at_bounds.host = std::string(kMaxHostBytes, 'h');
   at_bounds.launcher = std::string(kMaxLauncherBytes, 'l');
   HealthEvent exited = FullReport().health[1];
+  HealthEvent signed_event = Crash();
+  signed_event.signer = {std::string(44, 'K'), 7};
+  Report signed_report = FullReport();
+  signed_report.signer = {std::string(44, 'K'), 8};
   Release minimal = FullRelease();
   minimal.program.reset();
   minimal.deltas.clear();
@@ -92,6 +102,10 @@ TEST(Readers, WhatEachWriterWritesItsReaderTakesBack) {
        [&] { ExpectRoundTrip("bounds", at_bounds, WriteReport, ReadReport); }},
       {"a signal", [] { ExpectRoundTrip("signal", Crash(), WriteHealthEvent, ReadHealthEvent); }},
       {"an exit code", [&] { ExpectRoundTrip("exit", exited, WriteHealthEvent, ReadHealthEvent); }},
+      {"a signed event",
+       [&] { ExpectRoundTrip("signed", signed_event, WriteHealthEvent, ReadHealthEvent); }},
+      {"a signed report",
+       [&] { ExpectRoundTrip("signed", signed_report, WriteReport, ReadReport); }},
       {"a full release",
        [] { ExpectRoundTrip("release", FullRelease(), WriteRelease, ReadRelease); }},
       {"a bare release", [&] { ExpectRoundTrip("bare", minimal, WriteRelease, ReadRelease); }},
@@ -171,6 +185,23 @@ std::string Why(Reader reader, std::string_view text) {
 
 // Each rule a row: the field (a JSON pointer) set to a value, or taken out (kRemove), or, with
 // no pointer, the whole text; the reason names what is wrong.
+// What a register signed is the body the server verifies, byte for byte; a text whose last member
+// is not a base64 signature is unsigned.
+TEST(Readers, TheSignatureClosesTheTextAndComesOffWhole) {
+  const std::string body = WriteHealthEvent(Crash());
+  const std::string signature = std::string(86, 'S') + "==";
+  const std::optional<SignedText> parts = SplitSignature(AppendSignature(body, signature) + "\r\n");
+  ASSERT_TRUE(parts);
+  EXPECT_EQ(parts->body, body);
+  EXPECT_EQ(parts->signature, signature);
+  const std::string open = body.substr(0, body.size() - 1);
+  for (const std::string& text :
+       {body, open + ",\"signature\":\"a b\"}", open + ",\"signature\":\"QQ==\",\"x\":1}",
+        AppendSignature(body, std::string(kMaxSignatureBytes + 1, 'A'))}) {
+    EXPECT_FALSE(SplitSignature(text)) << text;
+  }
+}
+
 TEST(Readers, EachRuleRefusesWithItsReason) {
   const ordered_json kRemove = ordered_json::binary({});
   const auto report = Reader::kReport;
@@ -212,6 +243,9 @@ TEST(Readers, EachRuleRefusesWithItsReason) {
       {report, "/files/0/version", 0, "\"version\""},
       {report, "/health", "none", "bad \"health\""},
       {report, "/health", ordered_json::array({Base(health).dump()}), "not a JSON object"},
+      {report, "/key", std::string(44, 'K'), "\"key\" or \"counter\""},
+      {report, "/counter", 1, "\"key\" or \"counter\""},
+      {health, "/key", "", "\"key\" or \"counter\""},
       {health, "", std::string(kMaxHealthBytes + 1, ' '), "larger than 16 KiB"},
       {health, "/at", kRemove, "no \"at\""},
       {health, "/at", "ontem", "\"at\""},
