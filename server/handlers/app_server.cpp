@@ -17,6 +17,7 @@
 #include "protocol/version_reply.h"
 #include "server/fleet/fleet_page.h"
 #include "server/fleet/fleet_store.h"
+#include "server/fleet/form_token.h"
 #include "server/handlers/files.h"
 #include "server/rollout/rollout_api.h"
 #include "server/rollout/rollouts.h"
@@ -103,9 +104,6 @@ bool SameToken(const std::string& given, const std::string& token) {
   }
   return differ == 0;
 }
-
-// Until the page's form tokens come, no page form may act.
-bool FormTokenValid(const std::string&, const std::string&, std::time_t) { return false; }
 
 // The fleet's pages answer only the token, from "Authorization: Bearer" or "?token=".
 bool Authorized(const Options& options, const http::Request& request) {
@@ -339,7 +337,8 @@ bool FormAllowed(const Context& context, const http::Request& request) {
     form.query = request.body;
     token = form.Param("form_token").value_or("");
   }
-  return !token.empty() && FormTokenValid(context.options.fleet_token, token, std::time(nullptr));
+  return !token.empty() &&
+         fleet::FormTokenValid(context.options.fleet_token, token, std::time(nullptr));
 }
 
 // The fleet token's holder, and for a page form (the token in the query) a valid form token:

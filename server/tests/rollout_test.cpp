@@ -5,11 +5,13 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "clientlib/archive_signature.h"
 #include "protocol/release.h"
+#include "server/fleet/form_token.h"
 #include "server/handlers/app_server.h"
 #include "server/rollout/rollout_api.h"
 #include "server/rollout/rollout_panel.h"
@@ -328,6 +330,49 @@ TEST_F(RolloutTest, OffersAndServesTheCandidateToTheWavesReachedOnly) {
   EXPECT_EQ(RolloutFile(context, request("0007/001", "../JovTab.exe.zip"), false).status, 404);
 }
 
+// The page's forms act with the fleet token in the address and the form token in the form or
+// its header, and go back to the page.
+TEST_F(RolloutTest, PageFormsActWithTheFormToken) {
+  Candidate(7);
+  Context context;
+  context.options.updates = updates;
+  context.options.fleet_token = "s3 cret";
+  context.options.rollouts = std::shared_ptr<Rollouts>(rollouts.get(), [](Rollouts*) {});
+  const std::string form_token = fleet::IssueFormToken("s3 cret", std::time(nullptr));
+  const auto form = [&](const std::string& tail, const std::string& body) {
+    http::Request request;
+    request.method = "POST";
+    request.tail = tail;
+    request.query = "token=s3%20cret";
+    request.body = body;
+    request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+    return request;
+  };
+  const http::Response started =
+      RolloutStart(context, form("",
+                                 "file=JovTab.exe&waves=0007+10%25%0D%0A100%25&halt_at=0.05&"
+                                 "soak_minutes=1440&form_token=" +
+                                     http::PercentEncode(form_token)));
+  EXPECT_EQ(started.status, 303) << started.body;
+  EXPECT_EQ(started.headers, (http::Headers{{"Content-Type", "text/plain"},
+                                            {"Location", "/fleet?token=s3%20cret"}}));
+  Rollout r = Only();
+  EXPECT_EQ(r.waves, (std::vector<std::string>{"0007", "10%", "100%"}));
+  EXPECT_EQ(r.halt_at, 0.05);
+  EXPECT_EQ(r.soak_minutes, 1440);
+
+  http::Request halt = form("JovTab.exe/halt", "");
+  halt.headers.emplace_back("X-Jov-Form", form_token);
+  EXPECT_EQ(RolloutAction(context, halt).status, 303);
+  EXPECT_EQ(Only().state, "halted");
+  EXPECT_EQ(RolloutStart(context, form("",
+                                       "file=JovTab.exe&waves=0007&halt_at=x&soak_minutes=1&"
+                                       "form_token=" +
+                                           http::PercentEncode(form_token)))
+                .status,
+            400);
+}
+
 // Every request here is refused, and none changes the one running rollout.
 TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
   Candidate(7);
@@ -346,6 +391,9 @@ TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
     const std::size_t end = body.find_first_of(",}", body.find(':', at) + (key[0] == 'w' ? 20 : 0));
     return body.substr(0, at) + "\"" + key + "\": " + value + body.substr(end);
   };
+  // Form tokens of a day ago, and of another fleet token.
+  const std::string stale = fleet::IssueFormToken("s3cret", std::time(nullptr) - 24 * 3600);
+  const std::string other = fleet::IssueFormToken("other", std::time(nullptr));
   struct Case {
     std::string tail;  // empty: the start
     std::string body;
@@ -385,6 +433,8 @@ TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
       {"JovTab.exe/resume", "", bearer, "", 409},
       {"JovTab.exe/undo", "", bearer, "", 409},  // no signing key
       {"JovTab.exe/halt", "", "", "token=s3cret", 403},
+      {"JovTab.exe/halt", "form_token=" + stale, "", "token=s3cret", 403},
+      {"JovTab.exe/halt", "form_token=" + other, "", "token=s3cret", 403},
   };
   for (const Case& c : cases) {
     http::Request request;
@@ -393,6 +443,9 @@ TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
     request.body = c.body;
     request.query = c.query;
     if (!c.authorization.empty()) request.headers.emplace_back("Authorization", c.authorization);
+    if (c.body.rfind("form_token=", 0) == 0) {
+      request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+    }
     const http::Response response =
         c.tail.empty() ? RolloutStart(context, request) : RolloutAction(context, request);
     EXPECT_EQ(response.status, c.status) << c.tail << " " << c.body << " -> " << response.body;
