@@ -471,6 +471,17 @@ Answer Rollouts::Start(const StartRequest& request) {
   if (!jov::cp1252::EqualsIgnoringAsciiCase(release.value->file, request.file)) {
     return Refused(409, "the candidate's release statement is of " + release.value->file);
   }
+  // A statement left from another build would be refused by every register of the wave.
+  try {
+    const std::string bytes =
+        jov::ReadFileBytes(folder + "/" + archive, jov::sign::kMaxArchiveBytes);
+    if (static_cast<std::int64_t>(bytes.size()) != release.value->size ||
+        jov::sign::Sha256Hex(bytes) != release.value->sha256) {
+      return Refused(409, "the candidate's release statement is of another archive");
+    }
+  } catch (const jov::Error& error) {
+    return Refused(409, "the candidate cannot be read: " + std::string(error.what()));
+  }
   Rollout r;
   r.file = request.file;
   r.version = release.value->version;

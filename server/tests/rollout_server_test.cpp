@@ -24,8 +24,9 @@ class RolloutServerTest : public ::testing::Test {
     dir.Write("updates/JovTab.exe.zip", "released build");
     dir.Write("updates/candidatos/JovTab.exe.zip", "candidate build");
     dir.Write("updates/candidatos/JovTab.exe.zip.release",
-              R"({"file":"JovTab.exe","version":7,"size":15,"sha256":")" + std::string(64, 'a') +
-                  R"(","expires":"2099-01-01T00:00:00Z"})");
+              R"({"file":"JovTab.exe","version":7,"size":15,"sha256":")"
+              R"(69efea050ee2884a1dc925afa67d4f7ce52ea9a6a90b080efb571e2338f86ec3",)"
+              R"("expires":"2099-01-01T00:00:00Z"})");
     dir.Write("token", "s3cret-token\n");
   }
 

@@ -377,6 +377,15 @@ TEST_F(RolloutTest, PageFormsActWithTheFormToken) {
 TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
   Candidate(7);
   dir.Write("updates/candidatos/JovExp.exe.zip", "no release beside it");
+  // A statement of another build beside the archive.
+  dir.Write("updates/candidatos/JovBpl.exe.zip", "this build");
+  jov::protocol::Release elsewhere;
+  elsewhere.file = "JovBpl.exe";
+  elsewhere.version = 3;
+  elsewhere.size = 10;
+  elsewhere.sha256 = jov::sign::Sha256Hex("that build");
+  elsewhere.expires = kStart + 24 * 3600;
+  dir.Write("updates/candidatos/JovBpl.exe.zip.release", jov::protocol::WriteRelease(elsewhere));
   ASSERT_EQ(Begin({"0007", "100%"}, 0.1, 5).status, 200);
   Context context;
   context.options.updates = updates;
@@ -425,6 +434,8 @@ TEST_F(RolloutTest, BadRequestsAreRefusedAndChangeNothing) {
       {"", R"({"file": "Nada.exe", "waves": ["1%"], "halt_at": 0, "soak_minutes": 0})", bearer, "",
        404},
       {"", R"({"file": "JovExp.exe", "waves": ["1%"], "halt_at": 0, "soak_minutes": 0})", bearer,
+       "", 409},
+      {"", R"({"file": "JovBpl.exe", "waves": ["1%"], "halt_at": 0, "soak_minutes": 0})", bearer,
        "", 409},
       {"", good, bearer, "", 409},  // one runs already
       {"JovTab.exe/explode", "", bearer, "", 404},
