@@ -111,8 +111,10 @@ void Count(Database& db, Rollout& r) {
   for (const DbRow& row : db.Query("SELECT outcome, COUNT(*) AS n FROM rollout_outcome "
                                    "WHERE name = :name AND version = :version GROUP BY outcome",
                                    Which(r))) {
-    (Column(row, "OUTCOME") == "installed" ? r.installed : r.failed) +=
-        static_cast<int>(Integer(row, "N"));
+    // "excused": a failure from before the operator resumed the rollout.
+    const std::string outcome = Column(row, "OUTCOME");
+    if (outcome == "excused") continue;
+    (outcome == "installed" ? r.installed : r.failed) += static_cast<int>(Integer(row, "N"));
   }
   for (const DbRow& row : db.Query(
            "SELECT filial, caixa, reason FROM rollout_outcome WHERE name = :name AND "
@@ -546,7 +548,15 @@ Answer Rollouts::Act(const std::string& file, Action action) {
         case Action::kResume:
           if (r->state != "halted") return refuse("halted");
           moved = Move(db, *r, "running", r->wave, engine.now());
-          if (moved) engine.Log(*r, "resumed by the operator");
+          if (moved) {
+            // The failures that halted it are the operator's judgement now: only new ones
+            // count towards the next halt (their reasons stay listed).
+            db.Query(
+                "UPDATE rollout_outcome SET outcome = 'excused' WHERE name = :name AND "
+                "version = :version AND outcome IN ('failed', 'crashed')",
+                Which(*r));
+            engine.Log(*r, "resumed by the operator");
+          }
           break;
         case Action::kAdvance:
           if (r->state != "running") return refuse("running");

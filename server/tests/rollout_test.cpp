@@ -185,11 +185,21 @@ TEST_F(RolloutTest, HaltsOnceVerifiedFailuresPassHaltAt) {
 
   // A later install does not undo the crash, and a halted rollout stays where it is.
   rollouts->Observe(Installed("0001", "002", 7), true);
-  now += 365 * 24 * 60 * kMinute;
+  now += 120 * kMinute;  // past the soak
   rollouts->Tick();
   EXPECT_EQ(Only().failed, 2);
   EXPECT_EQ(Only().wave, 0);
   EXPECT_EQ(Only().state, "halted");
+
+  // Resumed, the failures before count no more (their reasons stay); a new one halts it again.
+  ASSERT_EQ(rollouts->Act("JovTab.exe", Action::kResume).status, 200);
+  rollouts->Tick();
+  r = Only();
+  EXPECT_EQ(r.state, "running");
+  EXPECT_EQ(r.failed, 0);
+  EXPECT_EQ(r.reasons.size(), 2u);
+  rollouts->Observe(Crash("0001", "003", 7), true);
+  EXPECT_EQ(Only().state, "halted") << "1 of 2";
 }
 
 TEST_F(RolloutTest, MovesOnAfterTheSoakAndReleasesTheCandidateAfterTheLastWave) {
