@@ -90,6 +90,10 @@ int main(int argc, char** argv) {
   const std::string fleet_line = appserver::OpenFleet(
       *start, [&log](const std::string& line) { log.Write("jov-appserver: " + line); });
   if (fleet_line.empty()) return 1;
+  if (!appserver::OpenRollouts(
+          *start, [&log](const std::string& line) { log.Write("jov-appserver: " + line); })) {
+    return 1;
+  }
 
   std::shared_ptr<const appserver::Context> context;
   appserver::http::Router router;

@@ -4,11 +4,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 
 #include "platform/database_qt.h"
 #include "platform/file_text.h"
 #include "server/fleet/fleet_store.h"
+#include "server/rollout/rollouts.h"
+#include "server/sign/signing.h"
 
 namespace appserver {
 namespace {
@@ -128,6 +131,27 @@ std::string OpenFleet(StartOptions& start, const std::function<void(const std::s
   const auto parts = jov::ParseConnectionString(fleet::ConnectionString(fleet_db));
   const auto source = parts.find("DATA SOURCE");
   return "fleet: " + (source == parts.end() ? std::string() : source->second);
+}
+
+bool OpenRollouts(StartOptions& start, const std::function<void(const std::string&)>& log) {
+  if (!start.options.fleet) return true;
+  rollout::Settings settings;
+  settings.connection_string = fleet::ConnectionString(
+      start.fleet_db.empty() ? StateFolder() + "/fleet.db" : start.fleet_db);
+  settings.updates = start.options.updates;
+  settings.now = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+  settings.log = log;
+  try {
+    if (!start.options.signing_key.empty()) {
+      settings.key = std::make_shared<const jov::sign::SigningKey>(
+          jov::sign::SigningKey::Load(start.options.signing_key));
+    }
+    start.options.rollouts = std::make_shared<rollout::Rollouts>(std::move(settings));
+  } catch (const std::exception& error) {
+    log("cannot open the rollouts: " + std::string(error.what()));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace appserver

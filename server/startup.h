@@ -31,4 +31,9 @@ std::string ReadToken(const std::string& path, std::string& why);
 // when it can be. Failures go to log.
 std::string OpenFleet(StartOptions& start, const std::function<void(const std::string&)>& log);
 
+// Opens the rollouts in the fleet's database into start.options.rollouts, when a fleet store
+// was opened, with the signing key of --signing-key for undoing. False, with the cause in
+// log, when they cannot be opened.
+bool OpenRollouts(StartOptions& start, const std::function<void(const std::string&)>& log);
+
 }  // namespace appserver

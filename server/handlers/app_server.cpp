@@ -17,7 +17,10 @@
 #include "protocol/version_reply.h"
 #include "server/fleet/fleet_page.h"
 #include "server/fleet/fleet_store.h"
+#include "server/fleet/form_token.h"
 #include "server/handlers/files.h"
+#include "server/rollout/rollout_api.h"
+#include "server/rollout/rollouts.h"
 
 namespace appserver {
 namespace {
@@ -115,12 +118,41 @@ bool Authorized(const Options& options, const http::Request& request) {
   return token && SameToken(*token, options.fleet_token);
 }
 
+// The register's codes from "X-Jov-Register: FILIAL/CAIXA"; empty texts when it has none.
+std::pair<std::string, std::string> RegisterOf(const http::Request& request) {
+  const std::string header = request.Header("X-Jov-Register");
+  const std::size_t slash = header.find('/');
+  if (slash == std::string::npos || header.size() > 64) return {};
+  return {header.substr(0, slash), header.substr(slash + 1)};
+}
+
+rollout::Offer OfferTo(const Context& context, const http::Request& request,
+                       const std::string& file) {
+  if (!context.options.rollouts || !SafeFileName(file)) return rollout::Offer::kReleased;
+  const auto [filial, caixa] = RegisterOf(request);
+  return context.options.rollouts->OfferTo(file, filial, caixa);
+}
+
 http::Response GetFileVersion(const Context& context, const http::Request& request,
                               const std::vector<std::string>& args) {
   const std::string source = context.options.source_url.empty() ? DefaultSource(context, request)
                                                                 : context.options.source_url;
-  return Reply(
-      FileVersionReply(context.options, args.empty() ? std::string() : args.front(), source));
+  const std::string argument = args.empty() ? std::string() : args.front();
+  // A register of a rollout's waves is offered the candidate (or, once undone, the release
+  // that undoes it) from its own folder, under a download source of its own, so that a shop's
+  // cache never hands it to another register.
+  const std::string file =
+      !argument.empty() && argument.front() == '&' ? argument.substr(1) : argument;
+  const rollout::Offer offer = OfferTo(context, request, file);
+  if (offer != rollout::Offer::kReleased) {
+    const std::string folder =
+        offer == rollout::Offer::kCandidate ? rollout::kCandidates : rollout::kUndone;
+    Options from = context.options;
+    from.updates += "/" + folder;
+    const std::string reply = FileVersionReply(from, argument, source + folder + "/");
+    if (!reply.empty()) return Reply(reply);
+  }
+  return Reply(FileVersionReply(context.options, argument, source));
 }
 
 http::Response GetDadosHttp(const Context& context, const http::Request&,
@@ -283,6 +315,94 @@ http::Response FleetPage(const Context& context, const http::Request& request, b
   return response;
 }
 
+namespace {
+
+// A page form; a body that begins with "{" is JSON whatever its type says (as curl -d sends).
+bool IsForm(const http::Request& request) {
+  return request.Header("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0 &&
+         request.body.rfind('{', 0) != 0;
+}
+
+// A request with "Authorization: Bearer" comes from a program that holds the token; one
+// authorized by "?token=" may be a page's form, and must carry the page's form token (a form
+// field "form_token" or the header "X-Jov-Form").
+bool FormAllowed(const Context& context, const http::Request& request) {
+  const std::string header = request.Header("Authorization");
+  if (header.size() > 7 && jov::cp1252::EqualsIgnoringAsciiCase(header.substr(0, 7), "Bearer ")) {
+    return true;
+  }
+  std::string token = request.Header("X-Jov-Form");
+  if (token.empty() && IsForm(request) && request.body.size() <= rollout::kMaxRequestBytes) {
+    http::Request form;
+    form.query = request.body;
+    token = form.Param("form_token").value_or("");
+  }
+  return !token.empty() &&
+         fleet::FormTokenValid(context.options.fleet_token, token, std::time(nullptr));
+}
+
+// The fleet token's holder, and for a page form (the token in the query) a valid form token:
+// another site's page cannot make an operator's browser post to the server.
+std::optional<http::Response> RefusedOperator(const Context& context, const http::Request& request,
+                                              bool post) {
+  if (!Authorized(context.options, request)) return Plain(403, "a valid token is needed");
+  if (post && !FormAllowed(context, request)) return Plain(403, "a valid form token is needed");
+  if (!context.options.rollouts) return Plain(503, "this server keeps no fleet");
+  return std::nullopt;
+}
+
+// What an operator's action is answered: a form goes back to the fleet page.
+http::Response Answered(const Context& context, const http::Request& request,
+                        const rollout::Answer& answer) {
+  if (answer.status != 200 || !answer.rollout) return Plain(answer.status, answer.reason);
+  if (IsForm(request)) {
+    http::Response response = Plain(303, "see the fleet page");
+    response.Set("Location", "/fleet?token=" + http::PercentEncode(context.options.fleet_token));
+    return response;
+  }
+  http::Response response =
+      http::Response::Text(200, rollout::RolloutJson(*answer.rollout), "application/json");
+  response.Set("Cache-Control", "no-store");
+  return response;
+}
+
+}  // namespace
+
+http::Response RolloutFile(const Context& context, const http::Request& request, bool undo) {
+  const std::string file = jov::protocol::LocalFileNameOf(request.tail);
+  const rollout::Offer wanted = undo ? rollout::Offer::kUndo : rollout::Offer::kCandidate;
+  if (file.empty() || OfferTo(context, request, file) != wanted) return Plain(404, "not found");
+  return ServeFile(context, request, undo ? rollout::kUndone : rollout::kCandidates);
+}
+
+http::Response RolloutList(const Context& context, const http::Request& request) {
+  if (auto refused = RefusedOperator(context, request, false)) return std::move(*refused);
+  const auto list = context.options.rollouts->List();
+  if (!list) return Plain(503, "the rollouts' database is busy or failed");
+  http::Response response =
+      http::Response::Text(200, rollout::RolloutsJson(*list), "application/json");
+  response.Set("Cache-Control", "no-store");
+  return response;
+}
+
+http::Response RolloutStart(const Context& context, const http::Request& request) {
+  if (auto refused = RefusedOperator(context, request, true)) return std::move(*refused);
+  std::string why;
+  const auto start = rollout::ReadStartRequest(request.body, IsForm(request), why);
+  if (!start) return Plain(400, why);
+  return Answered(context, request, context.options.rollouts->Start(*start));
+}
+
+http::Response RolloutAction(const Context& context, const http::Request& request) {
+  if (auto refused = RefusedOperator(context, request, true)) return std::move(*refused);
+  const std::size_t slash = request.tail.rfind('/');
+  const auto action =
+      slash == std::string::npos ? std::nullopt : rollout::ActionOf(request.tail.substr(slash + 1));
+  if (!action) return Plain(404, "no such rollout action: use halt, resume, advance or undo");
+  return Answered(context, request,
+                  context.options.rollouts->Act(request.tail.substr(0, slash), *action));
+}
+
 http::Router MakeRouter(std::shared_ptr<const Context> context) {
   const std::string module = std::string("/") + kServerName + "/";
   http::Router router;
@@ -297,6 +417,16 @@ http::Router MakeRouter(std::shared_ptr<const Context> context) {
   router.Exact("GET", "/fleet.json", with([](const Context& c, const http::Request& r) {
                  return FleetPage(c, r, false);
                }));
+  router.Exact("GET", "/fleet/rollouts.json", with(RolloutList));
+  router.Exact("POST", "/fleet/rollouts", with(RolloutStart));
+  router.Prefix("POST", "/fleet/rollouts/", with(RolloutAction));
+  // The rollouts' folders before the released one's (the first prefix that matches answers).
+  router.Prefix(
+      "GET", std::string("/files/") + rollout::kCandidates + "/",
+      with([](const Context& c, const http::Request& r) { return RolloutFile(c, r, false); }));
+  router.Prefix(
+      "GET", std::string("/files/") + rollout::kUndone + "/",
+      with([](const Context& c, const http::Request& r) { return RolloutFile(c, r, true); }));
   router.Prefix("GET", "/files/", with(UpdateFile));
   return router;
 }

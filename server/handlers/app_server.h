@@ -17,6 +17,9 @@ namespace appserver {
 namespace fleet {
 class Store;
 }
+namespace rollout {
+class Rollouts;
+}
 
 inline constexpr const char* kServerName = "lum.rdmAtualizaEstrutura";
 
@@ -30,6 +33,7 @@ struct Options {
   std::string signing_key;    // PEM Ed25519 private key; set: the server signs its archives
   std::shared_ptr<fleet::Store> fleet;  // where "ReportUpdate" keeps the reports; may be null
   std::string fleet_token;  // the token of GET /fleet and /fleet.json; empty: always 403
+  std::shared_ptr<rollout::Rollouts> rollouts;  // null: no rollouts (no fleet kept)
 };
 
 // Windows-1252 texts in, Windows-1252 texts out.
@@ -89,6 +93,17 @@ http::Response ModuleCall(const Context& context, const http::Request& request);
 http::Response UpdateFile(const Context& context, const http::Request& request);
 // GET /fleet and /fleet.json: the fleet to those who hold the token.
 http::Response FleetPage(const Context& context, const http::Request& request, bool html);
+// GET /files/candidatos/<name> and /files/desfeitos/<name>: a rollout's files, only to the
+// registers (X-Jov-Register) they are offered to; 404 to any other.
+http::Response RolloutFile(const Context& context, const http::Request& request, bool undo);
+// GET /fleet/rollouts.json, POST /fleet/rollouts (a new one) and
+// POST /fleet/rollouts/<file>/<halt|resume|advance|undo>, to those who hold the token; a
+// page form (the token in the query) also carries a valid form_token. A form is answered with
+// 303 back to the fleet page, a JSON request with the rollout's JSON; a refusal with its
+// status and reason.
+http::Response RolloutList(const Context& context, const http::Request& request);
+http::Response RolloutStart(const Context& context, const http::Request& request);
+http::Response RolloutAction(const Context& context, const http::Request& request);
 
 // Every route of the server.
 http::Router MakeRouter(std::shared_ptr<const Context> context);
