@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/base64.h"
 #include "platform/database_qt.h"
 #include "platform/file_text.h"
 #include "server/fleet/fleet_store.h"
@@ -63,6 +64,16 @@ std::optional<StartOptions> ParseCommandLine(int argc, char** argv, std::string&
       }
     } else if (arg == "--fleet-token" && has_value) {
       start.token_file = argv[++i];
+    } else if (arg == "--fleet-keys" && has_value) {
+      start.keys_file = argv[++i];
+    } else if (arg == "--max-registers" && has_value) {
+      if (!number(1, 10000000, start.store.max_registers, "bad --max-registers")) {
+        return std::nullopt;
+      }
+    } else if (arg == "--report-interval" && has_value) {
+      if (!number(0, 86400, start.store.report_interval, "bad --report-interval")) {
+        return std::nullopt;
+      }
     } else if (arg == "--threads" && has_value) {
       if (!number(1, 256, start.threads, "bad number of threads")) return std::nullopt;
     } else if (arg == "--handler-threads" && has_value) {
@@ -90,6 +101,11 @@ std::optional<StartOptions> ParseCommandLine(int argc, char** argv, std::string&
 }
 
 std::string ReadToken(const std::string& path, std::string& why) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    why = "group or others may read it (chmod 600 it)";
+    return {};
+  }
   jov::FileText file = jov::ReadFileText(path, 4096);
   if (file.error != 0 || file.too_large) {
     why = file.error != 0 ? std::strerror(file.error) : "larger than 4 KiB";
@@ -101,7 +117,44 @@ std::string ReadToken(const std::string& path, std::string& why) {
     why = "it holds no token";
     return {};
   }
-  return file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
+  std::string token = file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
+  if (token.size() < kMinTokenChars) {
+    why = "the token is shorter than " + std::to_string(kMinTokenChars) +
+          " characters (openssl rand -hex 16 makes one)";
+    return {};
+  }
+  return token;
+}
+
+std::optional<std::map<std::string, std::string>> ReadFleetKeys(const std::string& path,
+                                                                std::string& why) {
+  jov::FileText file = jov::ReadFileText(path, 16u << 20);
+  if (file.error != 0 || file.too_large) {
+    why = file.error != 0 ? std::strerror(file.error) : "larger than 16 MiB";
+    return std::nullopt;
+  }
+  std::map<std::string, std::string> keys;
+  std::size_t start = 0;
+  for (int number = 1; start < file.text.size(); ++number) {
+    std::size_t end = file.text.find('\n', start);
+    if (end == std::string::npos) end = file.text.size();
+    std::string line = file.text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    const std::size_t blank = line.find(' ');
+    const std::string name = line.substr(0, blank);
+    const std::size_t slash = name.find('/');
+    const std::string key = blank == std::string::npos ? "" : line.substr(blank + 1);
+    const std::optional<std::string> raw = jov::base64::Decode(key);
+    if (slash == 0 || slash == std::string::npos || slash + 1 == name.size() ||
+        name.find('/', slash + 1) != std::string::npos || !raw || raw->size() != 32) {
+      why = "line " + std::to_string(number) + " is not \"FILIAL/CAIXA KEY\"";
+      return std::nullopt;
+    }
+    keys[name] = key;
+  }
+  return keys;
 }
 
 std::string OpenFleet(StartOptions& start, const std::function<void(const std::string&)>& log) {
@@ -116,7 +169,8 @@ std::string OpenFleet(StartOptions& start, const std::function<void(const std::s
     fleet_db = folder + "/fleet.db";
   }
   try {
-    start.options.fleet = std::make_shared<fleet::Store>(fleet::ConnectionString(fleet_db), log);
+    start.options.fleet =
+        std::make_shared<fleet::Store>(fleet::ConnectionString(fleet_db), log, start.store);
   } catch (const std::exception& error) {
     log("cannot open the fleet store: " + std::string(error.what()));
     // A fleet store asked for must work; the default one only serves when it can, so that a
