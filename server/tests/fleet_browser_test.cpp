@@ -133,7 +133,7 @@ TEST_F(FleetBrowserTest, RendersTheFleetAndItsScriptSortsAndFilters) {
 
   const std::string picture = JOV_TEST_BIN_DIR "/fleet.png";
   std::filesystem::remove(picture);
-  Chromium({"--screenshot=" + picture, "--window-size=1400,420"});
+  Chromium({"--screenshot=" + picture, "--window-size=1600,440"});
   EXPECT_EQ(TempDir::Read(picture).substr(0, 4), "\x89PNG") << "no picture at " << picture;
   Chromium({"--screenshot=" JOV_TEST_BIN_DIR "/fleet-phone.png", "--window-size=390,760"});
 }
