@@ -107,6 +107,44 @@ std::int64_t Number(const std::optional<std::string>& text) {
   return text && !text->empty() ? std::stoll(*text) : 0;
 }
 
+// Keeps the programs (names and stamps) of the report a register shows, as one text.
+void KeepFiles(jov::Database& db, const std::string& filial, const std::string& caixa,
+               const std::vector<std::pair<std::string, std::string>>& programs) {
+  std::map<std::string, std::string> stamps;
+  for (const auto& [name, stamp] : programs) {
+    const auto [at_name, added] = stamps.emplace(jov::cp1252::UpperAscii(name), StampDigits(stamp));
+    if (!added) at_name->second = std::min(at_name->second, StampDigits(stamp));
+  }
+  std::string files;
+  for (const auto& [name, stamp] : stamps) files += name + "=" + stamp + "\n";
+  db.Query(
+      "INSERT INTO fleet_files (filial, caixa, files) VALUES (:filial, :caixa, :files) "
+      "ON CONFLICT (filial, caixa) DO UPDATE SET files = excluded.files",
+      {{"filial", filial}, {"caixa", caixa}, {"files", files}});
+}
+
+// A fleet kept before its programs were is given them once, from the reports it shows.
+void FillFiles(jov::Database& db) {
+  const auto kept = db.Query("SELECT COUNT(*) AS n FROM fleet_files", {});
+  if (kept.empty() || Number(kept[0].at("N")) != 0) return;
+  db.Query("BEGIN", {});
+  for (const jov::DbRow& row : db.Query("SELECT filial, caixa, report FROM fleet_register", {})) {
+    const json report = json::parse(row.at("REPORT").value_or(""), nullptr, false);
+    std::vector<std::pair<std::string, std::string>> files;
+    const auto list = report.is_object() ? report.find("files") : report.end();
+    if (report.is_object() && list != report.end() && list->is_array()) {
+      for (const json& file : *list) {
+        if (file.is_object() && file.value("name", json()).is_string() &&
+            file.value("stamp", json()).is_string()) {
+          files.emplace_back(file["name"].get<std::string>(), file["stamp"].get<std::string>());
+        }
+      }
+    }
+    KeepFiles(db, row.at("FILIAL").value_or(""), row.at("CAIXA").value_or(""), files);
+  }
+  db.Query("COMMIT", {});
+}
+
 // Whether a line "NAME=STAMP" of files names a program of newest with an older stamp (or one
 // that is not 14 digits).
 bool AnyBehind(const Newest& newest, const std::string& files) {
@@ -296,19 +334,11 @@ class Writer {
       db_.Query("UPDATE fleet_key SET shown_verified = 1 WHERE filial = :filial AND caixa = :caixa",
                 at);
     }
-    std::map<std::string, std::string> stamps;
+    std::vector<std::pair<std::string, std::string>> files;
     for (const jov::protocol::ReportedFile& file : report.parsed.files) {
-      const std::string name = jov::cp1252::UpperAscii(file.name);
-      const std::string stamp = StampDigits(file.stamp);
-      const auto [at_name, added] = stamps.emplace(name, stamp);
-      if (!added) at_name->second = std::min(at_name->second, stamp);
+      files.emplace_back(file.name, file.stamp);
     }
-    std::string files;
-    for (const auto& [name, stamp] : stamps) files += name + "=" + stamp + "\n";
-    db_.Query(
-        "INSERT INTO fleet_files (filial, caixa, files) VALUES (:filial, :caixa, :files) "
-        "ON CONFLICT (filial, caixa) DO UPDATE SET files = excluded.files",
-        {{"filial", filial}, {"caixa", caixa}, {"files", files}});
+    KeepFiles(db_, filial, caixa, files);
   }
 
   void InsertHealth(const jov::protocol::HealthEvent& event, const std::string& json,
@@ -363,6 +393,7 @@ Store::Store(const std::string& connection_string, std::function<void(const std:
       for (const std::string& statement : Statements(sqlite ? kSqliteSchema : kPostgresqlSchema)) {
         db.Query(statement, {});
       }
+      FillFiles(db);
       // Keys given at the start pin registers that have none yet, accepted already.
       for (const auto& [name, key] : settings_.keys) {
         const auto slash = name.find('/');
@@ -552,8 +583,6 @@ Snapshot Store::ReadView(jov::Database& db, const View& view, const Newest& newe
       snapshot.current += static_cast<int>(Number(row.at("N")));
     }
   }
-  // Registers kept before their programs were: counted by their next report.
-  snapshot.current += snapshot.total - count("SELECT COUNT(*) AS n FROM fleet_files", {});
   for (const jov::DbRow& row :
        db.Query("SELECT DISTINCT filial FROM fleet_register ORDER BY filial", {})) {
     snapshot.branches.push_back(row.at("FILIAL").value_or(""));

@@ -353,10 +353,20 @@ TEST_F(FleetTest, KeepsTheLastReportOfEachRegisterAndItsLastHundred) {
                 ->find("falhou 5\""),
             std::string::npos)
       << "the oldest kept is the sixth";
-  // A restart finds the fleet as it was.
+  // A restart finds the fleet as it was, and a fleet kept before the programs' table was gets
+  // it from its reports.
   server.reset();
+  Sql("DELETE FROM fleet_files");
   server = Start();
   EXPECT_EQ(Registers(server->port()).size(), 2u);
+  EXPECT_NE(GetFleet(server->port(), "/fleet", kToken)
+                .second.find("2 caixas, 2 na versão mais nova de todos os programas"),
+            std::string::npos);
+  Sql("UPDATE fleet_files SET files = 'JOVTAB.EXE=20261130000000\n' WHERE filial = '0001'");
+  EXPECT_NE(GetFleet(server->port(), "/fleet", kToken)
+                .second.find("2 caixas, 1 na versão mais nova de todos os programas"),
+            std::string::npos)
+      << "the count is the programs' table's";
 }
 
 TEST_F(FleetTest, ShowsTheFleetOnlyWithTheToken) {
