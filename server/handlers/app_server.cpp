@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "platform/base64.h"
 #include "platform/cp1252.h"
@@ -183,7 +184,13 @@ std::string Nonce() {
   std::size_t filled = 0;
   while (filled < sizeof bytes) {
     const ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (got > 0) filled += static_cast<std::size_t>(got);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (errno != EINTR) {
+      // No kernel source: the library's, rather than a nonce anyone could know.
+      std::random_device device;
+      for (; filled < sizeof bytes; ++filled) bytes[filled] = static_cast<unsigned char>(device());
+    }
   }
   return jov::base64::Encode(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
