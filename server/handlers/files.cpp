@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "protocol/file_names.h"
 #include "server/handlers/app_server.h"
+#include "server/handlers/token_guard.h"
 #include "server/sign/signing.h"
 
 namespace appserver {
@@ -155,6 +156,7 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
   context->options = options;
   context->port = port;
   context->log = &log;
+  context->guard = std::make_shared<TokenGuard>();
   if (!options.signing_key.empty()) {
     if (Inside(options.signing_key, options.updates)) {
       throw jov::Error("the signing key " + options.signing_key +
