@@ -47,34 +47,6 @@ std::string Utc(std::int64_t when) {
   return text;
 }
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        // Control characters would only garble the page.
-        out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-  }
-  return out;
-}
-
 // A query parameter's value.
 std::string UrlEncode(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -243,13 +215,13 @@ std::string AcceptForm(const PageParts& parts, const std::string& fields,
                        const std::string& button) {
   const std::string action =
       "/fleet/keys" + (parts.token.empty() ? "" : "?token=" + UrlEncode(parts.token));
-  return "<form class=\"inline\" method=\"post\" action=\"" + Escape(action) +
-         "\"><input type=\"hidden\" name=\"form_token\" value=\"" + Escape(parts.form_token) +
+  return "<form class=\"inline\" method=\"post\" action=\"" + HtmlEscape(action) +
+         "\"><input type=\"hidden\" name=\"form_token\" value=\"" + HtmlEscape(parts.form_token) +
          "\">" + fields + "<button type=\"submit\">" + button + "</button></form>";
 }
 
 std::string Hidden(const std::string& name, const std::string& value) {
-  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + Escape(value) + "\">";
+  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\">";
 }
 
 std::string Row(const Register& r, const Newest& newest, std::int64_t now, const PageParts& parts) {
@@ -258,32 +230,32 @@ std::string Row(const Register& r, const Newest& newest, std::int64_t now, const
   std::string classes = std::string(old ? "unseen" : "") + (r.verified ? "" : " unverified");
   if (!classes.empty() && classes.front() == ' ') classes.erase(0, 1);
   const std::string outcome = Field(r.report, "outcome");
-  std::string row = "<tr data-branch=\"" + Escape(r.filial) + "\"" +
+  std::string row = "<tr data-branch=\"" + HtmlEscape(r.filial) + "\"" +
                     (classes.empty() ? "" : " class=\"" + classes + "\"") + "><td>" +
-                    Escape(r.filial) + "</td><td>" + Escape(r.caixa) + "</td><td>" +
-                    Escape(Host(r.report)) + "</td><td data-sort=\"" + std::to_string(r.received) +
-                    "\" class=\"when\" title=\"recebido em " + Utc(r.received) + "\">" +
-                    Escape(Field(r.report, "started")) + "</td><td>" +
-                    Escape(Field(r.report, "launcher")) + "</td><td class=\"" + Escape(outcome) +
-                    "\">" + Escape(OutcomeLabel(outcome));
+                    HtmlEscape(r.filial) + "</td><td>" + HtmlEscape(r.caixa) + "</td><td>" +
+                    HtmlEscape(Host(r.report)) + "</td><td data-sort=\"" +
+                    std::to_string(r.received) + "\" class=\"when\" title=\"recebido em " +
+                    Utc(r.received) + "\">" + HtmlEscape(Field(r.report, "started")) + "</td><td>" +
+                    HtmlEscape(Field(r.report, "launcher")) + "</td><td class=\"" +
+                    HtmlEscape(outcome) + "\">" + HtmlEscape(OutcomeLabel(outcome));
   const std::string reason = Reason(r.report);
-  if (!reason.empty()) row += "<span class=\"reason\">" + Escape(reason) + "</span>";
+  if (!reason.empty()) row += "<span class=\"reason\">" + HtmlEscape(reason) + "</span>";
   row += "</td><td data-sort=\"" + std::to_string(behind) + "\"><ul>";
   for (const auto& [name, program] : Files(r.report)) {
     const bool late = Behind(newest, name, program.stamp);
-    row += std::string(late ? "<li class=\"behind\">" : "<li>") + Escape(name) + " " +
-           Escape(program.stamp);
+    row += std::string(late ? "<li class=\"behind\">" : "<li>") + HtmlEscape(name) + " " +
+           HtmlEscape(program.stamp);
     if (program.version) row += " &middot; versão " + std::to_string(*program.version);
     if (late) {
-      row += " &mdash; atrás de " + Escape(newest.at(jov::cp1252::UpperAscii(name)));
+      row += " &mdash; atrás de " + HtmlEscape(newest.at(jov::cp1252::UpperAscii(name)));
     }
     row += "</li>";
   }
   row += "</ul></td><td data-sort=\"" + std::to_string(r.health.size()) + "\"><ul>";
   for (const json& event : r.health) {
     const auto verified = event.find("verified");
-    row += "<li>" + Escape(Field(event, "name")) + ": " + Ending(event) + ", " +
-           Escape(Field(event, "at")) +
+    row += "<li>" + HtmlEscape(Field(event, "name")) + ": " + Ending(event) + ", " +
+           HtmlEscape(Field(event, "at")) +
            (verified != event.end() && verified->is_boolean() && verified->get<bool>()
                 ? ""
                 : " (não verificado)") +
@@ -294,7 +266,7 @@ std::string Row(const Register& r, const Newest& newest, std::int64_t now, const
   const std::string which = Hidden("filial", r.filial) + Hidden("caixa", r.caixa);
   if (r.is_new) row += "<br>caixa novo " + AcceptForm(parts, which, "Aceitar caixa");
   if (!r.pending_key.empty()) {
-    row += "<br>outra chave: <span class=\"key\">" + Escape(r.pending_key) + "</span> " +
+    row += "<br>outra chave: <span class=\"key\">" + HtmlEscape(r.pending_key) + "</span> " +
            AcceptForm(parts, which, "Aceitar chave nova");
   }
   row += "</td></tr>\n";
@@ -347,8 +319,8 @@ std::string FleetHtml(const Snapshot& snapshot, const Newest& newest, std::int64
   if (snapshot.pending > 0) summary += ", " + Number(snapshot.pending) + " aguardando aceite";
   std::string options = "<option value=\"\">todas</option>";
   for (const std::string& branch : snapshot.branches) {
-    options += "<option value=\"" + Escape(branch) + "\"" +
-               (branch == parts.view.branch ? " selected" : "") + ">" + Escape(branch) +
+    options += "<option value=\"" + HtmlEscape(branch) + "\"" +
+               (branch == parts.view.branch ? " selected" : "") + ">" + HtmlEscape(branch) +
                "</option>";
   }
   const std::string filter =
@@ -381,8 +353,36 @@ std::string FleetHtml(const Snapshot& snapshot, const Newest& newest, std::int64
          "<div class=\"wrap\"><table id=\"fleet\"><thead><tr><th>Filial</th><th>Caixa</th>"
          "<th>Host</th><th>Último início</th><th>Inicializador</th><th>Resultado</th>"
          "<th>Programas</th><th>Saúde</th><th>Confiança</th></tr></thead><tbody>\n" +
-         rows + "</tbody></table></div>\n" + nav + "<script nonce=\"" + Escape(parts.nonce) +
+         rows + "</tbody></table></div>\n" + nav + "<script nonce=\"" + HtmlEscape(parts.nonce) +
          "\">" + kScript + "</script>\n</body></html>\n";
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        // Control characters would only garble the page.
+        out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+  }
+  return out;
 }
 
 }  // namespace appserver::fleet

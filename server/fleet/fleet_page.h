@@ -34,6 +34,10 @@ struct PageParts {
 // per register of the snapshot (its programs' versions, latest health events and trust, with
 // forms to accept a new register or key); sortable by a click on a column's head with its own
 // script. Every text from a report is escaped. now is the server's clock in seconds since 1970.
+// The text for an HTML page, inside an element or a quoted attribute: markup characters
+// escaped, control characters as blanks.
+std::string HtmlEscape(const std::string& text);
+
 std::string FleetHtml(const Snapshot& snapshot, const Newest& newest, std::int64_t now,
                       const PageParts& parts);
 

@@ -22,25 +22,6 @@ using nlohmann::json;
 constexpr std::size_t kMaxQueue = 4096;              // jobs waiting for the store thread
 constexpr std::size_t kMaxBatch = 512;               // reports written in one transaction
 constexpr auto kMaxWait = std::chrono::seconds(15);  // a request's wait for its job
-// The statements of a schema file: each ends with ";" at a line end; "--" lines are comments.
-std::vector<std::string> Statements(const std::string& schema) {
-  std::vector<std::string> statements;
-  std::string current;
-  std::size_t start = 0;
-  while (start < schema.size()) {
-    std::size_t end = schema.find('\n', start);
-    if (end == std::string::npos) end = schema.size();
-    const std::string line = schema.substr(start, end - start);
-    start = end + 1;
-    if (line.rfind("--", 0) == 0) continue;
-    current += line + "\n";
-    if (!line.empty() && line.back() == ';') {
-      statements.push_back(current);
-      current.clear();
-    }
-  }
-  return statements;
-}
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -390,7 +371,8 @@ Store::Store(const std::string& connection_string, std::function<void(const std:
         db.Query("PRAGMA journal_mode=WAL", {});
         db.Query("PRAGMA synchronous=NORMAL", {});
       }
-      for (const std::string& statement : Statements(sqlite ? kSqliteSchema : kPostgresqlSchema)) {
+      for (const std::string& statement :
+           SchemaStatements(sqlite ? kSqliteSchema : kPostgresqlSchema)) {
         db.Query(statement, {});
       }
       FillFiles(db);
@@ -630,6 +612,25 @@ Snapshot Store::ReadView(jov::Database& db, const View& view, const Newest& newe
     snapshot.registers.push_back(std::move(entry));
   }
   return snapshot;
+}
+
+std::vector<std::string> SchemaStatements(const std::string& schema) {
+  std::vector<std::string> statements;
+  std::string current;
+  std::size_t start = 0;
+  while (start < schema.size()) {
+    std::size_t end = schema.find('\n', start);
+    if (end == std::string::npos) end = schema.size();
+    const std::string line = schema.substr(start, end - start);
+    start = end + 1;
+    if (line.rfind("--", 0) == 0) continue;
+    current += line + "\n";
+    if (!line.empty() && line.back() == ';') {
+      statements.push_back(current);
+      current.clear();
+    }
+  }
+  return statements;
 }
 
 }  // namespace appserver::fleet

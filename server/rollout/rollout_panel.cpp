@@ -3,37 +3,11 @@
 #include <algorithm>
 
 #include "protocol/file_names.h"
+#include "server/fleet/fleet_page.h"
 #include "server/http/message.h"
 
 namespace appserver::rollout {
 namespace {
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string StateText(const std::string& state) {
   if (state == "running") return "em andamento";
@@ -47,9 +21,9 @@ std::string StateText(const std::string& state) {
 std::string Form(const std::string& action, const std::string& token, const std::string& form_token,
                  const std::string& inside) {
   return "<form method=\"post\" action=\"" +
-         Escape(action + "?token=" + http::PercentEncode(token)) +
-         "\"><input type=\"hidden\" name=\"form_token\" value=\"" + Escape(form_token) + "\">" +
-         inside + "</form>";
+         fleet::HtmlEscape(action + "?token=" + http::PercentEncode(token)) +
+         "\"><input type=\"hidden\" name=\"form_token\" value=\"" + fleet::HtmlEscape(form_token) +
+         "\">" + inside + "</form>";
 }
 
 std::string Percent(int part, int whole) {
@@ -60,10 +34,11 @@ std::string Card(const Rollout& r, const std::string& token, const std::string& 
   const int whole = r.installed + r.failed + r.waiting;
   const std::string wave =
       r.wave < static_cast<int>(r.waves.size()) ? r.waves[static_cast<std::size_t>(r.wave)] : "";
-  std::string html = "<section class=\"rollout " + Escape(r.state) + "\"><h3>" + Escape(r.file) +
-                     " versão " + std::to_string(r.version) + " <span class=\"estado\">" +
-                     StateText(r.state) + "</span></h3><p>Onda " + std::to_string(r.wave + 1) +
-                     " de " + std::to_string(r.waves.size()) + ": " + Escape(wave) + "</p>";
+  std::string html = "<section class=\"rollout " + fleet::HtmlEscape(r.state) + "\"><h3>" +
+                     fleet::HtmlEscape(r.file) + " versão " + std::to_string(r.version) +
+                     " <span class=\"estado\">" + StateText(r.state) + "</span></h3><p>Onda " +
+                     std::to_string(r.wave + 1) + " de " + std::to_string(r.waves.size()) + ": " +
+                     fleet::HtmlEscape(wave) + "</p>";
   html += "<div class=\"barra\" title=\"instalaram " + std::to_string(r.installed) + ", falharam " +
           std::to_string(r.failed) + ", aguardando " + std::to_string(r.waiting) +
           "\"><span class=\"instalados\" style=\"width:" + Percent(r.installed, whole) +
@@ -72,7 +47,8 @@ std::string Card(const Rollout& r, const std::string& token, const std::string& 
           std::to_string(r.failed) + " falharam, " + std::to_string(r.waiting) + " aguardando</p>";
   if (!r.reasons.empty()) {
     html += "<ul class=\"motivos\">";
-    for (const std::string& reason : r.reasons) html += "<li>" + Escape(reason) + "</li>";
+    for (const std::string& reason : r.reasons)
+      html += "<li>" + fleet::HtmlEscape(reason) + "</li>";
     html += "</ul>";
   }
   const std::string base = "/fleet/rollouts/" + http::PercentEncode(r.file) + "/";
@@ -102,7 +78,7 @@ std::string RolloutPanelHtml(const std::vector<Rollout>& rollouts,
   std::string options;
   for (const std::string& archive : candidates) {
     const std::string file = jov::protocol::LocalFileNameOf(archive);
-    if (!file.empty()) options += "<option>" + Escape(file) + "</option>";
+    if (!file.empty()) options += "<option>" + fleet::HtmlEscape(file) + "</option>";
   }
   if (options.empty()) {
     html += "<p>Nenhum candidato na pasta candidatos.</p>";

@@ -19,6 +19,7 @@
 #include "platform/file_text.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
+#include "server/fleet/fleet_schema.h"
 #include "server/rollout/rollout_schema.h"
 #include "server/rollout/waves.h"
 #include "server/sign/signing.h"
@@ -32,26 +33,6 @@ using Register = std::pair<std::string, std::string>;
 
 constexpr std::int64_t kUndoDays = 30;  // how long the release that undoes a rollout is valid
 constexpr int kMaxSoakMinutes = 366 * 24 * 60;
-
-// The statements of a schema file: each ends with ";" at a line end; "--" lines are comments.
-std::vector<std::string> Statements(const std::string& schema) {
-  std::vector<std::string> statements;
-  std::string current;
-  std::size_t start = 0;
-  while (start < schema.size()) {
-    std::size_t end = schema.find('\n', start);
-    if (end == std::string::npos) end = schema.size();
-    const std::string line = schema.substr(start, end - start);
-    start = end + 1;
-    if (line.rfind("--", 0) == 0) continue;
-    current += line + "\n";
-    if (!line.empty() && line.back() == ';') {
-      statements.push_back(current);
-      current.clear();
-    }
-  }
-  return statements;
-}
 
 std::string Key(const std::string& file) { return jov::cp1252::UpperAscii(file); }
 
@@ -387,7 +368,8 @@ Rollouts::Rollouts(Settings settings) : settings_(std::move(settings)) {
   db_ = std::make_unique<DbThread>(
       settings_.connection_string,
       [schema](Database& db) {
-        for (const std::string& statement : Statements(schema)) db.Query(statement, {});
+        for (const std::string& statement : fleet::SchemaStatements(schema))
+          db.Query(statement, {});
       },
       settings_.tick,
       [this](Database& db) {
