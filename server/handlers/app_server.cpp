@@ -442,9 +442,7 @@ bool IsForm(const http::Request& request) {
 bool FormTokenGiven(const Context& context, const http::Request& request) {
   std::string token = request.Header("X-Jov-Form");
   if (token.empty() && IsForm(request) && request.body.size() <= rollout::kMaxRequestBytes) {
-    http::Request form;
-    form.query = request.body;
-    token = form.Param("form_token").value_or("");
+    token = FormField(request.body, "form_token").value_or("");
   }
   return !token.empty() &&
          fleet::FormTokenValid(context.options.fleet_token, token, std::time(nullptr));
