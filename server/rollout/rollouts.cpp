@@ -81,6 +81,10 @@ std::vector<Rollout> LoadAll(Database& db) {
   return all;
 }
 
+// The outcomes of a register that runs the candidate: it installed it, and perhaps it crashed
+// since (a crash is told of the version running); undo offers these the previous build.
+const char* const kHoldsCandidate = "outcome IN ('installed', 'crashed', 'excused crash')";
+
 std::map<std::string, std::string> Which(const Rollout& r) {
   return {{"name", Key(r.file)}, {"version", std::to_string(r.version)}};
 }
@@ -92,9 +96,9 @@ void Count(Database& db, Rollout& r) {
   for (const DbRow& row : db.Query("SELECT outcome, COUNT(*) AS n FROM rollout_outcome "
                                    "WHERE name = :name AND version = :version GROUP BY outcome",
                                    Which(r))) {
-    // "excused": a failure from before the operator resumed the rollout.
+    // "excused", "excused crash": a failure from before the operator resumed the rollout.
     const std::string outcome = Column(row, "OUTCOME");
-    if (outcome == "excused") continue;
+    if (outcome.rfind("excused", 0) == 0) continue;
     (outcome == "installed" ? r.installed : r.failed) += static_cast<int>(Integer(row, "N"));
   }
   for (const DbRow& row : db.Query(
@@ -533,8 +537,10 @@ Answer Rollouts::Act(const std::string& file, Action action) {
           if (moved) {
             // The failures that halted it are the operator's judgement now: only new ones
             // count towards the next halt (their reasons stay listed).
+            // A crash stays known as one: that register runs the candidate.
             db.Query(
-                "UPDATE rollout_outcome SET outcome = 'excused' WHERE name = :name AND "
+                "UPDATE rollout_outcome SET outcome = CASE outcome WHEN 'crashed' THEN "
+                "'excused crash' ELSE 'excused' END WHERE name = :name AND "
                 "version = :version AND outcome IN ('failed', 'crashed')",
                 Which(*r));
             engine.Log(*r, "resumed by the operator");
@@ -561,10 +567,15 @@ Answer Rollouts::Act(const std::string& file, Action action) {
           }
           moved = Move(db, *r, "undone", r->wave, engine.now());
           if (moved) {
-            Count(db, *r);
+            const auto holding = db.Query(
+                std::string("SELECT COUNT(*) AS n FROM rollout_outcome WHERE name = :name AND "
+                            "version = :version AND ") +
+                    kHoldsCandidate,
+                Which(*r));
             engine.Log(*r, "undone by the operator: release " + std::to_string(r->version + 1) +
                                " of the previous build offered to the " +
-                               std::to_string(r->installed) + " registers that installed it");
+                               std::to_string(holding.empty() ? 0 : Integer(holding.front(), "N")) +
+                               " registers that installed it");
           }
           break;
       }
@@ -614,14 +625,16 @@ Offer Rollouts::OfferTo(const std::string& file, const std::string& filial,
           if (!r || r->state == "done" || !Reached(r->waves, r->wave, filial, caixa)) {
             return Offer::kReleased;
           }
-          if (r->state != "undone") return Offer::kCandidate;
+          // A halted rollout hands the candidate to no one more.
+          if (r->state == "running") return Offer::kCandidate;
+          if (r->state != "undone") return Offer::kReleased;
           auto params = Which(*r);
           params.insert({{"filial", filial}, {"caixa", caixa}});
-          return db.Query(
-                       "SELECT outcome FROM rollout_outcome WHERE name = :name AND "
-                       "version = :version AND filial = :filial AND caixa = :caixa AND "
-                       "outcome = 'installed'",
-                       params)
+          return db.Query(std::string("SELECT outcome FROM rollout_outcome WHERE name = :name AND "
+                                      "version = :version AND filial = :filial AND "
+                                      "caixa = :caixa AND ") +
+                              kHoldsCandidate,
+                          params)
                          .empty()
                      ? Offer::kReleased
                      : Offer::kUndo;

@@ -98,7 +98,9 @@ class Rollouts {
   Answer Act(const std::string& file, Action action);
   // Every rollout, by file; nothing when the database failed.
   std::optional<std::vector<Rollout>> List();
-  // What the register is offered of the program file.
+  // What the register is offered of the program file: the candidate while a running rollout's
+  // waves reach it; once undone, the release that undoes it when the register installed the
+  // candidate; else (halted, done, no rollout) the released file.
   Offer OfferTo(const std::string& file, const std::string& filial, const std::string& caixa);
   // The archive names lying in the candidates folder.
   std::vector<std::string> Candidates() const;

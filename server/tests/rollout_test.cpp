@@ -182,6 +182,8 @@ TEST_F(RolloutTest, HaltsOnceVerifiedFailuresPassHaltAt) {
   EXPECT_EQ(r.reasons[0], "0001/002: JovTab.exe ended by signal 11 after 3 s") << "newest first";
   EXPECT_EQ(r.reasons[1], "0001/004: o arquivo veio incompleto");
   EXPECT_NE(Log().find("rollout JovTab.exe 7: halted: 2 of 4 failed"), std::string::npos) << Log();
+  EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0001", "001"), Offer::kReleased)
+      << "a halted rollout hands the candidate out no more";
 
   // A later install does not undo the crash, and a halted rollout stays where it is.
   rollouts->Observe(Installed("0001", "002", 7), true);
@@ -198,6 +200,7 @@ TEST_F(RolloutTest, HaltsOnceVerifiedFailuresPassHaltAt) {
   EXPECT_EQ(r.state, "running");
   EXPECT_EQ(r.failed, 0);
   EXPECT_EQ(r.reasons.size(), 2u);
+  EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0001", "001"), Offer::kCandidate);
   rollouts->Observe(Crash("0001", "003", 7), true);
   EXPECT_EQ(Only().state, "halted") << "1 of 2";
 }
@@ -255,6 +258,10 @@ TEST_F(RolloutTest, UndoOffersThePreviousBuildAsTheNextReleaseSignedByTheServer)
   Candidate(7);
   ASSERT_EQ(Begin({"0007"}, 0.5, 60).status, 200);
   rollouts->Observe(Installed("0007", "001", 7), true);
+  rollouts->Observe(Crash("0007", "003", 7), true);  // 1 of 2 is not past 0.5
+  // Halted and resumed: the crash is excused, and that register still runs the candidate.
+  ASSERT_EQ(rollouts->Act("JovTab.exe", Action::kHalt).status, 200);
+  ASSERT_EQ(rollouts->Act("JovTab.exe", Action::kResume).status, 200);
   const Answer refused = rollouts->Act("JovTab.exe", Action::kUndo);
   EXPECT_EQ(refused.status, 409);
   EXPECT_NE(refused.reason.find("--signing-key"), std::string::npos) << refused.reason;
@@ -280,9 +287,13 @@ TEST_F(RolloutTest, UndoOffersThePreviousBuildAsTheNextReleaseSignedByTheServer)
   EXPECT_NO_THROW(jov::VerifyArchiveSignature(archive, TempDir::Read(archive + ".sig"),
                                               key->PublicKeyBase64()));
   EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0007", "001"), Offer::kUndo);
+  EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0007", "003"), Offer::kUndo)
+      << "it crashed running the candidate";
   EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0007", "002"), Offer::kReleased)
       << "it never installed the candidate";
-  EXPECT_NE(Log().find("undone by the operator: release 8"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("undone by the operator: release 8 of the previous build offered to the 2 "),
+            std::string::npos)
+      << Log();
 }
 
 TEST_F(RolloutTest, ARestartKeepsTheRollout) {
