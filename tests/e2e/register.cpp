@@ -33,13 +33,21 @@ TestRegister::TestRegister(const RegisterOptions& options) : options_(options) {
                "<?xml version=\"1.0\" standalone=\"yes\"?>\n<DATAPACKET Version=\"2.0\">"
                "<METADATA><FIELDS>\n<FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" "
                "WIDTH=\"4\"/>\n<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/>\n"
-               "</FIELDS><PARAMS/></METADATA><ROWDATA>\n<ROW CDFILIAL=\"0001\" CDCAIXA=\"" +
-                   options.caixa + "\"/>\n</ROWDATA></DATAPACKET>\n");
+               "</FIELDS><PARAMS/></METADATA><ROWDATA>\n<ROW CDFILIAL=\"" +
+                   options.filial + "\" CDCAIXA=\"" + options.caixa +
+                   "\"/>\n</ROWDATA></DATAPACKET>\n");
   }
   Process sqlite({"/bin/sh", "-c", "exec /usr/bin/sqlite3 \"$0\" < \"$1\"",
                   dir_.path() + "/caixa.db", JOV_SQL_DIR "/sqlite/caixa.sql"},
                  {}, dir_.path() + "/sqlite.err");
   sqlite.Wait(10s);
+  if (options.filial != "0001") {
+    Process row({"/usr/bin/sqlite3", dir_.path() + "/caixa.db",
+                 "INSERT INTO CAIXA VALUES ('" + options.filial + "', '" + options.caixa +
+                     "', 'N', 'N', 'N');"},
+                {}, dir_.path() + "/sqlite.err");
+    row.Wait(10s);
+  }
   int port = 1;  // nothing listens on port 1 (below 1024, no test binds it)
   if (options.server) {
     std::vector<std::string> args = {"--updates", updates()};

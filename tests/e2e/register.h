@@ -15,12 +15,13 @@ namespace jov::testing {
 
 struct RegisterOptions {
   std::string caixa = "001";  // "001" opens by hand, "002" by itself (sql/sqlite/caixa.sql)
-  bool data_file = true;      // "Mercato.cds" with branch 0001 and the register above
-  bool server = true;         // jov-appserver; false: a port nothing listens on
+  // Another branch gets a row in table CAIXA of a register that opens by hand.
+  std::string filial = "0001";
+  bool data_file = true;                 // "Mercato.cds" with the branch and register above
+  bool server = true;                    // jov-appserver; false: a port nothing listens on
   std::vector<std::string> server_args;  // extra jov-appserver arguments ("--ask")
-  int standin_seconds = 1;
-  std::string ini_extra;  // more of clientlib.ini ("[Update]\nPublicKey=...\n")               //
-                          // how long the stand-in "JovTab.exe" runs
+  int standin_seconds = 1;               // how long the stand-in "JovTab.exe" runs
+  std::string ini_extra;                 // more of clientlib.ini ("[Update]\nPublicKey=...\n")
 };
 
 class TestRegister {

@@ -79,4 +79,13 @@ std::pair<int, std::string> GetFleet(int port, const std::string& path, const st
   return answer ? std::pair{answer->status, answer->body} : std::pair{0, std::string()};
 }
 
+std::pair<int, std::string> PostFleet(int port, const std::string& path, const std::string& body,
+                                      const std::string& token) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(30, 0);
+  const auto answer =
+      client.Post(path, {{"Authorization", "Bearer " + token}}, body, "application/json");
+  return answer ? std::pair{answer->status, answer->body} : std::pair{0, std::string()};
+}
+
 }  // namespace jov::testing

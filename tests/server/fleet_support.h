@@ -33,4 +33,9 @@ std::pair<int, std::string> SendHealth(int port, const std::string& text);
 std::pair<int, std::string> GetFleet(int port, const std::string& path,
                                      const std::string& token = "");
 
+// POST of the JSON body to the path with "Authorization: Bearer <token>"; the status (0: no
+// answer) and the body.
+std::pair<int, std::string> PostFleet(int port, const std::string& path, const std::string& body,
+                                      const std::string& token);
+
 }  // namespace jov::testing
