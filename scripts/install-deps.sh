@@ -13,6 +13,8 @@ packages=(
   iproute2 zip unzip curl openssl python3
   qt6-qpa-plugins libxkbcommon-x11-0
   fonts-dejavu-core fonts-liberation chromium
+  # the rollouts' panel clicked in a real browser (server/tests/rollout_browser_test.py)
+  chromium-driver python3-selenium python3-cryptography
   locales libc-l10n libxcb1-dev
   # packaging (scripts/package.sh) and the installed packages' tests: what jov-caixa and
   # jov-servidor depend on, so that installing them needs nothing more
