@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the launcher on the embedded default: a demo register's program directory made on the
 # fly, with stand-in sibling programs, an SQLite database, the reference application server on
-# loopback with one newer program file to install, and one staged file waiting.
+# loopback with one newer program file to install, and one staged file waiting. The server
+# rolls a candidate build of that file out in waves, the demo register's branch first.
 # Usage: scripts/demo.sh [--register hand|auto] [--no-data-file] [--trv] [--dir DIR]
 #   --register hand  the register 0001/001, opened by the operator (the default)
 #   --register auto  the register 0001/002, which refreshes its tables and opens by itself
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 # Only what the demo runs: the program folder, the server, the stand-ins and the picture taker.
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target jov_package_files jov-standin jov-snap
+cmake --build --preset default --target jov_package_files jov-standin jov-snap jov-sign
 build=build/default
 
 host=JOV.EXE
@@ -72,6 +73,16 @@ cp "$build/bin/jov-standin" "$demo/make/JovTab.exe"
 head -c $((6 << 20)) /dev/urandom >> "$demo/make/JovTab.exe"
 (cd "$demo/make" && zip -q -X -0 "$demo/updates/JovTab.exe.zip" JovTab.exe)
 touch "$demo/updates/JovTab.exe.zip"
+# The next build of it, the candidate of a rollout: signed as release 2 with the demo chain's
+# key (which also lets the server sign the release that undoes it), in the candidates folder.
+mkdir -p "$demo/make/candidate" "$demo/updates/candidatos"
+cp "$demo/make/JovTab.exe" "$demo/make/candidate/JovTab.exe"
+echo "candidate" >> "$demo/make/candidate/JovTab.exe"
+(cd "$demo/make/candidate" && zip -q -X -0 "$demo/updates/candidatos/JovTab.exe.zip" JovTab.exe)
+rm -f "$demo/chain-key.pem"
+"$build/bin/jov-sign" keygen "$demo/chain-key.pem" >/dev/null
+"$build/bin/jov-sign" sign "$demo/chain-key.pem" --version 2 \
+  "$demo/updates/candidatos/JovTab.exe.zip" >/dev/null
 cp "$build/bin/jov-standin" "$demo/caixa/Dados/Jov_Bpl/JovExp.exe"
 
 # The register's branch and register codes, as the point-of-sale data file holds them.
@@ -129,10 +140,22 @@ chmod 0600 "$demo/fleet-token"
 "$build/bin/jov-appserver" --bind 127.0.0.1 --port 0 --updates "$demo/updates" --ask \
   --source-url "http://127.0.0.1:$source_port/" \
   --http-settings "$demo/http-settings.xml" --fleet-db "$demo/fleet.db" \
-  --fleet-token "$demo/fleet-token" > "$demo/appserver.out" 2> "$demo/appserver.log" &
+  --fleet-token "$demo/fleet-token" --signing-key "$demo/chain-key.pem" \
+  > "$demo/appserver.out" 2> "$demo/appserver.log" &
 server_pid=$!
 port=$(listening_port "$demo/appserver.out")
 [ -n "$port" ] || { echo "the application server did not start (see $demo/appserver.log)" >&2; exit 1; }
+fleet_token=$(cat "$demo/fleet-token")
+
+# The rollout of the candidate: branch 0001 first, then every register; the fleet page shows
+# it in its rollouts' panel.
+if ! curl -sf --max-time 10 -H "Authorization: Bearer $fleet_token" \
+  -H "Content-Type: application/json" -o "$demo/rollout.json" \
+  -d '{"file": "JovTab.exe", "waves": ["0001", "100%"], "halt_at": 0.05, "soak_minutes": 1440}' \
+  "http://127.0.0.1:$port/fleet/rollouts"; then
+  echo "the rollout of JovTab.exe did not start (see $demo/appserver.log)" >&2
+  exit 1
+fi
 
 cat > "$demo/caixa/clientlib.ini" <<INI
 [Server]
@@ -151,7 +174,6 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 fi
 echo "Launcher: $demo/caixa/$host  server: 127.0.0.1:$port  registry: $JOV_HKLM"
-fleet_token=$(cat "$demo/fleet-token")
 echo "Fleet: http://127.0.0.1:$port/fleet?token=$fleet_token  (token: $fleet_token, in $demo/fleet-token)"
 failure=""
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
@@ -182,4 +204,6 @@ curl -s --max-time 5 -H "Authorization: Bearer $fleet_token" -o "$demo/fleet.htm
   "http://127.0.0.1:$port/fleet" &&
   grep -o '<p id="summary">[^<]*' "$demo/fleet.html" | sed 's/<p id="summary">/  /' ||
   echo "  (the server did not answer)"
+grep -o '<h3>[^<]* versão [0-9]* <span class="estado">[^<]*' "$demo/fleet.html" |
+  sed 's/<h3>/  rollout: /; s/ <span class="estado">/, /' || true
 [ -z "$failure" ] || { echo "the demo failed: $failure" >&2; exit 1; }
