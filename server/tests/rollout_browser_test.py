@@ -3,8 +3,9 @@
 
 headless Chromium, driven through chromedriver, starts a rollout with the panel's form, sees it
 halted by itself once a register reports that the candidate crashed, and undoes it with the
-panel's button. Usage: rollout_browser_test.py JOV_APPSERVER JOV_SIGN. Exits 77 (skipped) when
-chromium, chromedriver or selenium are missing, 0 when every check holds, 1 otherwise.
+panel's button. Usage: rollout_browser_test.py JOV_APPSERVER JOV_SIGN [PICTURE.png], PICTURE
+being where the page with the halted rollout is pictured. Exits 77 (skipped) when chromium,
+chromedriver or selenium are missing, 0 when every check holds, 1 otherwise.
 """
 
 import base64
@@ -91,7 +92,8 @@ def browser(folder):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--user-data-dir=" + os.path.join(folder, "profile")):
+                     "--disable-dev-shm-usage", "--hide-scrollbars", "--window-size=1600,900",
+                     "--user-data-dir=" + os.path.join(folder, "profile")):
         options.add_argument(argument)
     service = Service(executable_path=CHROMEDRIVER, log_path=os.path.join(folder, "driver.log"))
     return webdriver.Chrome(service=service, options=options)
@@ -164,6 +166,8 @@ def main():
             check(state(driver) == "interrompida", "the crash halted the rollout")
             check("0001/001: JovTab.exe ended by signal 11" in driver.page_source,
                   "the crash is the reason shown")
+            if len(sys.argv) > 3:
+                check(driver.save_screenshot(sys.argv[3]), "the page is pictured")
             click(driver, "Desfazer")
             check(state(driver) == "desfeita", "the undo button undid it")
             check(not driver.find_elements(By.XPATH, "//button[.='Desfazer']"),
