@@ -189,7 +189,7 @@ TEST_F(RealWindowTest, ACrashingCandidateHaltsItsRolloutAndUndoBringsThePrevious
     EXPECT_EQ(launcher->Wait(30s), std::optional<int>(0));
     return jovtab;
   };
-  const auto registers = [&](const std::string& filial) {
+  const auto make_register = [&](const std::string& filial) {
     RegisterOptions options;
     options.filial = filial;
     options.server = false;
@@ -200,8 +200,8 @@ TEST_F(RealWindowTest, ACrashingCandidateHaltsItsRolloutAndUndoBringsThePrevious
                         fs::file_time_type::clock::now() - std::chrono::hours(48));
     return caixa;
   };
-  auto first = registers("0002");
-  auto second = registers("0001");
+  auto first = make_register("0002");
+  auto second = make_register("0001");
 
   // The first wave's register installs the candidate; its report moves the rollout to the
   // second wave before the candidate runs. Then it crashes, and the rollout halts by itself.
