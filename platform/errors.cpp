@@ -1,0 +1,142 @@
+#include "platform/errors.h"
+
+#include <new>
+#include <system_error>
+
+#include "platform/cp1252.h"
+#include "platform/system_text.h"
+
+namespace jov {
+namespace {
+
+// A size as the log gives limits: whole MiB or KiB when it is one, else bytes.
+std::string Size(std::int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes > 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+// ": " + text, or nothing when there is no text.
+std::string After(const std::string& text) { return text.empty() ? text : ": " + text; }
+
+std::string Render(Cause cause, const ErrorContext& c) {
+  const std::string& s = c.subject;
+  switch (cause) {
+    case Cause::kUnspecified:
+      return "falha interna inesperada";
+    case Cause::kDescribed:
+      return c.detail.empty() ? "falha interna inesperada" : c.detail;
+    case Cause::kCannotOpen:
+      return "não foi possível abrir "_w + s + After(c.detail);
+    case Cause::kCannotOpenFile:
+      return s + ": o arquivo não pôde ser aberto"_w + After(c.detail);
+    case Cause::kCannotRead:
+      return "não foi possível ler "_w + s + After(c.detail);
+    case Cause::kCannotWrite:
+      return "não foi possível gravar "_w + s + After(c.detail);
+    case Cause::kCannotWriteBeside:
+      return "não foi possível gravar ao lado de "_w + s + After(c.detail);
+    case Cause::kCannotCopy:
+      return "não foi possível copiar "_w + s + (c.other.empty() ? "" : " para " + c.other) +
+             After(c.detail);
+    case Cause::kCannotReplace:
+      return "não foi possível substituir "_w + s + After(c.detail);
+    case Cause::kCannotMove:
+      return "não foi possível mover "_w + s + " para " + c.other + After(c.detail);
+    case Cause::kNotRegular:
+      return s + ": não é um arquivo comum"_w;
+    case Cause::kTooLarge:
+      return s + ": o arquivo passa do limite de " + Size(c.number);
+    case Cause::kCannotRun:
+      return "não foi possível executar "_w + s + After(c.detail);
+    case Cause::kNoBatchFile:
+      return "não foi possível executar "_w + s + ": nenhum arquivo de comandos foi indicado"_w;
+    case Cause::kModuleLoad:
+      return "o módulo "_w + s + " não pôde ser carregado"_w + After(c.detail);
+    case Cause::kModuleNoEntry:
+      return "o módulo "_w + s + " não tem a entrada "_w + c.other;
+    case Cause::kPacketTooLarge:
+      return s + ": o pacote de dados passa de "_w + std::to_string(c.number) + " bytes";
+    case Cause::kPacketMalformed:
+      return s + ": o pacote de dados está malformado (linha "_w + std::to_string(c.number) +
+             ", coluna " + c.other + ")";
+    case Cause::kPacketTextHasNul:
+      return "o pacote de dados não pode ser gravado: um texto contém o caractere NUL"_w;
+    case Cause::kPacketFieldTwice:
+      return "o pacote de dados não pode ser gravado: o campo "_w + s +
+             " está definido duas vezes"_w;
+    case Cause::kPacketFieldReserved:
+      return "o pacote de dados não pode ser gravado: o nome de campo \""_w + s +
+             "\" não pode levar um valor"_w;
+    case Cause::kSettingInvalid:
+      return "o valor '" + s + "' da configuração "_w + c.other + " não é válido"_w;
+    case Cause::kDatabaseConnect:
+      return "não foi possível conectar ao banco de dados "_w + s + After(c.detail);
+    case Cause::kDatabaseNotConnected:
+      return "sem conexão com o banco de dados"_w;
+    case Cause::kDatabaseFailed:
+      return "o banco de dados recusou o comando"_w + After(c.detail);
+    case Cause::kQueryWithoutConnection:
+      return "a consulta não tem conexão com o banco de dados"_w;
+    case Cause::kFieldMissing:
+      return "o campo " + s + " não veio nos dados do servidor"_w;
+    case Cause::kColumnMissing:
+      return "a coluna " + s + " não veio na consulta ao banco de dados"_w;
+    case Cause::kFieldNotInteger:
+      return "o campo " + s + " do servidor não é um número inteiro: '"_w + c.detail + "'";
+    case Cause::kServerAddressInvalid:
+      return "o endereço do servidor não é válido"_w;
+    case Cause::kNotConnected:
+      return s.empty() ? "sem conexão com o servidor"_w
+                       : "a conexão com "_w + s + " não está aberta"_w;
+    case Cause::kServerStalled:
+      return "o servidor parou de responder antes nesta partida ("_w + c.detail + ")";
+    case Cause::kExchangeFailed:
+      return c.detail;
+    case Cause::kServerStatus:
+      return "o servidor respondeu HTTP " + std::to_string(c.number);
+    case Cause::kServerError:
+      return "o servidor respondeu com erro: " + c.detail;
+    case Cause::kReplyTooDeep:
+      return "a resposta tem mais de "_w + std::to_string(c.number) + " níveis"_w;
+    case Cause::kReplyNotJson:
+      return "a resposta não é JSON válido"_w;
+    case Cause::kReplyNoResult:
+      return "a resposta não traz o texto \"result\""_w;
+    case Cause::kArchiveNotZip:
+      return "o que o servidor enviou não é um arquivo compactado zip válido"_w;
+    case Cause::kArchiveCorrupt:
+      return "o arquivo compactado recebido está corrompido"_w;
+    case Cause::kArchiveCrc:
+      return "o arquivo compactado recebido está corrompido (CRC)"_w;
+    case Cause::kArchiveNoEntry:
+      return "o arquivo compactado não contém "_w + s;
+    case Cause::kProgramTooLarge:
+      return "o programa passou do limite de "_w + Size(c.number);
+  }
+  return "falha interna inesperada";
+}
+
+}  // namespace
+
+std::string RenderReason(Cause cause, const ErrorContext& context) {
+  const std::string words = Render(cause, context);
+  return context.file.empty() ? words : context.file + ": " + words;
+}
+
+std::string ReasonOf(const std::exception& failure) {
+  if (const auto* error = dynamic_cast<const Error*>(&failure)) return error->reason();
+  if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+    return "falha interna: memória insuficiente"_w;
+  }
+  if (const auto* system = dynamic_cast<const std::system_error*>(&failure)) {
+    const std::error_code code = system->code();
+    // Only the system's own numbers have a text in the register's language.
+    if (code.category() == std::generic_category() || code.category() == std::system_category()) {
+      return "falha interna: " + SystemErrorText(code.value());
+    }
+  }
+  return "falha interna inesperada";
+}
+
+}  // namespace jov
