@@ -19,6 +19,12 @@ std::string Size(std::int64_t bytes) {
 // ": " + text, or nothing when there is no text.
 std::string After(const std::string& text) { return text.empty() ? text : ": " + text; }
 
+// A registry value: its name (or the default value's) and its key.
+std::string Value(const ErrorContext& c) {
+  return "'" + (c.subject.empty() ? "(Padrão)"_w : c.subject) + "' em HKEY_LOCAL_MACHINE\\" +
+         c.other;
+}
+
 std::string Render(Cause cause, const ErrorContext& c) {
   const std::string& s = c.subject;
   switch (cause) {
@@ -103,6 +109,45 @@ std::string Render(Cause cause, const ErrorContext& c) {
       return "a resposta não é JSON válido"_w;
     case Cause::kReplyNoResult:
       return "a resposta não traz o texto \"result\""_w;
+    case Cause::kRegistryKeyEmptyName:
+      return "a chave do registro '" + s + "' não é válida: nome vazio"_w;
+    case Cause::kRegistryKeyInvalid:
+      return "a chave do registro '" + s + "' não é válida"_w;
+    case Cause::kRegistryTextRefused:
+      return "o registro não guarda um texto com quebra de linha ou NUL: "_w + c.detail;
+    case Cause::kHiveTooLarge:
+      return "o registro "_w + s + " está corrompido: passa de "_w + Size(c.number);
+    case Cause::kHiveCorrupt:
+      return "o registro "_w + s + " está corrompido na linha "_w + std::to_string(c.number);
+    case Cause::kHiveNotRegular:
+      return "o registro "_w + s + " não é um arquivo comum"_w;
+    case Cause::kHiveUnreadable:
+      return "o registro "_w + s + " não pode ser lido: "_w + c.detail;
+    case Cause::kHiveUnwritable:
+      return "o registro "_w + s + " não pode ser gravado: "_w +
+             (c.other.empty() ? "" : c.other + ": ") + c.detail;
+    case Cause::kHiveFolderUnwritable:
+      return "o registro "_w + s + " não pode ser gravado: a pasta "_w + c.other + After(c.detail);
+    case Cause::kHiveLockNotRegular:
+      return "o registro "_w + s + " não pode ser gravado: "_w + c.other +
+             " não é um arquivo comum"_w;
+    case Cause::kHiveCannotLock:
+      return "o registro "_w + s + " não pôde ser bloqueado para gravação: "_w + c.detail;
+    case Cause::kHiveLocked:
+      return "o registro "_w + s + " está bloqueado por outro programa"_w;
+    case Cause::kHiveReadOnly:
+      return "o registro "_w + s + " é somente leitura"_w;
+    case Cause::kHiveWouldGrow:
+      return "o registro "_w + s + " passaria do limite de " + Size(c.number) +
+             "; o valor não foi gravado"_w;
+    case Cause::kValueMissing:
+      return "o valor "_w + Value(c) + " não existe no registro"_w;
+    case Cause::kValueKeyMissing:
+      return "o valor "_w + Value(c) + " não pode ser gravado: a chave não existe"_w;
+    case Cause::kValueNotText:
+      return "o valor "_w + Value(c) + " do registro não é um texto"_w;
+    case Cause::kValueNotInteger:
+      return "o valor "_w + Value(c) + " do registro não é um número inteiro"_w;
     case Cause::kArchiveNotZip:
       return "o que o servidor enviou não é um arquivo compactado zip válido"_w;
     case Cause::kArchiveCorrupt:

@@ -54,6 +54,26 @@ enum class Cause {
   kReplyTooDeep,    // number is the depth
   kReplyNotJson,
   kReplyNoResult,
+  // The registry hive: subject is the hive's file; a value is named by other (its key) and
+  // subject (its name, empty for the default value).
+  kRegistryKeyEmptyName,  // subject is the key
+  kRegistryKeyInvalid,    // subject is the key
+  kRegistryTextRefused,   // detail is the text
+  kHiveTooLarge,          // number is the limit in bytes
+  kHiveCorrupt,           // number is the line
+  kHiveNotRegular,
+  kHiveUnreadable,        // detail is the system's text
+  kHiveUnwritable,        // other, when given, is the lock file; detail the system's text
+  kHiveFolderUnwritable,  // other is the folder, detail the system's text
+  kHiveLockNotRegular,    // other is the lock file
+  kHiveCannotLock,        // detail is the system's text
+  kHiveLocked,
+  kHiveReadOnly,
+  kHiveWouldGrow,  // number is the limit in bytes
+  kValueMissing,
+  kValueKeyMissing,
+  kValueNotText,
+  kValueNotInteger,
   // Downloaded archives: subject is the entry.
   kArchiveNotZip,
   kArchiveCorrupt,

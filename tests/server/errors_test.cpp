@@ -88,6 +88,32 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
       {Cause::kReplyTooDeep, "a resposta tem mais de 2048 n\xedveis"},
       {Cause::kReplyNotJson, "a resposta n\xe3o \xe9 JSON v\xe1lido"},
       {Cause::kReplyNoResult, "a resposta n\xe3o traz o texto \"result\""},
+      {Cause::kRegistryKeyEmptyName, "a chave do registro 'S' n\xe3o \xe9 v\xe1lida: nome vazio"},
+      {Cause::kRegistryKeyInvalid, "a chave do registro 'S' n\xe3o \xe9 v\xe1lida"},
+      {Cause::kRegistryTextRefused,
+       "o registro n\xe3o guarda um texto com quebra de linha ou NUL: D"},
+      {Cause::kHiveTooLarge, "o registro S est\xe1 corrompido: passa de 2 KiB"},
+      {Cause::kHiveCorrupt, "o registro S est\xe1 corrompido na linha 2048"},
+      {Cause::kHiveNotRegular, "o registro S n\xe3o \xe9 um arquivo comum"},
+      {Cause::kHiveUnreadable, "o registro S n\xe3o pode ser lido: D"},
+      {Cause::kHiveUnwritable, "o registro S n\xe3o pode ser gravado: O: D"},
+      {Cause::kHiveFolderUnwritable, "o registro S n\xe3o pode ser gravado: a pasta O: D"},
+      {Cause::kHiveLockNotRegular,
+       "o registro S n\xe3o pode ser gravado: O n\xe3o \xe9 um arquivo comum"},
+      {Cause::kHiveCannotLock,
+       "o registro S n\xe3o p\xf4"
+       "de ser bloqueado para grava\xe7\xe3o: D"},
+      {Cause::kHiveLocked, "o registro S est\xe1 bloqueado por outro programa"},
+      {Cause::kHiveReadOnly, "o registro S \xe9 somente leitura"},
+      {Cause::kHiveWouldGrow,
+       "o registro S passaria do limite de 2 KiB; o valor n\xe3o foi gravado"},
+      {Cause::kValueMissing, "o valor 'S' em HKEY_LOCAL_MACHINE\\O n\xe3o existe no registro"},
+      {Cause::kValueKeyMissing,
+       "o valor 'S' em HKEY_LOCAL_MACHINE\\O n\xe3o pode ser gravado: a chave n\xe3o existe"},
+      {Cause::kValueNotText,
+       "o valor 'S' em HKEY_LOCAL_MACHINE\\O do registro n\xe3o \xe9 um texto"},
+      {Cause::kValueNotInteger,
+       "o valor 'S' em HKEY_LOCAL_MACHINE\\O do registro n\xe3o \xe9 um n\xfamero inteiro"},
       {Cause::kArchiveNotZip,
        "o que o servidor enviou n\xe3o \xe9 um arquivo compactado zip v\xe1lido"},
       {Cause::kArchiveCorrupt, "o arquivo compactado recebido est\xe1 corrompido"},
@@ -108,6 +134,11 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
   // Without a connection's name, and without the words of a described failure.
   EXPECT_EQ(RenderReason(Cause::kNotConnected, {}), "sem conex\xe3o com o servidor");
   EXPECT_EQ(RenderReason(Cause::kDescribed, {}), "falha interna inesperada");
+  // The default value of a key, and the hive's own limit as the log has always given it.
+  EXPECT_EQ(RenderReason(Cause::kValueMissing, {.other = "K"}),
+            "o valor '(Padr\xe3o)' em HKEY_LOCAL_MACHINE\\K n\xe3o existe no registro");
+  EXPECT_EQ(RenderReason(Cause::kHiveWouldGrow, {.subject = "S", .number = 16 << 20}),
+            "o registro S passaria do limite de 16 MiB; o valor n\xe3o foi gravado");
 }
 
 // Fault: a foreign exception's English what() reached the log after "falha: ".
