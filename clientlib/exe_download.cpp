@@ -60,23 +60,22 @@ void PrepareWorkingFolder(const std::string& dir, const std::string& fail,
   std::filesystem::create_directories(DirectoryOf(bare), not_made);
   if (::mkdir(bare.c_str(), 0700) != 0 && errno != EEXIST) {
     const int error = errno;
-    throw IoError(
-        fail + "cannot create " + dir + ": " + SystemText(error),
-        local + ": a pasta de trabalho "_w + dir + " não pôde ser criada: "_w + SystemText(error));
+    throw IoError(fail + "cannot create " + dir + ": " + SystemText(error),
+                  Cause::kWorkFolderNotMade,
+                  {.subject = dir, .detail = SystemText(error), .file = local});
   }
   struct stat st {};
   if (::stat(bare.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw IoError(fail + dir + " is not a folder",
-                  local + ": a pasta de trabalho "_w + dir + " não é uma pasta"_w);
+    throw IoError(fail + dir + " is not a folder", Cause::kWorkFolderNotFolder,
+                  {.subject = dir, .file = local});
   }
   if (st.st_uid != ::geteuid()) {
-    throw IoError(fail + dir + " belongs to another user",
-                  local + ": a pasta de trabalho "_w + dir + " pertence a outro usuário"_w);
+    throw IoError(fail + dir + " belongs to another user", Cause::kWorkFolderOtherOwner,
+                  {.subject = dir, .file = local});
   }
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw IoError(
-        fail + "other users can write in " + dir,
-        local + ": a pasta de trabalho "_w + dir + " pode ser gravada por outros usuários"_w);
+    throw IoError(fail + "other users can write in " + dir, Cause::kWorkFolderOpenToOthers,
+                  {.subject = dir, .file = local});
   }
 }
 
@@ -94,7 +93,7 @@ class SpaceAccount {
       throw IoError(fail_ + "no space left in " + settings_.working_directory + ": " + what +
                         " needs " + std::to_string(bytes) + " bytes, " + std::to_string(room_) +
                         " are free",
-                    NoSpaceReason());
+                    Cause::kWorkFolderFull, NoSpace());
     }
   }
 
@@ -113,7 +112,7 @@ class SpaceAccount {
         const int error = n < 0 ? errno : EIO;
         throw IoError(
             fail_ + "cannot write in " + settings_.working_directory + ": " + SystemText(error),
-            local_ + ": a gravação na pasta de trabalho falhou: "_w + SystemText(error));
+            Cause::kWorkFolderWrite, {.detail = SystemText(error), .file = local_});
       }
       data += n;
       size -= static_cast<std::size_t>(n);
@@ -123,13 +122,11 @@ class SpaceAccount {
   std::int64_t written() const { return written_; }
 
  private:
-  std::string NoSpaceReason() const {
-    return local_ + ": sem espaço na pasta de trabalho "_w + settings_.working_directory;
-  }
+  ErrorContext NoSpace() const { return {.subject = settings_.working_directory, .file = local_}; }
   [[noreturn]] void ThrowNoSpace() const {
     throw IoError(fail_ + "no space left in " + settings_.working_directory + " after " +
                       std::to_string(written_) + " bytes",
-                  NoSpaceReason());
+                  Cause::kWorkFolderFull, NoSpace());
   }
 
   const ExeDownloadSettings& settings_;
@@ -155,8 +152,8 @@ class UnnamedFile {
     if (fd_ < 0) {
       const int error = errno;
       throw IoError(fail + "cannot create a file in " + dir + ": " + SystemText(error),
-                    local + ": não foi possível criar um arquivo na pasta de trabalho "_w + dir +
-                        ": " + SystemText(error));
+                    Cause::kWorkFolderCreateFile,
+                    {.subject = dir, .detail = SystemText(error), .file = local});
     }
   }
   ~UnnamedFile() { ::close(fd_); }
@@ -184,19 +181,22 @@ struct ProgressScope {
                                const std::string& local, const std::string& what,
                                const HttpResult& result, const HttpLimits& limits) {
   HttpCause cause = DescribeFailure(result, limits);
+  ErrorContext context{.detail = cause.reason, .file = local};
+  Cause kind = Cause::kExchangeFailed;
   if (result.failure == HttpFailure::kTooLarge) {
     const std::string limit = SizeText(limits.max_body);
     cause.message = result.length > limits.max_body
                         ? "the archive has " + std::to_string(result.length) +
                               " bytes, more than the limit of " + limit
                         : "the archive is larger than the limit of " + limit;
-    cause.reason = "o arquivo compactado passou do limite de "_w + limit;
+    kind = Cause::kArchiveTooLarge;
+    context.number = limits.max_body;
   }
   if (cause.stall && s.stall != nullptr) {
     s.stall->Note("the download of " + what + ": " + cause.message,
                   "o download de "_w + local + ": " + cause.reason);
   }
-  throw Error(fail + cause.message, local + ": " + cause.reason);
+  throw Error(fail + cause.message, kind, std::move(context));
 }
 
 HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
@@ -224,14 +224,14 @@ std::string FetchSignature(HttpTransport& transport, const ExeDownloadSettings& 
       url, limits,
       {nullptr, [&](const char* data, std::size_t size) { signature.append(data, size); }});
   if (result.failure == HttpFailure::kTooLarge) {
-    throw Error(fail + "the signature is larger than 4 KiB",
-                local + ": a assinatura no servidor tem mais de 4 KiB"_w);
+    throw Error(fail + "the signature is larger than 4 KiB", Cause::kSignatureTooLarge,
+                {.number = static_cast<std::int64_t>(kSignatureLimit), .file = local});
   }
   if (!result.ok()) FailExchange(s, fail, local, name + ".sig", result, limits);
   if (result.status != 200) {
     throw SignatureError("Cannot install " + name + ": no signature at " + Printable(url),
-                         local + ": o servidor não tem a assinatura "_w + Printable(name) +
-                             ".sig (HTTP " + std::to_string(result.status) + ")");
+                         Cause::kSignatureMissing,
+                         {.subject = Printable(name), .number = result.status, .file = local});
   }
   return signature;
 }
@@ -265,8 +265,8 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
   if (result.status != 200) {
     throw Error(fail + "the server answered HTTP " + std::to_string(result.status),
-                local + ": o servidor respondeu HTTP " + std::to_string(result.status) + " para " +
-                    Printable(name));
+                Cause::kServerStatus,
+                {.subject = Printable(name), .number = result.status, .file = local});
   }
   if (shown.begun && shown.reported != space.written()) progress->Advance(space.written());
 
@@ -275,7 +275,9 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     try {
       VerifyArchiveSignatureFd(archive.fd(), name, signature, s.public_key);
     } catch (const SignatureError& refused) {
-      throw SignatureError(refused.what(), local + ": " + refused.reason());
+      ErrorContext context = refused.context();
+      context.file = local;
+      throw SignatureError(refused.what(), refused.cause(), std::move(context));
     }
   }
   const std::string unpack_fail = "Cannot unpack " + local + " from " + name + ": ";
@@ -288,7 +290,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   try {
     unpacked.Commit(s.working_directory + local, 0755);
   } catch (const IoError& error) {
-    throw IoError(unpack_fail + error.what(), local + ": a gravação na pasta de trabalho falhou"_w);
+    throw IoError(unpack_fail + error.what(), Cause::kWorkFolderWrite, {.file = local});
   }
 }
 
@@ -319,8 +321,7 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
     if (settings.stall != nullptr && settings.stall->Stalled()) {
       throw Error("Cannot download " + what + ": the server stopped answering earlier (" +
                       settings.stall->Cause() + ")",
-                  local + ": o servidor parou de responder antes nesta partida ("_w +
-                      settings.stall->Reason() + ")");
+                  Cause::kServerStalled, {.detail = settings.stall->Reason(), .file = local});
     }
   };
   // Only archives are fetched; the update never lists anything else.

@@ -100,7 +100,8 @@ std::string Render(Cause cause, const ErrorContext& c) {
     case Cause::kExchangeFailed:
       return c.detail;
     case Cause::kServerStatus:
-      return "o servidor respondeu HTTP " + std::to_string(c.number);
+      return "o servidor respondeu HTTP " + std::to_string(c.number) +
+             (s.empty() ? "" : " para " + s);
     case Cause::kServerError:
       return "o servidor respondeu com erro: " + c.detail;
     case Cause::kReplyTooDeep:
@@ -148,12 +149,45 @@ std::string Render(Cause cause, const ErrorContext& c) {
       return "o valor "_w + Value(c) + " do registro não é um texto"_w;
     case Cause::kValueNotInteger:
       return "o valor "_w + Value(c) + " do registro não é um número inteiro"_w;
+    case Cause::kWorkFolderNotMade:
+      return "a pasta de trabalho "_w + s + " não pôde ser criada"_w + After(c.detail);
+    case Cause::kWorkFolderNotFolder:
+      return "a pasta de trabalho "_w + s + " não é uma pasta"_w;
+    case Cause::kWorkFolderOtherOwner:
+      return "a pasta de trabalho "_w + s + " pertence a outro usuário"_w;
+    case Cause::kWorkFolderOpenToOthers:
+      return "a pasta de trabalho "_w + s + " pode ser gravada por outros usuários"_w;
+    case Cause::kWorkFolderFull:
+      return "sem espaço na pasta de trabalho "_w + s;
+    case Cause::kWorkFolderWrite:
+      return "a gravação na pasta de trabalho falhou"_w + After(c.detail);
+    case Cause::kWorkFolderCreateFile:
+      return "não foi possível criar um arquivo na pasta de trabalho "_w + s + After(c.detail);
+    case Cause::kPublicKeyInvalid:
+      return "a chave pública de clientlib.ini não é válida"_w;
+    case Cause::kPublicKeyNotEd25519:
+      return "a chave pública de clientlib.ini não é uma chave Ed25519"_w;
+    case Cause::kSignatureEmpty:
+      return "a assinatura está vazia"_w;
+    case Cause::kSignatureMalformed:
+      return "a assinatura não é válida (não são 64 bytes em base64)"_w;
+    case Cause::kSignatureCheckSetup:
+      return "a verificação da assinatura não pôde ser preparada"_w;
+    case Cause::kSignatureMismatch:
+      return "a assinatura não confere com o arquivo"_w;
+    case Cause::kSignatureTooLarge:
+      return "a assinatura no servidor tem mais de "_w + Size(c.number);
+    case Cause::kSignatureMissing:
+      return "o servidor não tem a assinatura "_w + s + ".sig (HTTP " + std::to_string(c.number) +
+             ")";
     case Cause::kArchiveNotZip:
       return "o que o servidor enviou não é um arquivo compactado zip válido"_w;
     case Cause::kArchiveCorrupt:
       return "o arquivo compactado recebido está corrompido"_w;
     case Cause::kArchiveCrc:
       return "o arquivo compactado recebido está corrompido (CRC)"_w;
+    case Cause::kArchiveTooLarge:
+      return "o arquivo compactado passou do limite de "_w + Size(c.number);
     case Cause::kArchiveNoEntry:
       return "o arquivo compactado não contém "_w + s;
     case Cause::kProgramTooLarge:

@@ -49,7 +49,7 @@ enum class Cause {
   kNotConnected,    // subject names the connection, if known
   kServerStalled,   // detail is the earlier stall's reason
   kExchangeFailed,  // detail is the transport's words for the failure
-  kServerStatus,    // number is the HTTP status
+  kServerStatus,    // number is the HTTP status; subject, when given, what was asked for
   kServerError,     // detail is the server's text
   kReplyTooDeep,    // number is the depth
   kReplyNotJson,
@@ -74,10 +74,28 @@ enum class Cause {
   kValueKeyMissing,
   kValueNotText,
   kValueNotInteger,
+  // The working folder of downloads: subject is the folder.
+  kWorkFolderNotMade,  // detail is the system's text
+  kWorkFolderNotFolder,
+  kWorkFolderOtherOwner,
+  kWorkFolderOpenToOthers,
+  kWorkFolderFull,
+  kWorkFolderWrite,       // detail is the system's text, when there is one
+  kWorkFolderCreateFile,  // detail is the system's text
+  // Signatures of downloaded archives.
+  kPublicKeyInvalid,
+  kPublicKeyNotEd25519,
+  kSignatureEmpty,
+  kSignatureMalformed,
+  kSignatureCheckSetup,
+  kSignatureMismatch,
+  kSignatureTooLarge,  // number is the limit in bytes
+  kSignatureMissing,   // subject is the archive's name, number the HTTP status
   // Downloaded archives: subject is the entry.
   kArchiveNotZip,
   kArchiveCorrupt,
   kArchiveCrc,
+  kArchiveTooLarge,  // number is the limit in bytes
   kArchiveNoEntry,
   kProgramTooLarge,  // number is the limit in bytes
 };

@@ -83,7 +83,7 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
       {Cause::kNotConnected, "a conex\xe3o com S n\xe3o est\xe1 aberta"},
       {Cause::kServerStalled, "o servidor parou de responder antes nesta partida (D)"},
       {Cause::kExchangeFailed, "D"},
-      {Cause::kServerStatus, "o servidor respondeu HTTP 2048"},
+      {Cause::kServerStatus, "o servidor respondeu HTTP 2048 para S"},
       {Cause::kServerError, "o servidor respondeu com erro: D"},
       {Cause::kReplyTooDeep, "a resposta tem mais de 2048 n\xedveis"},
       {Cause::kReplyNotJson, "a resposta n\xe3o \xe9 JSON v\xe1lido"},
@@ -114,6 +114,33 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
        "o valor 'S' em HKEY_LOCAL_MACHINE\\O do registro n\xe3o \xe9 um texto"},
       {Cause::kValueNotInteger,
        "o valor 'S' em HKEY_LOCAL_MACHINE\\O do registro n\xe3o \xe9 um n\xfamero inteiro"},
+      {Cause::kWorkFolderNotMade,
+       "a pasta de trabalho S n\xe3o p\xf4"
+       "de ser criada: D"},
+      {Cause::kWorkFolderNotFolder, "a pasta de trabalho S n\xe3o \xe9 uma pasta"},
+      {Cause::kWorkFolderOtherOwner, "a pasta de trabalho S pertence a outro usu\xe1rio"},
+      {Cause::kWorkFolderOpenToOthers,
+       "a pasta de trabalho S pode ser gravada por outros usu\xe1rios"},
+      {Cause::kWorkFolderFull, "sem espa\xe7o na pasta de trabalho S"},
+      {Cause::kWorkFolderWrite, "a grava\xe7\xe3o na pasta de trabalho falhou: D"},
+      {Cause::kWorkFolderCreateFile,
+       "n\xe3o foi poss\xedvel criar um arquivo na pasta de trabalho S: D"},
+      {Cause::kPublicKeyInvalid,
+       "a chave p\xfa"
+       "blica de clientlib.ini n\xe3o \xe9 v\xe1lida"},
+      {Cause::kPublicKeyNotEd25519,
+       "a chave p\xfa"
+       "blica de clientlib.ini n\xe3o \xe9 uma chave Ed25519"},
+      {Cause::kSignatureEmpty, "a assinatura est\xe1 vazia"},
+      {Cause::kSignatureMalformed,
+       "a assinatura n\xe3o \xe9 v\xe1lida (n\xe3o s\xe3o 64 bytes em base64)"},
+      {Cause::kSignatureCheckSetup,
+       "a verifica\xe7\xe3o da assinatura n\xe3o p\xf4"
+       "de ser preparada"},
+      {Cause::kSignatureMismatch, "a assinatura n\xe3o confere com o arquivo"},
+      {Cause::kSignatureTooLarge, "a assinatura no servidor tem mais de 2 KiB"},
+      {Cause::kSignatureMissing, "o servidor n\xe3o tem a assinatura S.sig (HTTP 2048)"},
+      {Cause::kArchiveTooLarge, "o arquivo compactado passou do limite de 2 KiB"},
       {Cause::kArchiveNotZip,
        "o que o servidor enviou n\xe3o \xe9 um arquivo compactado zip v\xe1lido"},
       {Cause::kArchiveCorrupt, "o arquivo compactado recebido est\xe1 corrompido"},
@@ -133,6 +160,7 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
   }
   // Without a connection's name, and without the words of a described failure.
   EXPECT_EQ(RenderReason(Cause::kNotConnected, {}), "sem conex\xe3o com o servidor");
+  EXPECT_EQ(RenderReason(Cause::kServerStatus, {.number = 503}), "o servidor respondeu HTTP 503");
   EXPECT_EQ(RenderReason(Cause::kDescribed, {}), "falha interna inesperada");
   // The default value of a key, and the hive's own limit as the log has always given it.
   EXPECT_EQ(RenderReason(Cause::kValueMissing, {.other = "K"}),
