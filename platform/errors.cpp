@@ -180,6 +180,8 @@ std::string Render(Cause cause, const ErrorContext& c) {
     case Cause::kSignatureMissing:
       return "o servidor não tem a assinatura "_w + s + ".sig (HTTP " + std::to_string(c.number) +
              ")";
+    case Cause::kStampInvalid:
+      return "a data '"_w + c.detail + "' enviada pelo servidor não é válida"_w;
     case Cause::kArchiveNotZip:
       return "o que o servidor enviou não é um arquivo compactado zip válido"_w;
     case Cause::kArchiveCorrupt:

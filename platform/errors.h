@@ -54,6 +54,7 @@ enum class Cause {
   kReplyTooDeep,    // number is the depth
   kReplyNotJson,
   kReplyNoResult,
+  kStampInvalid,  // detail is the stamp as the server gave it
   // The registry hive: subject is the hive's file; a value is named by other (its key) and
   // subject (its name, empty for the default value).
   kRegistryKeyEmptyName,  // subject is the key

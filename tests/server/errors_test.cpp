@@ -16,6 +16,7 @@
 #include "platform/file_bytes.h"
 #include "platform/file_system_linux.h"
 #include "platform/system_text.h"
+#include "protocol/version_reply.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -141,6 +142,7 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
       {Cause::kSignatureTooLarge, "a assinatura no servidor tem mais de 2 KiB"},
       {Cause::kSignatureMissing, "o servidor n\xe3o tem a assinatura S.sig (HTTP 2048)"},
       {Cause::kArchiveTooLarge, "o arquivo compactado passou do limite de 2 KiB"},
+      {Cause::kStampInvalid, "a data 'D' enviada pelo servidor n\xe3o \xe9 v\xe1lida"},
       {Cause::kArchiveNotZip,
        "o que o servidor enviou n\xe3o \xe9 um arquivo compactado zip v\xe1lido"},
       {Cause::kArchiveCorrupt, "o arquivo compactado recebido est\xe1 corrompido"},
@@ -227,6 +229,8 @@ TEST(ErrorReasons, SitesThatOnceLoggedEnglishGiveTheirCause) {
          database.Query("SELECT NADA FROM CAIXA", {});
        },
        "o banco de dados recusou o comando: "},
+      {"server's time stamp", [&] { protocol::DecodeStamp("2024\x1b"); },
+       "a data '2024?' enviada pelo servidor n\xe3o \xe9 v\xe1lida"},
       {"http request batch",
        [&] { Jov_requisicaohttp::GetDosOutput(dir.path(), "\"" + batch + "\"", "C:"); },
        "n\xe3o foi poss\xedvel ler " + batch + ": " + SystemErrorText(ENOENT)},
