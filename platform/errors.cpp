@@ -30,8 +30,6 @@ std::string Render(Cause cause, const ErrorContext& c) {
   switch (cause) {
     case Cause::kUnspecified:
       return "falha interna inesperada";
-    case Cause::kDescribed:
-      return c.detail.empty() ? "falha interna inesperada" : c.detail;
     case Cause::kCannotOpen:
       return "não foi possível abrir "_w + s + After(c.detail);
     case Cause::kCannotOpenFile:

@@ -12,7 +12,6 @@ namespace jov {
 // rendering (RenderReason); what it names comes from the error's context.
 enum class Cause {
   kUnspecified,  // raised with a developer's message only; the log says "falha interna"
-  kDescribed,    // put into words by the part that knows it (context.detail holds them)
   // Files and folders: subject is the file, detail the system's text.
   kCannotOpen,
   kCannotOpenFile,  // the same, said as a data file's reader says it
@@ -126,11 +125,6 @@ class Error : public std::runtime_error {
       : std::runtime_error(message), cause_(Cause::kUnspecified) {}
   Error(const std::string& message, Cause cause, ErrorContext context = {})
       : std::runtime_error(message), cause_(cause), context_(std::move(context)) {}
-  // A failure whose reason was put into words elsewhere (Cause::kDescribed).
-  Error(const std::string& message, std::string reason)
-      : std::runtime_error(message), cause_(Cause::kDescribed) {
-    context_.detail = std::move(reason);
-  }
 
   Cause cause() const noexcept { return cause_; }
   const ErrorContext& context() const noexcept { return context_; }

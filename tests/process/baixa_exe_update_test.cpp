@@ -414,8 +414,9 @@ TEST(UpdateExecutables, AFailedDownloadInstallsNothingAndNamesTheFirstFile) {
        {kDetail + "falha interna inesperada"}},
       {"refused signature",
        std::make_exception_ptr(jov::SignatureError("JovTab.exe.zip: signature does not match",
-                                                   "JovTab.exe: a assinatura n\xe3o confere")),
-       {kDetail + "JovTab.exe: a assinatura n\xe3o confere"}},
+                                                   jov::Cause::kSignatureMismatch,
+                                                   {.file = "JovTab.exe"})),
+       {kDetail + "JovTab.exe: a assinatura n\xe3o confere com o arquivo"}},
   };
   for (const Case& c : cases) {
     UpdateWorld w;

@@ -40,7 +40,6 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
     std::string reason;
   } rows[] = {
       {Cause::kUnspecified, "falha interna inesperada"},
-      {Cause::kDescribed, "D"},
       {Cause::kCannotOpen, "n\xe3o foi poss\xedvel abrir S: D"},
       {Cause::kCannotOpenFile,
        "S: o arquivo n\xe3o p\xf4"
@@ -160,10 +159,9 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
     EXPECT_EQ(error.reason(), "JovTab.exe: " + row.reason);
     EXPECT_EQ(ReasonOf(error), error.reason());
   }
-  // Without a connection's name, and without the words of a described failure.
+  // Without a connection's name, or what was asked for.
   EXPECT_EQ(RenderReason(Cause::kNotConnected, {}), "sem conex\xe3o com o servidor");
   EXPECT_EQ(RenderReason(Cause::kServerStatus, {.number = 503}), "o servidor respondeu HTTP 503");
-  EXPECT_EQ(RenderReason(Cause::kDescribed, {}), "falha interna inesperada");
   // The default value of a key, and the hive's own limit as the log has always given it.
   EXPECT_EQ(RenderReason(Cause::kValueMissing, {.other = "K"}),
             "o valor '(Padr\xe3o)' em HKEY_LOCAL_MACHINE\\K n\xe3o existe no registro");
