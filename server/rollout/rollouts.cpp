@@ -224,10 +224,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string HowItEnded(const jov::protocol::HealthEvent& event) {
-  return event.signal ? "ended by signal " + std::to_string(*event.signal) + " after " +
-                            std::to_string(static_cast<long>(event.seconds)) + " s"
-                      : "exited with " + std::to_string(event.exit.value_or(0)) + " after " +
-                            std::to_string(static_cast<long>(event.seconds)) + " s";
+  // In Portuguese, as the fleet page shows it to the chain's staff.
+  const std::string after = " após " + std::to_string(static_cast<long>(event.seconds)) + " s";
+  return event.signal ? "terminou pelo sinal " + std::to_string(*event.signal) + after
+                      : "saiu com o código " + std::to_string(event.exit.value_or(0)) + after;
 }
 
 // What one register told of a program: "installed", "failed" (its update failed) or

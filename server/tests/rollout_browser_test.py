@@ -164,7 +164,7 @@ def main():
 
             driver.get(page)
             check(state(driver) == "interrompida", "the crash halted the rollout")
-            check("0001/001: JovTab.exe ended by signal 11" in driver.page_source,
+            check("0001/001: JovTab.exe terminou pelo sinal 11" in driver.page_source,
                   "the crash is the reason shown")
             if len(sys.argv) > 3:
                 check(driver.save_screenshot(sys.argv[3]), "the page is pictured")

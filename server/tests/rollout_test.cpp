@@ -179,7 +179,7 @@ TEST_F(RolloutTest, HaltsOnceVerifiedFailuresPassHaltAt) {
   EXPECT_EQ(r.installed, 2);
   EXPECT_EQ(r.failed, 2);
   ASSERT_EQ(r.reasons.size(), 2u);
-  EXPECT_EQ(r.reasons[0], "0001/002: JovTab.exe ended by signal 11 after 3 s") << "newest first";
+  EXPECT_EQ(r.reasons[0], "0001/002: JovTab.exe terminou pelo sinal 11 após 3 s") << "newest first";
   EXPECT_EQ(r.reasons[1], "0001/004: o arquivo veio incompleto");
   EXPECT_NE(Log().find("rollout JovTab.exe 7: halted: 2 of 4 failed"), std::string::npos) << Log();
   EXPECT_EQ(rollouts->OfferTo("JovTab.exe", "0001", "001"), Offer::kReleased)

@@ -209,7 +209,7 @@ TEST_F(RealWindowTest, ACrashingCandidateHaltsItsRolloutAndUndoBringsThePrevious
   EXPECT_TRUE(WaitUntil([&] { return rollout().value("state", "") == "halted"; }, 30s))
       << rollout().dump();
   EXPECT_EQ(rollout().value("wave", -1), 1) << "the second wave was reached";
-  EXPECT_NE(rollout().dump().find("0002/001: JovTab.exe ended by signal 11"), std::string::npos)
+  EXPECT_NE(rollout().dump().find("0002/001: JovTab.exe terminou pelo sinal 11"), std::string::npos)
       << rollout().dump();
 
   // The second wave's register gets the released build, not the halted candidate.
