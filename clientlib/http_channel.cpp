@@ -106,6 +106,51 @@ struct HttpAppServerChannel::Impl {
     }
   }
 
+  // The beginning of a failed call's message.
+  std::string CallFailure(const std::string& method) const {
+    return "Call " + method + " on " + where + " failed: ";
+  }
+
+  HttpLimits CallLimits() const {
+    HttpLimits limits;
+    limits.connect = std::min(timeouts.connect, timeouts.answer);
+    limits.total = timeouts.answer;
+    limits.max_body = static_cast<std::int64_t>(timeouts.max_answer_bytes);
+    return limits;
+  }
+
+  // The arguments as the request's JSON array.
+  static std::string Body(const std::vector<std::string>& args) {
+    nlohmann::json body = nlohmann::json::array();
+    for (const std::string& arg : args) body.push_back(cp1252::ToUtf8(arg));
+    return body.dump();
+  }
+
+  // The result text of a call's answer; raises its failure.
+  std::string Result(const std::string& method, const std::string& what, const HttpResult& answer,
+                     const HttpLimits& limits, const std::string& text) const {
+    if (!answer.ok()) Fail(what, answer, limits, method);
+    if (answer.status != 200) {
+      throw Error(what + "the server answered HTTP " + std::to_string(answer.status),
+                  method + ": o servidor respondeu HTTP " + std::to_string(answer.status));
+    }
+    ResultReader reader;
+    const bool parsed = nlohmann::json::sax_parse(text, &reader);
+    if (reader.too_deep) {
+      throw Error(what + "the answer is nested more than 64 levels deep",
+                  method + ": a resposta tem mais de 64 níveis"_w);
+    }
+    if (!parsed) {
+      throw Error(what + "the answer is not valid JSON",
+                  method + ": a resposta não é JSON válido"_w);
+    }
+    if (!reader.top_is_object || !reader.result()) {
+      throw Error(what + "the answer has no text \"result\"",
+                  method + ": a resposta não traz o texto \"result\""_w);
+    }
+    return cp1252::FromUtf8(*reader.result());
+  }
+
   // Raises the failure of an exchange; a time bound that ran out marks the server stalled.
   [[noreturn]] void Fail(const std::string& failure, const HttpResult& result,
                          const HttpLimits& limits, const std::string& what) const {
@@ -163,37 +208,42 @@ std::string HttpAppServerChannel::Call(const std::string& method,
   if (!impl_->transport) {
     throw Error("Cannot call " + method + ": not connected", "sem conexão com o servidor"_w);
   }
-  const std::string what = "Call " + method + " on " + impl_->where + " failed: ";
+  const std::string what = impl_->CallFailure(method);
   impl_->RefuseAfterStall(what);
-  nlohmann::json body = nlohmann::json::array();
-  for (const std::string& arg : args) body.push_back(cp1252::ToUtf8(arg));
-  HttpLimits limits;
-  limits.connect = std::min(impl_->timeouts.connect, impl_->timeouts.answer);
-  limits.total = impl_->timeouts.answer;
-  limits.max_body = static_cast<std::int64_t>(impl_->timeouts.max_answer_bytes);
+  const HttpLimits limits = impl_->CallLimits();
   std::string text;
   const HttpResult answer = impl_->transport->Post(
-      impl_->base + EncodePathSegment(method), body.dump(), "application/json", limits,
+      impl_->base + EncodePathSegment(method), impl_->Body(args), "application/json", limits,
       {nullptr, [&](const char* data, std::size_t size) { text.append(data, size); }});
-  if (!answer.ok()) impl_->Fail(what, answer, limits, method);
-  if (answer.status != 200) {
-    throw Error(what + "the server answered HTTP " + std::to_string(answer.status),
-                method + ": o servidor respondeu HTTP " + std::to_string(answer.status));
+  return impl_->Result(method, what, answer, limits, text);
+}
+
+std::vector<CallOutcome> HttpAppServerChannel::CallAll(
+    const std::string& method, const std::vector<std::vector<std::string>>& arguments) {
+  if (!impl_->transport || impl_->timeouts.together <= 1 || arguments.size() <= 1 ||
+      impl_->stall.Stalled()) {
+    return AppServerChannel::CallAll(method, arguments);
   }
-  ResultReader reader;
-  const bool parsed = nlohmann::json::sax_parse(text, &reader);
-  if (reader.too_deep) {
-    throw Error(what + "the answer is nested more than 64 levels deep",
-                method + ": a resposta tem mais de 64 níveis"_w);
+  const std::string what = impl_->CallFailure(method);
+  const HttpLimits limits = impl_->CallLimits();
+  std::vector<HttpTransport::Together> posts;
+  for (const std::vector<std::string>& args : arguments) {
+    posts.push_back(
+        {impl_->base + EncodePathSegment(method), impl_->Body(args), "application/json"});
   }
-  if (!parsed) {
-    throw Error(what + "the answer is not valid JSON", method + ": a resposta não é JSON válido"_w);
+  const std::vector<HttpTransport::Answer> answers =
+      impl_->transport->PostTogether(posts, limits, impl_->timeouts.together);
+  // Read in order, as one after another would have: a stall noted by one refuses the rest.
+  std::vector<CallOutcome> outcomes(arguments.size());
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    try {
+      impl_->RefuseAfterStall(what);
+      outcomes[i].result = impl_->Result(method, what, answers[i].result, limits, answers[i].body);
+    } catch (...) {
+      outcomes[i].error = std::current_exception();
+    }
   }
-  if (!reader.top_is_object || !reader.result()) {
-    throw Error(what + "the answer has no text \"result\"",
-                method + ": a resposta não traz o texto \"result\""_w);
-  }
-  return cp1252::FromUtf8(*reader.result());
+  return outcomes;
 }
 
 }  // namespace jov

@@ -19,6 +19,9 @@ struct ChannelTimeouts {
   std::chrono::milliseconds connect{5000};
   std::chrono::milliseconds answer{30000};
   std::size_t max_answer_bytes = std::size_t{64} << 20;
+  // How many calls of CallAll are in flight together, each on a connection of its own;
+  // 1: one after another.
+  int together = 4;
 };
 
 // Open checks GET /<server name>/ for 200; Call posts a JSON array of the arguments to
@@ -48,6 +51,13 @@ class HttpAppServerChannel : public AppServerChannel {
   void Open(const std::string& host, int port, const std::string& server_name) override;
   void Close() override;
   std::string Call(const std::string& method, const std::vector<std::string>& args) override;
+  // The calls in flight together over at most timeouts.together connections, the connect
+  // check's first; blocks on the calling thread (running the options' turn) until all have
+  // ended. The outcomes, and the stall state, are those of the calls made one after another:
+  // once one in the order ran out of time, those after it fail as refused after the stall,
+  // whatever their answers were.
+  std::vector<CallOutcome> CallAll(const std::string& method,
+                                   const std::vector<std::vector<std::string>>& arguments) override;
 
  private:
   struct Impl;

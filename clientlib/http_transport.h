@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace jov {
 
@@ -89,6 +90,9 @@ class HttpTransport {
     // per start) and the register's codes; the identity, when given, must outlive the transport.
     std::string host_name;
     const RegisterIdentity* identity = nullptr;
+    // Run on the calling thread between short waits of PostTogether (at most 20 ms apart), for
+    // example to let the screen paint; may be empty. Must not use the transport.
+    std::function<void()> turn;
   };
   HttpTransport();
   explicit HttpTransport(Options options);
@@ -102,7 +106,23 @@ class HttpTransport {
   HttpResult Get(const std::string& url, const HttpLimits& limits, const HttpSink& sink);
   HttpResult Post(const std::string& url, const std::string& body, const std::string& type,
                   const HttpLimits& limits, const HttpSink& sink);
-  // Drops the kept connection.
+  // One request of PostTogether and what came of it: the body of a 200 answer.
+  struct Together {
+    std::string url;
+    std::string body;
+    std::string type;
+  };
+  struct Answer {
+    HttpResult result;
+    std::string body;
+  };
+  // Sends the posts together on the calling thread over at most connections connections
+  // (those kept from earlier exchanges used first, and kept after), each bounded by limits as
+  // Post bounds it (the time counted from this call); blocks until every one has ended and
+  // returns the answers in the order of posts. Runs options.turn between waits.
+  std::vector<Answer> PostTogether(const std::vector<Together>& posts, const HttpLimits& limits,
+                                   int connections);
+  // Drops the kept connections.
   void Reset();
 
  private:

@@ -34,4 +34,15 @@ std::string TNetConnection::AppServer(const std::string& method, const std::stri
   return channel_.Call(method, {argument});
 }
 
+std::vector<CallOutcome> TNetConnection::AppServerAll(const std::string& method,
+                                                      const std::vector<std::string>& arguments) {
+  if (!connected_) {
+    throw Error("Connection to " + ServerName + " is not open",
+                "a conexão com " + ServerName + " não está aberta"_w);
+  }
+  std::vector<std::vector<std::string>> lists;
+  for (const std::string& argument : arguments) lists.push_back({argument});
+  return channel_.CallAll(method, lists);
+}
+
 }  // namespace jov

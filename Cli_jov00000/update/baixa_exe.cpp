@@ -272,11 +272,22 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
   // Those of the last reply that was read; the download uses them.
   std::string source;
   std::string flag;
-  for (const std::string& name : names) {
+  // The queries go out together; their answers are read, and logged, in the order asked.
+  std::vector<std::string> arguments;
+  for (const std::string& name : names) arguments.push_back("&" + name);
+  std::vector<jov::CallOutcome> replies(names.size());
+  try {
+    replies = s.connection.AppServerAll("GetFileVersion", arguments);
+  } catch (...) {
+    for (jov::CallOutcome& outcome : replies) outcome.error = std::current_exception();
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     std::string reply;
     try {
       s.log("GetFileVersion(BPL&" + name + ")");
-      reply = s.connection.AppServer("GetFileVersion", "&" + name);
+      if (replies[i].error) std::rethrow_exception(replies[i].error);
+      reply = replies[i].result;
     } catch (const std::exception& error) {
       // The query is made once; its reason follows the Part's line.
       s.log("Finalizada - 3 tentativas de busca na Lum ");

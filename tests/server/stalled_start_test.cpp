@@ -57,7 +57,10 @@ class StalledServerStartTest : public LauncherTest {
 };
 
 TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTalking) {
-  const HttpAppServerChannel::Timeouts limits{700ms, 500ms};
+  // One query after another, so that what reached the server stops at the stall (the queries
+  // in flight together are in together_start_test.cpp); the scripted server serves one
+  // connection at a time.
+  const HttpAppServerChannel::Timeouts limits{700ms, 500ms, std::size_t{64} << 20, 1};
   // The connect checks, the settings call, the first, a middle and the last version query.
   for (const int stall_at : {0, 1, 2, 3, 7, kRequestsOfAStart - 1}) {
     SCOPED_TRACE("the server goes silent at request " + std::to_string(stall_at));
