@@ -94,7 +94,10 @@ struct HttpAppServerChannel::Impl {
   HttpTransport::Options options;
   ServerStall& stall;
   Timeouts timeouts;
+  // Kept from one Open to the next, with its connections, so that the next connect check
+  // goes over a connection already made; open says whether calls may be made.
   std::unique_ptr<HttpTransport> transport;
+  bool open = false;
   std::string base;   // "http://host:port/<server name>/"
   std::string where;  // "lum.x at host:port", for messages
 
@@ -184,7 +187,8 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
     throw Error(failure + "no server address", "o endereço do servidor não é válido"_w);
   }
   impl_->RefuseAfterStall(failure);
-  auto transport = std::make_unique<HttpTransport>(impl_->options);
+  if (!impl_->transport) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
+  HttpTransport* transport = impl_->transport.get();
   impl_->where = where;
   impl_->base = "http://" + authority + ":" + std::to_string(port) + "/" +
                 EncodePathSegment(server_name) + "/";
@@ -198,14 +202,14 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
     throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
                 "o servidor respondeu HTTP " + std::to_string(answer.status));
   }
-  impl_->transport = std::move(transport);
+  impl_->open = true;
 }
 
-void HttpAppServerChannel::Close() { impl_->transport.reset(); }
+void HttpAppServerChannel::Close() { impl_->open = false; }
 
 std::string HttpAppServerChannel::Call(const std::string& method,
                                        const std::vector<std::string>& args) {
-  if (!impl_->transport) {
+  if (!impl_->open) {
     throw Error("Cannot call " + method + ": not connected", "sem conexão com o servidor"_w);
   }
   const std::string what = impl_->CallFailure(method);
@@ -220,7 +224,7 @@ std::string HttpAppServerChannel::Call(const std::string& method,
 
 std::vector<CallOutcome> HttpAppServerChannel::CallAll(
     const std::string& method, const std::vector<std::vector<std::string>>& arguments) {
-  if (!impl_->transport || impl_->timeouts.together <= 1 || arguments.size() <= 1 ||
+  if (!impl_->open || impl_->timeouts.together <= 1 || arguments.size() <= 1 ||
       impl_->stall.Stalled()) {
     return AppServerChannel::CallAll(method, arguments);
   }

@@ -26,8 +26,8 @@ struct ChannelTimeouts {
 
 // Open checks GET /<server name>/ for 200; Call posts a JSON array of the arguments to
 // /<server name>/<method> and takes "result" from the JSON object answered with 200. Texts
-// travel as JSON strings of their Windows-1252 characters. One keep-alive connection serves
-// every call until Close.
+// travel as JSON strings of their Windows-1252 characters. Kept-alive connections serve every
+// call, and are kept through Close for the next Open, until the channel ends.
 //
 // Every exchange is bounded however the server behaves: Open blocks for at most the connect
 // limit (name lookup, connection and answer together), Call for at most the answer limit (from
