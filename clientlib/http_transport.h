@@ -118,8 +118,10 @@ class HttpTransport {
   };
   // Sends the posts together on the calling thread over at most connections connections
   // (those kept from earlier exchanges used first, and kept after), each bounded by limits as
-  // Post bounds it (the time counted from this call); blocks until every one has ended and
-  // returns the answers in the order of posts. Runs options.turn between waits.
+  // Post bounds it: a post waits, unsent, for a free connection, and its time counts from its
+  // own start. Blocks until every one has ended (within the sum of the bounds of the posts one
+  // connection carries) and returns the answers in the order of posts; a failure is in its
+  // answer, never thrown. Runs options.turn between waits.
   std::vector<Answer> PostTogether(const std::vector<Together>& posts, const HttpLimits& limits,
                                    int connections);
   // Drops the kept connections.
