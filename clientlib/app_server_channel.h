@@ -38,6 +38,21 @@ class AppServerChannel {
     }
     return outcomes;
   }
+  // Open, then CallAll: throws what Open throws (and then makes no call); each call's failure
+  // is in its outcome. A channel may make the calls while the connection is being checked,
+  // using what they bring only once the check has passed.
+  virtual std::vector<CallOutcome> OpenAndCallAll(
+      const std::string& host, int port, const std::string& server_name, const std::string& method,
+      const std::vector<std::vector<std::string>>& arguments) {
+    Open(host, port, server_name);
+    try {
+      return CallAll(method, arguments);
+    } catch (...) {
+      std::vector<CallOutcome> outcomes(arguments.size());
+      for (CallOutcome& outcome : outcomes) outcome.error = std::current_exception();
+      return outcomes;
+    }
+  }
 };
 
 }  // namespace jov

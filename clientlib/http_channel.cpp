@@ -154,6 +154,69 @@ struct HttpAppServerChannel::Impl {
     return cp1252::FromUtf8(*reader.result());
   }
 
+  // Closes, checks the address and the stall state, and aims the calls at the module;
+  // returns the beginning of a failed connect's message. Raises when the address is unusable
+  // or the server stalled earlier.
+  std::string Aim(const std::string& host, int port, const std::string& server_name) {
+    open = false;
+    where = server_name + " at " + cp1252::ForLog(host, 300) + ":" + std::to_string(port);
+    const std::string failure = "Cannot connect to " + where + ": ";
+    const std::string authority = Authority(host);
+    if (authority.empty() || port <= 0 || port > 65535) {
+      throw Error(failure + "no server address", "o endereço do servidor não é válido"_w);
+    }
+    RefuseAfterStall(failure);
+    base = "http://" + authority + ":" + std::to_string(port) + "/" +
+           EncodePathSegment(server_name) + "/";
+    return failure;
+  }
+
+  HttpLimits CheckLimits() const {
+    HttpLimits limits;
+    limits.connect = timeouts.connect;
+    limits.total = timeouts.connect;
+    limits.max_body = static_cast<std::int64_t>(timeouts.max_answer_bytes);
+    return limits;
+  }
+
+  // Opens on the connect check's answer; raises its failure.
+  void Checked(const std::string& failure, const HttpResult& answer, const HttpLimits& limits) {
+    if (!answer.ok()) Fail(failure, answer, limits, "the connect check");
+    if (answer.status != 200) {
+      throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
+                  "o servidor respondeu HTTP " + std::to_string(answer.status));
+    }
+    open = true;
+  }
+
+  std::vector<HttpTransport::Together> Posts(
+      const std::string& method, const std::vector<std::vector<std::string>>& arguments) const {
+    std::vector<HttpTransport::Together> posts;
+    for (const std::vector<std::string>& args : arguments) {
+      posts.push_back({base + EncodePathSegment(method), Body(args), "application/json"});
+    }
+    return posts;
+  }
+
+  // The calls' outcomes from answers[first...], read in order as one after another would have
+  // read them: a stall noted by one refuses the rest.
+  std::vector<CallOutcome> Outcomes(const std::string& method,
+                                    const std::vector<HttpTransport::Answer>& answers,
+                                    std::size_t first, const HttpLimits& limits) const {
+    const std::string what = CallFailure(method);
+    std::vector<CallOutcome> outcomes(answers.size() - first);
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      try {
+        RefuseAfterStall(what);
+        outcomes[i].result =
+            Result(method, what, answers[first + i].result, limits, answers[first + i].body);
+      } catch (...) {
+        outcomes[i].error = std::current_exception();
+      }
+    }
+    return outcomes;
+  }
+
   // Raises the failure of an exchange; a time bound that ran out marks the server stalled.
   [[noreturn]] void Fail(const std::string& failure, const HttpResult& result,
                          const HttpLimits& limits, const std::string& what) const {
@@ -178,31 +241,15 @@ HttpAppServerChannel::HttpAppServerChannel(Session& session, Timeouts timeouts)
 HttpAppServerChannel::~HttpAppServerChannel() = default;
 
 void HttpAppServerChannel::Open(const std::string& host, int port, const std::string& server_name) {
-  Close();
-  const std::string where =
-      server_name + " at " + cp1252::ForLog(host, 300) + ":" + std::to_string(port);
-  const std::string failure = "Cannot connect to " + where + ": ";
-  const std::string authority = Authority(host);
-  if (authority.empty() || port <= 0 || port > 65535) {
-    throw Error(failure + "no server address", "o endereço do servidor não é válido"_w);
-  }
-  impl_->RefuseAfterStall(failure);
-  if (!impl_->transport) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
-  HttpTransport* transport = impl_->transport.get();
-  impl_->where = where;
-  impl_->base = "http://" + authority + ":" + std::to_string(port) + "/" +
-                EncodePathSegment(server_name) + "/";
-  HttpLimits limits;
-  limits.connect = impl_->timeouts.connect;
-  limits.total = impl_->timeouts.connect;
-  limits.max_body = static_cast<std::int64_t>(impl_->timeouts.max_answer_bytes);
-  const HttpResult answer = transport->Get(impl_->base, limits, {});
-  if (!answer.ok()) impl_->Fail(failure, answer, limits, "the connect check");
-  if (answer.status != 200) {
-    throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
-                "o servidor respondeu HTTP " + std::to_string(answer.status));
-  }
-  impl_->open = true;
+  const std::string failure = impl_->Aim(host, port, server_name);
+  const bool fresh = !impl_->transport;
+  if (fresh) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
+  const HttpLimits limits = impl_->CheckLimits();
+  const HttpResult answer =
+      fresh && impl_->timeouts.set_up_ahead && impl_->timeouts.together > 1
+          ? impl_->transport->GetSettingUp(impl_->base, limits, impl_->timeouts.together)
+          : impl_->transport->Get(impl_->base, limits, {});
+  impl_->Checked(failure, answer, limits);
 }
 
 void HttpAppServerChannel::Close() { impl_->open = false; }
@@ -228,26 +275,27 @@ std::vector<CallOutcome> HttpAppServerChannel::CallAll(
       impl_->stall.Stalled()) {
     return AppServerChannel::CallAll(method, arguments);
   }
-  const std::string what = impl_->CallFailure(method);
   const HttpLimits limits = impl_->CallLimits();
-  std::vector<HttpTransport::Together> posts;
-  for (const std::vector<std::string>& args : arguments) {
-    posts.push_back(
-        {impl_->base + EncodePathSegment(method), impl_->Body(args), "application/json"});
+  const std::vector<HttpTransport::Together> posts = impl_->Posts(method, arguments);
+  return impl_->Outcomes(
+      method, impl_->transport->PostTogether(posts, limits, impl_->timeouts.together), 0, limits);
+}
+
+std::vector<CallOutcome> HttpAppServerChannel::OpenAndCallAll(
+    const std::string& host, int port, const std::string& server_name, const std::string& method,
+    const std::vector<std::vector<std::string>>& arguments) {
+  if (impl_->timeouts.together <= 1 || arguments.size() <= 1) {
+    return AppServerChannel::OpenAndCallAll(host, port, server_name, method, arguments);
   }
-  const std::vector<HttpTransport::Answer> answers =
-      impl_->transport->PostTogether(posts, limits, impl_->timeouts.together);
-  // Read in order, as one after another would have: a stall noted by one refuses the rest.
-  std::vector<CallOutcome> outcomes(arguments.size());
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    try {
-      impl_->RefuseAfterStall(what);
-      outcomes[i].result = impl_->Result(method, what, answers[i].result, limits, answers[i].body);
-    } catch (...) {
-      outcomes[i].error = std::current_exception();
-    }
-  }
-  return outcomes;
+  const std::string failure = impl_->Aim(host, port, server_name);
+  if (!impl_->transport) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
+  const HttpLimits check = impl_->CheckLimits();
+  const HttpLimits limits = impl_->CallLimits();
+  const std::vector<HttpTransport::Together> posts = impl_->Posts(method, arguments);
+  const std::vector<HttpTransport::Answer> answers = impl_->transport->GetThenPostTogether(
+      impl_->base, check, posts, limits, impl_->timeouts.together);
+  impl_->Checked(failure, answers.front().result, check);
+  return impl_->Outcomes(method, answers, 1, limits);
 }
 
 }  // namespace jov

@@ -22,6 +22,10 @@ struct ChannelTimeouts {
   // How many calls of CallAll are in flight together, each on a connection of its own;
   // 1: one after another.
   int together = 4;
+  // Whether the channel's first Open also sets up the other connections CallAll will use
+  // (by the same connect check, its answers dropped), so that the calls after it find them
+  // ready. For the start's channel; a channel of one call leaves it off.
+  bool set_up_ahead = false;
 };
 
 // Open checks GET /<server name>/ for 200; Call posts a JSON array of the arguments to
@@ -58,6 +62,13 @@ class HttpAppServerChannel : public AppServerChannel {
   // whatever their answers were.
   std::vector<CallOutcome> CallAll(const std::string& method,
                                    const std::vector<std::vector<std::string>>& arguments) override;
+  // The connect check and the calls together: the calls go out on the other connections while
+  // the check is in flight, so that a far server costs one round trip fewer. When the check
+  // fails, it throws as Open would, the calls' answers dropped unread; else the outcomes and
+  // the stall state are those of Open, then CallAll.
+  std::vector<CallOutcome> OpenAndCallAll(
+      const std::string& host, int port, const std::string& server_name, const std::string& method,
+      const std::vector<std::vector<std::string>>& arguments) override;
 
  private:
   struct Impl;

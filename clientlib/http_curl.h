@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "clientlib/http_transport.h"
 
@@ -59,6 +60,26 @@ struct HttpTransport::Impl {
                   const HttpLimits& limits, const HttpSink& sink);
   // Drops the handle and the kept connections.
   void Reset();
+
+  // One exchange of a batch: a GET when body is null, else a post of *body (which outlives
+  // the batch).
+  struct Job {
+    std::string url;
+    const std::string* body = nullptr;
+    std::string type;
+    HttpLimits limits;
+  };
+  // What the batch's first exchange decides for the others.
+  enum class Lead {
+    kNone,  // nothing: every job runs to its end
+    kGate,  // unless it ends with a whole 200 answer, the others are abandoned at once
+    kWarm,  // the others only set up connections: abandoned at once when it fails, and given at
+            // most as long again as it took (at least 250 ms) once it has ended with 200
+  };
+  // Runs the jobs in order on the calling thread, at most connections of them at once, each
+  // handed to libcurl only when a connection is free for it; runs options.turn between waits.
+  // Returns an answer per job; an abandoned job's failure is kAborted.
+  std::vector<Answer> RunTogether(const std::vector<Job>& jobs, int connections, Lead lead);
 };
 
 }  // namespace jov

@@ -30,6 +30,11 @@ class TNetConnection {
   // connected, each call's failure is in its outcome.
   std::vector<CallOutcome> AppServerAll(const std::string& method,
                                         const std::vector<std::string>& arguments);
+  // Connects (as SetConnected(true)) and calls the method with each argument, the calls
+  // perhaps in flight while the connection is checked: raises only what connecting raises
+  // (and then stays disconnected), each call's failure is in its outcome.
+  std::vector<CallOutcome> ConnectAndCallAll(const std::string& method,
+                                             const std::vector<std::string>& arguments);
 
  private:
   AppServerChannel& channel_;

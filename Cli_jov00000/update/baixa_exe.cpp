@@ -255,15 +255,21 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
     result.outcome = jov::protocol::Outcome::kFailed;
     if (!result.failure) result.failure = std::make_pair(file, reason);
   };
+  // The queries go out while the connection is checked; their answers are used only once it
+  // has passed, and are read, and logged, in the order asked.
+  std::vector<std::string> arguments;
+  for (const std::string& name : names) arguments.push_back("&" + name);
+  std::vector<jov::CallOutcome> replies(names.size());
   s.log("Conexão Lum "_w);
   try {
-    s.connection.SetConnected(true);
+    replies = s.connection.ConnectAndCallAll("GetFileVersion", arguments);
   } catch (const std::exception& error) {
     s.log("Falha na conexão Lum"_w);
     s.log(Motivo(jov::ReasonOf(error)));
     failed("", jov::ReasonOf(error));
     return result;
   }
+  replies.resize(names.size());
   s.log("Conexão Lum - ok "_w);
   s.log(" ");
 
@@ -272,15 +278,6 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
   // Those of the last reply that was read; the download uses them.
   std::string source;
   std::string flag;
-  // The queries go out together; their answers are read, and logged, in the order asked.
-  std::vector<std::string> arguments;
-  for (const std::string& name : names) arguments.push_back("&" + name);
-  std::vector<jov::CallOutcome> replies(names.size());
-  try {
-    replies = s.connection.AppServerAll("GetFileVersion", arguments);
-  } catch (...) {
-    for (jov::CallOutcome& outcome : replies) outcome.error = std::current_exception();
-  }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i];
     std::string reply;

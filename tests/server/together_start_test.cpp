@@ -1,6 +1,7 @@
 // The nine version queries of a start in flight together: the update log, the outcome and the
 // stall are those of the queries made one after another, whatever order the answers come in
-// and whichever of them fail; the queries share at most four connections.
+// and whichever of them fail, or when the update's connect check fails while they are in flight;
+// the whole start shares at most four connections.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -31,16 +32,18 @@ struct Reply {
 };
 
 // The application server on loopback, answering each connection on a thread of its own: the
-// connect check and "GetDadosHttp" at once, each version query as replies says (by the name
+// connect checks and "GetDadosHttp" at once, except that once "GetDadosHttp" has been answered
+// the connect checks answer as late_check says; each version query as replies says (by the name
 // asked, "&JovTab.exe"). Records the order answers were sent in and the connections used.
 class TogetherServer {
  public:
-  explicit TogetherServer(std::map<std::string, Reply> replies) : replies_(std::move(replies)) {
+  TogetherServer(std::map<std::string, Reply> replies, Reply late_check)
+      : replies_(std::move(replies)), late_check_(late_check) {
     server_.set_keep_alive_max_count(100);
+    // An answer goes out at once, as the server's own does, never held for the last one's ACK.
+    server_.set_tcp_nodelay(true);
     server_.Get(R"(/lum\.rdmAtualizaEstrutura/)",
-                [](const httplib::Request&, httplib::Response& res) {
-                  res.set_content("ok", "text/plain");
-                });
+                [this](const httplib::Request& req, httplib::Response& res) { Check(req, res); });
     server_.Post(R"(/lum\.rdmAtualizaEstrutura/(\w+))",
                  [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); });
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -73,9 +76,20 @@ class TogetherServer {
     ports_.insert(req.remote_port);
   }
 
+  void Check(const httplib::Request& req, httplib::Response& res) {
+    Note(req);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const Reply reply = dados_answered_ ? late_check_ : Reply{};
+    wake_.wait_for(lock, reply.silent ? 10s : reply.delay, [this] { return ending_; });
+    res.status = reply.status;
+    res.set_content("ok", "text/plain");
+  }
+
   void Answer(const httplib::Request& req, httplib::Response& res) {
     Note(req);
     if (req.matches[1] != "GetFileVersion") {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      dados_answered_ = dados_answered_ || req.matches[1] == "GetDadosHttp";
       res.set_content(R"({"result": ""})", "application/json");
       return;
     }
@@ -92,6 +106,8 @@ class TogetherServer {
   }
 
   std::map<std::string, Reply> replies_;
+  Reply late_check_;
+  bool dados_answered_ = false;
   httplib::Server server_;
   int port_ = 0;
   std::mutex mutex_;
@@ -112,14 +128,16 @@ class TogetherStartTest : public LauncherTest {
   }
 
   // The update log of one start against a fresh server, the queries made together (up to
-  // four) or one after another (1); whether the start's server stalled.
+  // four, their connections set up beside the first connect check) or one after another (1);
+  // whether the start's server stalled.
   std::string Start(const std::map<std::string, Reply>& replies, int together, bool& stalled,
                     Clock::duration* took = nullptr, std::set<int>* connections = nullptr,
-                    std::vector<std::string>* answered = nullptr) {
+                    std::vector<std::string>* answered = nullptr, Reply late_check = {}) {
     ClearLog();
-    TogetherServer server(replies);
+    TogetherServer server(replies, late_check);
     ServerStall stall;
-    HttpAppServerChannel channel({}, stall, {700ms, 500ms, std::size_t{64} << 20, together});
+    HttpAppServerChannel channel({}, stall,
+                                 {700ms, 500ms, std::size_t{64} << 20, together, together > 1});
     fake.library.web_port = server.port();
     Services services = fake.Wire({.server = &channel});
     const auto start = Clock::now();
@@ -155,7 +173,7 @@ TEST_F(TogetherStartTest, AnswersInReverseOrderAreLoggedInTheOrderAsked) {
   EXPECT_EQ(answered.front(), "&" + names[3]) << "the last of the first four asked came first";
   EXPECT_EQ(answered.back(), "&" + names[8]);
   EXPECT_LE(connections.size(), 4u)
-      << "the connect checks and the first query share the first connection";
+      << "the queries go over the connections set up beside the first connect check";
   EXPECT_GE(connections.size(), 2u) << "the queries were in flight together";
 
   Clock::duration serial_took{};
@@ -199,6 +217,32 @@ TEST_F(TogetherStartTest, FailingQueriesLogAsOneAfterAnother) {
     EXPECT_EQ(together_stalled, c.stalls);
     EXPECT_EQ(serial_stalled, c.stalls);
     EXPECT_LT(took, 700ms + 1500ms) << "a stall is waited for once";
+  }
+}
+
+TEST_F(TogetherStartTest, UpdateConnectCheckFailingWhileQueriesAreInFlightLogsAsBefore) {
+  const struct {
+    const char* what;
+    Reply check;
+    bool stalls;
+  } cases[] = {
+      {"an error answer after the queries were answered", {200ms, 500, ""}, false},
+      {"no answer within the connect limit", {0ms, 200, "", true}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool together_stalled = false;
+    bool serial_stalled = false;
+    std::vector<std::string> answered;
+    const std::string together =
+        Start({}, 4, together_stalled, nullptr, nullptr, &answered, c.check);
+    const std::string serial = Start({}, 1, serial_stalled, nullptr, nullptr, nullptr, c.check);
+    EXPECT_FALSE(answered.empty()) << "queries were in flight while the check was";
+    EXPECT_EQ(together, serial);
+    EXPECT_EQ(LinesWith(together, "GetFileVersion(BPL&").size(), 0u) << together;
+    EXPECT_NE(together.find("Falha na conex"), std::string::npos) << together;
+    EXPECT_EQ(together_stalled, c.stalls);
+    EXPECT_EQ(serial_stalled, c.stalls);
   }
 }
 
