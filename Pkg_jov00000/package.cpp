@@ -68,7 +68,8 @@ struct RealServices {
   jov::ModuleLoaderReal modules{session.ProgramDirectory()};
   jov::ConsoleRunnerReal console{session.ProgramDirectory()};
   jov::DownloaderReal downloads{session};
-  jov::HttpAppServerChannel server{session};
+  // The start's channel sets up the version queries' connections beside its first connect check.
+  jov::HttpAppServerChannel server{session, {.set_up_ahead = true}};
   jov::ThreadedUpdateReporter reports{session, {}, {&key, &pending}};
 
   jov::Services services{.processes = processes,

@@ -94,7 +94,10 @@ struct HttpAppServerChannel::Impl {
   HttpTransport::Options options;
   ServerStall& stall;
   Timeouts timeouts;
+  // Kept from one Open to the next, with its connections, so that the next connect check
+  // goes over a connection already made; open says whether calls may be made.
   std::unique_ptr<HttpTransport> transport;
+  bool open = false;
   std::string base;   // "http://host:port/<server name>/"
   std::string where;  // "lum.x at host:port", for messages
 
@@ -104,6 +107,113 @@ struct HttpAppServerChannel::Impl {
       throw Error(failure + "the server stopped answering earlier (" + stall.Cause() + ")",
                   Cause::kServerStalled, {.detail = stall.Reason()});
     }
+  }
+
+  // The beginning of a failed call's message.
+  std::string CallFailure(const std::string& method) const {
+    return "Call " + method + " on " + where + " failed: ";
+  }
+
+  HttpLimits CallLimits() const {
+    HttpLimits limits;
+    limits.connect = std::min(timeouts.connect, timeouts.answer);
+    limits.total = timeouts.answer;
+    limits.max_body = static_cast<std::int64_t>(timeouts.max_answer_bytes);
+    return limits;
+  }
+
+  // The arguments as the request's JSON array.
+  static std::string Body(const std::vector<std::string>& args) {
+    nlohmann::json body = nlohmann::json::array();
+    for (const std::string& arg : args) body.push_back(cp1252::ToUtf8(arg));
+    return body.dump();
+  }
+
+  // The result text of a call's answer; raises its failure.
+  std::string Result(const std::string& method, const std::string& what, const HttpResult& answer,
+                     const HttpLimits& limits, const std::string& text) const {
+    if (!answer.ok()) Fail(what, answer, limits, method);
+    if (answer.status != 200) {
+      throw Error(what + "the server answered HTTP " + std::to_string(answer.status),
+                  Cause::kServerStatus, {.number = answer.status, .file = method});
+    }
+    ResultReader reader;
+    const bool parsed = nlohmann::json::sax_parse(text, &reader);
+    if (reader.too_deep) {
+      throw Error(what + "the answer is nested more than 64 levels deep", Cause::kReplyTooDeep,
+                  {.number = 64, .file = method});
+    }
+    if (!parsed) {
+      throw Error(what + "the answer is not valid JSON", Cause::kReplyNotJson, {.file = method});
+    }
+    if (!reader.top_is_object || !reader.result()) {
+      throw Error(what + "the answer has no text \"result\"", Cause::kReplyNoResult,
+                  {.file = method});
+    }
+    return cp1252::FromUtf8(*reader.result());
+  }
+
+  // Closes, checks the address and the stall state, and aims the calls at the module;
+  // returns the beginning of a failed connect's message. Raises when the address is unusable
+  // or the server stalled earlier.
+  std::string Aim(const std::string& host, int port, const std::string& server_name) {
+    open = false;
+    where = server_name + " at " + cp1252::ForLog(host, 300) + ":" + std::to_string(port);
+    const std::string failure = "Cannot connect to " + where + ": ";
+    const std::string authority = Authority(host);
+    if (authority.empty() || port <= 0 || port > 65535) {
+      throw Error(failure + "no server address", Cause::kServerAddressInvalid);
+    }
+    RefuseAfterStall(failure);
+    base = "http://" + authority + ":" + std::to_string(port) + "/" +
+           EncodePathSegment(server_name) + "/";
+    return failure;
+  }
+
+  HttpLimits CheckLimits() const {
+    HttpLimits limits;
+    limits.connect = timeouts.connect;
+    limits.total = timeouts.connect;
+    limits.max_body = static_cast<std::int64_t>(timeouts.max_answer_bytes);
+    return limits;
+  }
+
+  // Opens on the connect check's answer; raises its failure.
+  void Checked(const std::string& failure, const HttpResult& answer, const HttpLimits& limits) {
+    if (!answer.ok()) Fail(failure, answer, limits, "the connect check");
+    if (answer.status != 200) {
+      throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
+                  Cause::kServerStatus, {.number = answer.status});
+    }
+    open = true;
+  }
+
+  std::vector<HttpTransport::Together> Posts(
+      const std::string& method, const std::vector<std::vector<std::string>>& arguments) const {
+    std::vector<HttpTransport::Together> posts;
+    for (const std::vector<std::string>& args : arguments) {
+      posts.push_back({base + EncodePathSegment(method), Body(args), "application/json"});
+    }
+    return posts;
+  }
+
+  // The calls' outcomes from answers[first...], read in order as one after another would have
+  // read them: a stall noted by one refuses the rest.
+  std::vector<CallOutcome> Outcomes(const std::string& method,
+                                    const std::vector<HttpTransport::Answer>& answers,
+                                    std::size_t first, const HttpLimits& limits) const {
+    const std::string what = CallFailure(method);
+    std::vector<CallOutcome> outcomes(answers.size() - first);
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      try {
+        RefuseAfterStall(what);
+        outcomes[i].result =
+            Result(method, what, answers[first + i].result, limits, answers[first + i].body);
+      } catch (...) {
+        outcomes[i].error = std::current_exception();
+      }
+    }
+    return outcomes;
   }
 
   // Raises the failure of an exchange; a time bound that ran out marks the server stalled.
@@ -130,70 +240,61 @@ HttpAppServerChannel::HttpAppServerChannel(Session& session, Timeouts timeouts)
 HttpAppServerChannel::~HttpAppServerChannel() = default;
 
 void HttpAppServerChannel::Open(const std::string& host, int port, const std::string& server_name) {
-  Close();
-  const std::string where =
-      server_name + " at " + cp1252::ForLog(host, 300) + ":" + std::to_string(port);
-  const std::string failure = "Cannot connect to " + where + ": ";
-  const std::string authority = Authority(host);
-  if (authority.empty() || port <= 0 || port > 65535) {
-    throw Error(failure + "no server address", Cause::kServerAddressInvalid);
-  }
-  impl_->RefuseAfterStall(failure);
-  auto transport = std::make_unique<HttpTransport>(impl_->options);
-  impl_->where = where;
-  impl_->base = "http://" + authority + ":" + std::to_string(port) + "/" +
-                EncodePathSegment(server_name) + "/";
-  HttpLimits limits;
-  limits.connect = impl_->timeouts.connect;
-  limits.total = impl_->timeouts.connect;
-  limits.max_body = static_cast<std::int64_t>(impl_->timeouts.max_answer_bytes);
-  const HttpResult answer = transport->Get(impl_->base, limits, {});
-  if (!answer.ok()) impl_->Fail(failure, answer, limits, "the connect check");
-  if (answer.status != 200) {
-    throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
-                Cause::kServerStatus, {.number = answer.status});
-  }
-  impl_->transport = std::move(transport);
+  const std::string failure = impl_->Aim(host, port, server_name);
+  const bool fresh = !impl_->transport;
+  if (fresh) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
+  const HttpLimits limits = impl_->CheckLimits();
+  const HttpResult answer =
+      fresh && impl_->timeouts.set_up_ahead && impl_->timeouts.together > 1
+          ? impl_->transport->GetSettingUp(impl_->base, limits, impl_->timeouts.together)
+          : impl_->transport->Get(impl_->base, limits, {});
+  impl_->Checked(failure, answer, limits);
 }
 
-void HttpAppServerChannel::Close() { impl_->transport.reset(); }
+void HttpAppServerChannel::Close() { impl_->open = false; }
 
 std::string HttpAppServerChannel::Call(const std::string& method,
                                        const std::vector<std::string>& args) {
-  if (!impl_->transport) {
+  if (!impl_->open) {
     throw Error("Cannot call " + method + ": not connected", Cause::kNotConnected);
   }
-  const std::string what = "Call " + method + " on " + impl_->where + " failed: ";
+  const std::string what = impl_->CallFailure(method);
   impl_->RefuseAfterStall(what);
-  nlohmann::json body = nlohmann::json::array();
-  for (const std::string& arg : args) body.push_back(cp1252::ToUtf8(arg));
-  HttpLimits limits;
-  limits.connect = std::min(impl_->timeouts.connect, impl_->timeouts.answer);
-  limits.total = impl_->timeouts.answer;
-  limits.max_body = static_cast<std::int64_t>(impl_->timeouts.max_answer_bytes);
+  const HttpLimits limits = impl_->CallLimits();
   std::string text;
   const HttpResult answer = impl_->transport->Post(
-      impl_->base + EncodePathSegment(method), body.dump(), "application/json", limits,
+      impl_->base + EncodePathSegment(method), impl_->Body(args), "application/json", limits,
       {nullptr, [&](const char* data, std::size_t size) { text.append(data, size); }});
-  if (!answer.ok()) impl_->Fail(what, answer, limits, method);
-  if (answer.status != 200) {
-    throw Error(what + "the server answered HTTP " + std::to_string(answer.status),
-                Cause::kServerStatus, {.number = answer.status, .file = method});
+  return impl_->Result(method, what, answer, limits, text);
+}
+
+std::vector<CallOutcome> HttpAppServerChannel::CallAll(
+    const std::string& method, const std::vector<std::vector<std::string>>& arguments) {
+  if (!impl_->open || impl_->timeouts.together <= 1 || arguments.size() <= 1 ||
+      impl_->stall.Stalled()) {
+    return AppServerChannel::CallAll(method, arguments);
   }
-  ResultReader reader;
-  const bool parsed = nlohmann::json::sax_parse(text, &reader);
-  if (reader.too_deep) {
-    throw Error(what + "the answer is nested more than 64 levels deep", Cause::kReplyTooDeep,
-                {.number = 64, .file = method});
+  const HttpLimits limits = impl_->CallLimits();
+  const std::vector<HttpTransport::Together> posts = impl_->Posts(method, arguments);
+  return impl_->Outcomes(
+      method, impl_->transport->PostTogether(posts, limits, impl_->timeouts.together), 0, limits);
+}
+
+std::vector<CallOutcome> HttpAppServerChannel::OpenAndCallAll(
+    const std::string& host, int port, const std::string& server_name, const std::string& method,
+    const std::vector<std::vector<std::string>>& arguments) {
+  if (impl_->timeouts.together <= 1 || arguments.size() <= 1) {
+    return AppServerChannel::OpenAndCallAll(host, port, server_name, method, arguments);
   }
-  if (!parsed) {
-    throw Error(what + "the answer is not valid JSON", Cause::kReplyNotJson, {.file = method});
-  }
-  if (!reader.top_is_object || !reader.result()) {
-    throw Error(what + "the answer has no text \"result\"", Cause::kReplyNoResult,
-                {.file = method});
-  }
-  return cp1252::FromUtf8(*reader.result());
+  const std::string failure = impl_->Aim(host, port, server_name);
+  if (!impl_->transport) impl_->transport = std::make_unique<HttpTransport>(impl_->options);
+  const HttpLimits check = impl_->CheckLimits();
+  const HttpLimits limits = impl_->CallLimits();
+  const std::vector<HttpTransport::Together> posts = impl_->Posts(method, arguments);
+  const std::vector<HttpTransport::Answer> answers = impl_->transport->GetThenPostTogether(
+      impl_->base, check, posts, limits, impl_->timeouts.together);
+  impl_->Checked(failure, answers.front().result, check);
+  return impl_->Outcomes(method, answers, 1, limits);
 }
 
 }  // namespace jov

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 
+#include "clientlib/http_curl.h"
 #include "clientlib/register_identity.h"
 #include "platform/cp1252.h"
 
@@ -57,22 +58,10 @@ std::string SchemeOf(const std::string& url) {
   return scheme;
 }
 
-// One exchange's state, shared with libcurl's callbacks.
-struct Exchange {
-  CURL* curl = nullptr;
-  const HttpLimits* limits = nullptr;
-  const HttpSink* sink = nullptr;
-  std::size_t head_bytes = 0;
-  bool head_done = false;
-  int status = 0;
-  std::int64_t length = -1;
-  std::int64_t received = 0;
-  std::int64_t dropped = 0;
-  bool head_too_large = false;
-  bool too_large = false;
-  bool dropped_enough = false;
-  std::exception_ptr thrown;
-};
+}  // namespace
+
+namespace curl_detail {
+namespace {
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& x = *static_cast<Exchange*>(user);
@@ -209,6 +198,7 @@ HttpFailure FailureOf(CURLcode code, const Exchange& x, const char* words) {
 }
 
 }  // namespace
+}  // namespace curl_detail
 
 std::string SpanText(std::chrono::milliseconds span) {
   const auto ms = span.count();
@@ -332,111 +322,142 @@ HttpCause DescribeFailure(const HttpResult& r, const HttpLimits& limits) {
   return plain(r.detail, "falha de comunicação: "_w + r.detail);
 }
 
-struct HttpTransport::Impl {
-  Options options;
-  CURL* curl = nullptr;
-  char words[CURL_ERROR_SIZE] = {};
-
-  void Open() {
-    if (curl != nullptr) return;
-    GlobalInit();
-    curl = curl_easy_init();
-    if (curl == nullptr) return;
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_PROXY, options.proxy.c_str());
-    if (!options.ca_file.empty()) {
-      curl_easy_setopt(curl, CURLOPT_CAINFO, options.ca_file.c_str());
-    } else {
-      curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext);
-    }
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "JovLauncher/" JOV_VERSION);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, words);
-    if (options.cancel != nullptr) {
-      curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-      curl_easy_setopt(curl, CURLOPT_XFERINFODATA, options.cancel);
-    }
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+void HttpTransport::Impl::Open() {
+  if (curl != nullptr) return;
+  GlobalInit();
+  if (share == nullptr) {
+    share = curl_share_init();
+    if (share == nullptr) return;
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
   }
+  curl = curl_easy_init();
+  if (curl != nullptr) Configure(curl, words);
+}
 
-  // One request without following redirects.
-  HttpResult Once(const std::string& url, const std::string* body, const std::string& type,
-                  const HttpLimits& limits, const HttpSink& sink) {
-    HttpResult result;
-    result.url = url;
-    Open();
-    if (curl == nullptr) {
-      result.failure = HttpFailure::kOther;
-      result.detail = "libcurl cannot be set up";
-      return result;
-    }
-    Exchange x;
-    x.curl = curl;
-    x.limits = &limits;
-    x.sink = &sink;
-    words[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_URL, EncodeUnsafeBytes(url).c_str());
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &x);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &x);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count()));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
-                     limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
-    // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
-    // wait for "100 Continue".
-    curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());
-    const std::string identity =
-        options.identity != nullptr ? options.identity->Value() : std::string();
-    if (!identity.empty()) {
-      headers = curl_slist_append(headers, ("X-Jov-Register: " + identity).c_str());
-    }
-    headers = curl_slist_append(headers, "Expect:");
-    if (body != nullptr) headers = curl_slist_append(headers, ("Content-Type: " + type).c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    if (body != nullptr) {
-      curl_easy_setopt(curl, CURLOPT_POST, 1L);
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
-    } else {
-      curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    }
-    const CURLcode code = curl_easy_perform(curl);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
-    curl_slist_free_all(headers);
-    if (x.thrown) {
-      Reset();  // a connection left mid-answer is of no further use
-      std::rethrow_exception(x.thrown);
-    }
-    result.status = x.head_done ? x.status : 0;
-    result.length = x.length;
-    result.received = x.received;
-    if (code == CURLE_WRITE_ERROR && x.dropped_enough) {
-      Reset();  // the status is all; the rest of the answer is not read
-      return result;
-    }
-    result.failure = FailureOf(code, x, words);
-    if (!result.ok()) {
-      result.detail = words[0] != '\0' ? cp1252::ForLog(words, 300) : curl_easy_strerror(code);
-      Reset();
-    } else if (!x.head_done) {
-      result.failure = HttpFailure::kClosed;  // the connection ended inside the head
-      Reset();
-    }
+void HttpTransport::Impl::Configure(CURL* handle, char* handle_words) const {
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(handle, CURLOPT_PROXY, options.proxy.c_str());
+  if (!options.ca_file.empty()) {
+    curl_easy_setopt(handle, CURLOPT_CAINFO, options.ca_file.c_str());
+  } else {
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &curl_detail::OnSslContext);
+  }
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, "JovLauncher/" JOV_VERSION);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, handle_words);
+  if (options.cancel != nullptr) {
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &curl_detail::OnProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, options.cancel);
+  }
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &curl_detail::OnHeader);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &curl_detail::OnBody);
+  curl_easy_setopt(handle, CURLOPT_SHARE, share);
+}
+
+curl_slist* HttpTransport::Impl::Prepare(CURL* handle, curl_detail::Exchange& x,
+                                         const std::string& url, const std::string* body,
+                                         const std::string& type, const HttpLimits& limits) const {
+  x.curl = handle;
+  x.limits = &limits;
+  curl_easy_setopt(handle, CURLOPT_URL, EncodeUnsafeBytes(url).c_str());
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &x);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &x);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count()));
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
+                   limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
+  // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
+  // wait for "100 Continue".
+  curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());
+  const std::string identity =
+      options.identity != nullptr ? options.identity->Value() : std::string();
+  if (!identity.empty()) {
+    headers = curl_slist_append(headers, ("X-Jov-Register: " + identity).c_str());
+  }
+  headers = curl_slist_append(headers, "Expect:");
+  if (body != nullptr) headers = curl_slist_append(headers, ("Content-Type: " + type).c_str());
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+  if (body != nullptr) {
+    curl_easy_setopt(handle, CURLOPT_POST, 1L);
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data());
+  } else {
+    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+  }
+  return headers;
+}
+
+HttpResult HttpTransport::Impl::Finish(const std::string& url, CURLcode code,
+                                       const curl_detail::Exchange& x, const char* handle_words,
+                                       bool& drop) {
+  drop = false;
+  if (x.thrown) {
+    drop = true;  // a connection left mid-answer is of no further use
+    std::rethrow_exception(x.thrown);
+  }
+  HttpResult result;
+  result.url = url;
+  result.status = x.head_done ? x.status : 0;
+  result.length = x.length;
+  result.received = x.received;
+  if (code == CURLE_WRITE_ERROR && x.dropped_enough) {
+    drop = true;  // the status is all; the rest of the answer is not read
     return result;
   }
-
-  void Reset() {
-    if (curl != nullptr) curl_easy_cleanup(curl);
-    curl = nullptr;
+  result.failure = curl_detail::FailureOf(code, x, handle_words);
+  if (!result.ok()) {
+    result.detail =
+        handle_words[0] != '\0' ? cp1252::ForLog(handle_words, 300) : curl_easy_strerror(code);
+    drop = true;
+  } else if (!x.head_done) {
+    result.failure = HttpFailure::kClosed;  // the connection ended inside the head
+    drop = true;
   }
-};
+  return result;
+}
+
+HttpResult HttpTransport::Impl::Once(const std::string& url, const std::string* body,
+                                     const std::string& type, const HttpLimits& limits,
+                                     const HttpSink& sink) {
+  Open();
+  if (curl == nullptr) {
+    HttpResult result;
+    result.url = url;
+    result.failure = HttpFailure::kOther;
+    result.detail = "libcurl cannot be set up";
+    return result;
+  }
+  curl_detail::Exchange x;
+  x.sink = &sink;
+  words[0] = '\0';
+  curl_slist* headers = Prepare(curl, x, url, body, type, limits);
+  const CURLcode code = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+  curl_slist_free_all(headers);
+  bool drop = false;
+  try {
+    HttpResult result = Finish(url, code, x, words, drop);
+    if (drop) Reset();
+    return result;
+  } catch (...) {
+    Reset();
+    throw;
+  }
+}
+
+void HttpTransport::Impl::Reset() {
+  if (curl != nullptr) curl_easy_cleanup(curl);
+  curl = nullptr;
+  // The kept connections go with the share; none of its handles is left.
+  if (share != nullptr) curl_share_cleanup(share);
+  share = nullptr;
+}
 
 HttpTransport::HttpTransport() : HttpTransport(Options{}) {}
 

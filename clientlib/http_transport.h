@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace jov {
 
@@ -89,6 +90,9 @@ class HttpTransport {
     // per start) and the register's codes; the identity, when given, must outlive the transport.
     std::string host_name;
     const RegisterIdentity* identity = nullptr;
+    // Run on the calling thread between short waits of the together paths (at most 20 ms apart),
+    // for example to let the screen paint; may be empty. Must not use the transport.
+    std::function<void()> turn;
   };
   HttpTransport();
   explicit HttpTransport(Options options);
@@ -102,7 +106,41 @@ class HttpTransport {
   HttpResult Get(const std::string& url, const HttpLimits& limits, const HttpSink& sink);
   HttpResult Post(const std::string& url, const std::string& body, const std::string& type,
                   const HttpLimits& limits, const HttpSink& sink);
-  // Drops the kept connection.
+  // One request of PostTogether and what came of it: the body of a 200 answer.
+  struct Together {
+    std::string url;
+    std::string body;
+    std::string type;
+  };
+  struct Answer {
+    HttpResult result;
+    std::string body;
+  };
+  // Sends the posts together on the calling thread over at most connections connections
+  // (those kept from earlier exchanges used first, and kept after), each bounded by limits as
+  // Post bounds it: a post waits, unsent, for a free connection, and its time counts from its
+  // own start. Blocks until every one has ended (within the sum of the bounds of the posts one
+  // connection carries) and returns the answers in the order of posts; a failure is in its
+  // answer, never thrown. Runs options.turn between waits.
+  std::vector<Answer> PostTogether(const std::vector<Together>& posts, const HttpLimits& limits,
+                                   int connections);
+  // A GET of url as Get makes it (without redirects), with the same GET beside it on new
+  // connections up to connections in all, so that those connections are kept for later
+  // exchanges; what they bring is dropped. Returns the first GET's outcome once it has ended:
+  // when it failed, or brought another status than 200, the others are left at once; else
+  // they are waited for at most as long again as it took, or 250 ms when that is longer, and
+  // within limits (they all start together). Blocks within those bounds, running
+  // options.turn as PostTogether does.
+  HttpResult GetSettingUp(const std::string& url, const HttpLimits& limits, int connections);
+  // A GET of url (bounded by get_limits) first, on a kept connection when there is one, and the
+  // posts as PostTogether sends them on the other connections while it is in flight, on all of
+  // them once it has ended. Unless the GET ends with a whole 200 answer, the posts in flight
+  // are left at once and those not sent never are. Returns the GET's answer, then the posts'
+  // in their order (a post left unanswered: kAborted). Blocks as PostTogether does.
+  std::vector<Answer> GetThenPostTogether(const std::string& url, const HttpLimits& get_limits,
+                                          const std::vector<Together>& posts,
+                                          const HttpLimits& limits, int connections);
+  // Drops the kept connections.
   void Reset();
 
  private:

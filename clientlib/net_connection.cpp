@@ -34,4 +34,27 @@ std::string TNetConnection::AppServer(const std::string& method, const std::stri
   return channel_.Call(method, {argument});
 }
 
+std::vector<CallOutcome> TNetConnection::AppServerAll(const std::string& method,
+                                                      const std::vector<std::string>& arguments) {
+  if (!connected_) {
+    throw Error("Connection to " + ServerName + " is not open", Cause::kNotConnected,
+                {.subject = ServerName});
+  }
+  std::vector<std::vector<std::string>> lists;
+  for (const std::string& argument : arguments) lists.push_back({argument});
+  return channel_.CallAll(method, lists);
+}
+
+std::vector<CallOutcome> TNetConnection::ConnectAndCallAll(
+    const std::string& method, const std::vector<std::string>& arguments) {
+  if (connected_) return AppServerAll(method, arguments);
+  if (BeforeConnect) BeforeConnect(*this);
+  std::vector<std::vector<std::string>> lists;
+  for (const std::string& argument : arguments) lists.push_back({argument});
+  std::vector<CallOutcome> outcomes =
+      channel_.OpenAndCallAll(Host, Port, ServerName, method, lists);
+  connected_ = true;
+  return outcomes;
+}
+
 }  // namespace jov

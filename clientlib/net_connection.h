@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "clientlib/app_server_channel.h"
 
@@ -25,6 +26,15 @@ class TNetConnection {
   void SetConnected(bool value);
   // The late-bound call on the server object; raises when not connected or the call fails.
   std::string AppServer(const std::string& method, const std::string& argument);
+  // The method called with each argument (see AppServerChannel::CallAll); raises only when not
+  // connected, each call's failure is in its outcome.
+  std::vector<CallOutcome> AppServerAll(const std::string& method,
+                                        const std::vector<std::string>& arguments);
+  // Connects (as SetConnected(true)) and calls the method with each argument, the calls
+  // perhaps in flight while the connection is checked: raises only what connecting raises
+  // (and then stays disconnected), each call's failure is in its outcome.
+  std::vector<CallOutcome> ConnectAndCallAll(const std::string& method,
+                                             const std::vector<std::string>& arguments);
 
  private:
   AppServerChannel& channel_;

@@ -1,5 +1,8 @@
 #include "clientlib/session.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include "platform/host_path.h"
 
 namespace jov {
@@ -17,6 +20,14 @@ HttpTransport::Options Session::TransportOptions() const {
   options.proxy = settings_.proxy;
   options.host_name = host_name_;
   options.identity = &identity_;
+  // While calls are in flight together on the UI thread the screen keeps painting; what the
+  // user types waits for the answers.
+  options.turn = [] {
+    if (QCoreApplication::instance() != nullptr &&
+        QThread::currentThread() == QCoreApplication::instance()->thread()) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+  };
   return options;
 }
 

@@ -254,15 +254,21 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
     result.outcome = jov::protocol::Outcome::kFailed;
     if (!result.failure) result.failure = std::make_pair(file, reason);
   };
+  // The queries go out while the connection is checked; their answers are used only once it
+  // has passed, and are read, and logged, in the order asked.
+  std::vector<std::string> arguments;
+  for (const std::string& name : names) arguments.push_back("&" + name);
+  std::vector<jov::CallOutcome> replies(names.size());
   s.log("Conexão Lum "_w);
   try {
-    s.connection.SetConnected(true);
+    replies = s.connection.ConnectAndCallAll("GetFileVersion", arguments);
   } catch (const std::exception& error) {
     s.log("Falha na conexão Lum"_w);
     s.log(Motivo(jov::ReasonOf(error)));
     failed("", jov::ReasonOf(error));
     return result;
   }
+  replies.resize(names.size());
   s.log("Conexão Lum - ok "_w);
   s.log(" ");
 
@@ -271,11 +277,13 @@ UpdateOutcome UpdateExecutables(const ExeUpdateSeams& s, const std::vector<std::
   // Those of the last reply that was read; the download uses them.
   std::string source;
   std::string flag;
-  for (const std::string& name : names) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     std::string reply;
     try {
       s.log("GetFileVersion(BPL&" + name + ")");
-      reply = s.connection.AppServer("GetFileVersion", "&" + name);
+      if (replies[i].error) std::rethrow_exception(replies[i].error);
+      reply = replies[i].result;
     } catch (const std::exception& error) {
       // The query is made once; its reason follows the Part's line.
       s.log("Finalizada - 3 tentativas de busca na Lum ");

@@ -47,7 +47,8 @@ struct ExeUpdateSeams {
   UpdateLogLine log;
 };
 
-// Asks the server about each name, collects the files whose server stamp is later than the
+// Asks the server about every name (the queries together, their answers read in the order of
+// names, as if asked one after another), collects the files whose server stamp is later than the
 // local file in program_dir (ending with "/"; a name is matched to the file there without
 // regard to letter case), asks question when the server wants it, downloads them in one call
 // and installs them in order, each taking its server stamp as last-write time. A file installed

@@ -346,15 +346,15 @@ TEST_F(HttpChannel, ALargeAnswerWithinTheBoundsIsTakenWhole) {
 
 TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
   ScriptedServer good(CallsAnswered(Answer(200, "{\"result\": \"ok\"}")));
-  HttpAppServerChannel before(start_.session, Short());
-  before.Open("127.0.0.1", good.port(), kModule);
+  auto before = std::make_unique<HttpAppServerChannel>(start_.session, Short());
+  before->Open("127.0.0.1", good.port(), kModule);
 
   const int refused_port = RefusedPort();
   HttpAppServerChannel refused(start_.session, Short());
   EXPECT_NE(MessageOf([&] { refused.Open("127.0.0.1", refused_port, kModule); }).find("refused"),
             std::string::npos);
   EXPECT_FALSE(start_.session.Stall().Stalled()) << "a refused connection is no stall";
-  EXPECT_EQ(before.Call("GetFileVersion", {"&x"}), "ok");
+  EXPECT_EQ(before->Call("GetFileVersion", {"&x"}), "ok");
 
   ScriptedServer stalls(CallsAnswered("", ScriptedServer::kStall));
   HttpAppServerChannel stalled(start_.session, Short());
@@ -365,7 +365,7 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
   const std::string earlier = "the server stopped answering earlier (GetDadosHttp on " +
                               At(stalls.port()) + ": no complete answer within 300 ms)";
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(MessageOf([&] { before.Call("GetFileVersion", {"&x"}); }),
+  EXPECT_EQ(MessageOf([&] { before->Call("GetFileVersion", {"&x"}); }),
             "Call GetFileVersion on " + At(good.port()) + " failed: " + earlier);
   EXPECT_EQ(MessageOf([&] { stalled.Call("GetFileVersion", {"&x"}); }),
             "Call GetFileVersion on " + At(stalls.port()) + " failed: " + earlier);
@@ -377,7 +377,7 @@ TEST_F(HttpChannel, AfterAStallLaterConnectsAndCallsFailAtOnce) {
 
   FakeSession next_start;
   HttpAppServerChannel next(next_start.session, Short());
-  before.Close();  // the server serves one connection at a time
+  before.reset();  // the server serves one connection at a time; Close keeps it
   next.Open("127.0.0.1", good.port(), kModule);
   EXPECT_EQ(next.Call("GetFileVersion", {"&x"}), "ok");
 }

@@ -57,7 +57,10 @@ class StalledServerStartTest : public LauncherTest {
 };
 
 TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTalking) {
-  const HttpAppServerChannel::Timeouts limits{700ms, 500ms};
+  // One query after another, so that what reached the server stops at the stall (the queries
+  // in flight together are in together_start_test.cpp); the scripted server serves one
+  // connection at a time.
+  const HttpAppServerChannel::Timeouts limits{700ms, 500ms, std::size_t{64} << 20, 1};
   // The connect checks, the settings call, the first, a middle and the last version query.
   for (const int stall_at : {0, 1, 2, 3, 7, kRequestsOfAStart - 1}) {
     SCOPED_TRACE("the server goes silent at request " + std::to_string(stall_at));
@@ -86,11 +89,12 @@ TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTal
 TEST_F(StalledServerStartTest, AServerThatAcceptsAndNeverAnswersCostsTheStartFiveSeconds) {
   ScriptedServer server(SilentFrom(0));
   ServerStall stall;
-  HttpAppServerChannel channel({}, stall);  // the limits the launcher runs with
+  // The limits the launcher runs with: the first connect check goes out on four connections.
+  HttpAppServerChannel channel({}, stall, {.set_up_ahead = true});
   const auto took = Start(channel, server.port());
   EXPECT_GE(took, 5s);
   EXPECT_LT(took, 8s);
-  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests().size(), 4u) << "the first connect check, and nothing after it";
   const std::string where =
       "lum.rdmAtualizaEstrutura at 127.0.0.1:" + std::to_string(server.port());
   const std::string log = LogText();

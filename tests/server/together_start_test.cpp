@@ -1,0 +1,250 @@
+// The nine version queries of a start in flight together: the update log, the outcome and the
+// stall are those of the queries made one after another, whatever order the answers come in
+// and whichever of them fail, or when the update's connect check fails while they are in flight;
+// the whole start shares at most four connections.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "Cli_jov00000/update/baixa_exe.h"
+#include "clientlib/http_channel.h"
+#include "clientlib/server_stall.h"
+#include "tests/server/launcher_support.h"
+#include "tests/support/launcher_fixture.h"
+
+namespace jov::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// How the server answers the version query of one file.
+struct Reply {
+  std::chrono::milliseconds delay{0};
+  int status = 200;
+  std::string result;   // the "result" text of a 200 answer
+  bool silent = false;  // never answers (until the server ends)
+};
+
+// The application server on loopback, answering each connection on a thread of its own: the
+// connect checks and "GetDadosHttp" at once, except that once "GetDadosHttp" has been answered
+// the connect checks answer as late_check says; each version query as replies says (by the name
+// asked, "&JovTab.exe"). Records the order answers were sent in and the connections used.
+class TogetherServer {
+ public:
+  TogetherServer(std::map<std::string, Reply> replies, Reply late_check)
+      : replies_(std::move(replies)), late_check_(late_check) {
+    server_.set_keep_alive_max_count(100);
+    // An answer goes out at once, as the server's own does, never held for the last one's ACK.
+    server_.set_tcp_nodelay(true);
+    server_.Get(R"(/lum\.rdmAtualizaEstrutura/)",
+                [this](const httplib::Request& req, httplib::Response& res) { Check(req, res); });
+    server_.Post(R"(/lum\.rdmAtualizaEstrutura/(\w+))",
+                 [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::sleep_for(1ms);
+  }
+  ~TogetherServer() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_all();
+    server_.stop();
+    thread_.join();
+  }
+  int port() const { return port_; }
+  std::vector<std::string> answered() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return answered_;
+  }
+  // The connections the start's requests came over.
+  std::set<int> connections() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return ports_;
+  }
+
+ private:
+  void Note(const httplib::Request& req) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ports_.insert(req.remote_port);
+  }
+
+  void Check(const httplib::Request& req, httplib::Response& res) {
+    Note(req);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const Reply reply = dados_answered_ ? late_check_ : Reply{};
+    wake_.wait_for(lock, reply.silent ? 10s : reply.delay, [this] { return ending_; });
+    res.status = reply.status;
+    res.set_content("ok", "text/plain");
+  }
+
+  void Answer(const httplib::Request& req, httplib::Response& res) {
+    Note(req);
+    if (req.matches[1] != "GetFileVersion") {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      dados_answered_ = dados_answered_ || req.matches[1] == "GetDadosHttp";
+      res.set_content(R"({"result": ""})", "application/json");
+      return;
+    }
+    const std::string name = req.body.substr(2, req.body.size() - 4);  // ["&X"] -> &X
+    const Reply reply = replies_.count(name) != 0 ? replies_.at(name) : Reply{};
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, reply.silent ? 10s : reply.delay, [this] { return ending_; });
+    answered_.push_back(name);
+    res.status = reply.status;
+    res.set_content(JsonResult(reply.result), "application/json");
+  }
+  static std::string JsonResult(const std::string& text) {
+    return "{\"result\": \"" + text + "\"}";
+  }
+
+  std::map<std::string, Reply> replies_;
+  Reply late_check_;
+  bool dados_answered_ = false;
+  httplib::Server server_;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool ending_ = false;
+  std::vector<std::string> answered_;
+  std::set<int> ports_;
+  std::thread thread_;
+};
+
+class TogetherStartTest : public LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    fake.console.outputs = {
+        "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n"};
+    fake.library.web_url = "127.0.0.1";
+  }
+
+  // The update log of one start against a fresh server, the queries made together (up to
+  // four, their connections set up beside the first connect check) or one after another (1);
+  // whether the start's server stalled.
+  std::string Start(const std::map<std::string, Reply>& replies, int together, bool& stalled,
+                    Clock::duration* took = nullptr, std::set<int>* connections = nullptr,
+                    std::vector<std::string>* answered = nullptr, Reply late_check = {}) {
+    ClearLog();
+    TogetherServer server(replies, late_check);
+    ServerStall stall;
+    HttpAppServerChannel channel({}, stall,
+                                 {700ms, 500ms, std::size_t{64} << 20, together, together > 1});
+    fake.library.web_port = server.port();
+    Services services = fake.Wire({.server = &channel});
+    const auto start = Clock::now();
+    auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
+    if (took != nullptr) *took = Clock::now() - start;
+    form.reset();
+    stalled = stall.Stalled();
+    if (connections != nullptr) *connections = server.connections();
+    if (answered != nullptr) *answered = server.answered();
+    return LogText();
+  }
+};
+
+// An error reply naming its file, so that the log tells the files apart.
+Reply Failing(const std::string& name) { return {0ms, 200, "EXCEPT " + name, false}; }
+
+TEST_F(TogetherStartTest, AnswersInReverseOrderAreLoggedInTheOrderAsked) {
+  const std::vector<std::string> names = Cli_jov00000::ExecutaveisDoCliente();
+  std::map<std::string, Reply> replies;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    // The first asked is answered last; every other file is missing on the server.
+    Reply reply = i % 2 == 0 ? Failing(names[i]) : Reply{};
+    reply.delay = std::chrono::milliseconds(40 * (names.size() - i));
+    replies["&" + names[i]] = reply;
+  }
+  bool stalled = true;
+  Clock::duration together_took{};
+  std::set<int> connections;
+  std::vector<std::string> answered;
+  const std::string together = Start(replies, 4, stalled, &together_took, &connections, &answered);
+  EXPECT_FALSE(stalled);
+  ASSERT_EQ(answered.size(), names.size());
+  EXPECT_EQ(answered.front(), "&" + names[3]) << "the last of the first four asked came first";
+  EXPECT_EQ(answered.back(), "&" + names[8]);
+  EXPECT_LE(connections.size(), 4u)
+      << "the queries go over the connections set up beside the first connect check";
+  EXPECT_GE(connections.size(), 2u) << "the queries were in flight together";
+
+  Clock::duration serial_took{};
+  const std::string serial = Start(replies, 1, stalled, &serial_took);
+  EXPECT_EQ(together, serial);
+  EXPECT_LT(together_took, serial_took);
+  const std::vector<std::string> asked = LinesWith(together, "GetFileVersion(BPL&");
+  ASSERT_EQ(asked.size(), names.size()) << together;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_NE(asked[i].find("GetFileVersion(BPL&" + names[i] + ")"), std::string::npos);
+  }
+}
+
+TEST_F(TogetherStartTest, FailingQueriesLogAsOneAfterAnother) {
+  const std::string tab = "&JovTab.exe";
+  const std::string imp = "&JovImp.exe";
+  const std::string last = "&Altera_Permissoes_Calvora.EXE";
+  const struct {
+    const char* what;
+    std::map<std::string, Reply> replies;
+    bool stalls;
+  } cases[] = {
+      {"error answers", {{tab, {0ms, 500, ""}}, {imp, {30ms, 404, ""}}}, false},
+      {"error replies and one answered late",
+       {{tab, Failing("JovTab.exe")}, {last, {100ms, 200, ""}}},
+       false},
+      {"a query goes silent before a failing one",
+       {{imp, {0ms, 200, "", true}}, {tab, {0ms, 500, ""}}},
+       true},
+      {"the last query goes silent", {{last, {0ms, 200, "", true}}}, true},
+      {"a late answer after the limit", {{tab, {900ms, 200, ""}}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool together_stalled = false;
+    bool serial_stalled = false;
+    Clock::duration took{};
+    const std::string together = Start(c.replies, 4, together_stalled, &took);
+    const std::string serial = Start(c.replies, 1, serial_stalled);
+    EXPECT_EQ(together, serial);
+    EXPECT_EQ(together_stalled, c.stalls);
+    EXPECT_EQ(serial_stalled, c.stalls);
+    EXPECT_LT(took, 700ms + 1500ms) << "a stall is waited for once";
+  }
+}
+
+TEST_F(TogetherStartTest, UpdateConnectCheckFailingWhileQueriesAreInFlightLogsAsBefore) {
+  const struct {
+    const char* what;
+    Reply check;
+    bool stalls;
+  } cases[] = {
+      {"an error answer after the queries were answered", {200ms, 500, ""}, false},
+      {"no answer within the connect limit", {0ms, 200, "", true}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool together_stalled = false;
+    bool serial_stalled = false;
+    std::vector<std::string> answered;
+    const std::string together =
+        Start({}, 4, together_stalled, nullptr, nullptr, &answered, c.check);
+    const std::string serial = Start({}, 1, serial_stalled, nullptr, nullptr, nullptr, c.check);
+    EXPECT_FALSE(answered.empty()) << "queries were in flight while the check was";
+    EXPECT_EQ(together, serial);
+    EXPECT_EQ(LinesWith(together, "GetFileVersion(BPL&").size(), 0u) << together;
+    EXPECT_NE(together.find("Falha na conex"), std::string::npos) << together;
+    EXPECT_EQ(together_stalled, c.stalls);
+    EXPECT_EQ(serial_stalled, c.stalls);
+  }
+}
+
+}  // namespace
+}  // namespace jov::testing
