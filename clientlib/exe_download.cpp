@@ -2,19 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "clientlib/archive_entry.h"
 #include "clientlib/archive_signature.h"
 #include "clientlib/client_ini.h"
+#include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_transport.h"
 #include "clientlib/release_check.h"
@@ -24,6 +28,7 @@
 #include "platform/clock_linux.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
+#include "platform/file_bytes.h"
 #include "platform/host_path.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
@@ -212,6 +217,7 @@ HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
       std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(s.stall_timeout));
   limits.max_body = s.max_bytes;
   limits.max_redirects = s.max_redirects;
+  limits.max_receive_rate = s.max_kbps * 1024;
   return limits;
 }
 
@@ -264,6 +270,90 @@ std::int64_t UtcNow(const ExeDownloadSettings& s) {
   return now ? now->tv_sec : std::numeric_limits<std::int64_t>::max();
 }
 
+// The SHA-256 of bytes, 64 lower-case hex digits.
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    return {};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+// The new program file rebuilt from the installed one and the patch its signed release offers
+// for it, with the statement that lets it in (kept in statement). Nothing, and nothing said,
+// when there is no key, no release, no patch from the installed file, or when anything fails
+// (the patch missing, corrupt, too large, or not giving the release's program): the caller
+// then fetches the whole archive, whose failures say why. Blocks on the server.
+std::optional<std::string> ProgramByDelta(HttpTransport& transport, const std::string& name,
+                                          const std::string& local, const std::string& source,
+                                          const ExeDownloadSettings& s, std::string& statement) {
+  if (s.public_key.empty() || s.program_directory.empty()) return std::nullopt;
+  try {
+    std::map<std::string, std::optional<std::string>> fetched;
+    const auto fetch = [&](const std::string& companion) -> std::optional<std::string> {
+      if (const auto known = fetched.find(companion); known != fetched.end()) {
+        return known->second;
+      }
+      const std::string url = source + EncodePathSegment(companion);
+      std::optional<std::string> bytes =
+          protocol::IsReleaseSignatureName(companion)
+              ? FetchCompanion(transport, s, companion, local, url, kSignatureLimit, {})
+              : FetchCompanion(transport, s, companion, local, url,
+                               static_cast<std::int64_t>(protocol::kMaxReleaseBytes), {});
+      fetched.emplace(companion, bytes);
+      return bytes;
+    };
+    const std::optional<std::string> text = fetch(protocol::ReleaseNameOf(name));
+    if (!text) return std::nullopt;
+    const protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*text);
+    if (!parsed.ok() || !parsed.value->program) return std::nullopt;
+    const protocol::Release& release = *parsed.value;
+    const protocol::ReleasedProgram& program = *release.program;
+    if (program.size > s.max_bytes) return std::nullopt;
+    // The statement passes the same rules (signature, file, expiry, version) as for the
+    // archive it describes; the rebuilt file is then held to the program it describes.
+    const std::optional<std::string> accepted =
+        CheckRelease(fetch, ArchiveFacts{name, local, release.size, release.sha256}, s.public_key,
+                     UtcNow(s), InstalledVersions::Read(s.program_directory));
+    if (!accepted) return std::nullopt;
+    const std::string folder =
+        s.program_directory.ends_with('/') ? s.program_directory : s.program_directory + "/";
+    const std::string installed =
+        ReadFileBytes(folder + local, static_cast<std::size_t>(s.max_bytes));
+    const std::string from = Sha256Hex(installed);
+    const auto delta =
+        std::find_if(release.deltas.begin(), release.deltas.end(),
+                     [&](const protocol::ReleaseDelta& d) { return d.from == from; });
+    if (delta == release.deltas.end() || delta->size > s.max_bytes) return std::nullopt;
+    HttpLimits limits = DownloadLimits(s);
+    limits.max_body = delta->size;
+    std::string bytes;
+    const HttpResult result = transport.Get(
+        source + EncodePathSegment(delta->file), limits,
+        {nullptr, [&](const char* data, std::size_t size) { bytes.append(data, size); }});
+    if (!result.ok() || result.status != 200 ||
+        static_cast<std::int64_t>(bytes.size()) != delta->size) {
+      return std::nullopt;
+    }
+    std::optional<std::string> rebuilt = ApplyDelta(installed, bytes, program.size);
+    if (!rebuilt || static_cast<std::int64_t>(rebuilt->size()) != program.size ||
+        Sha256Hex(*rebuilt) != program.sha256) {
+      return std::nullopt;
+    }
+    statement = *accepted;
+    return rebuilt;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 void DownloadExeFile(HttpTransport& transport, const std::string& name, const std::string& local,
                      const std::string& source, const ExeDownloadSettings& s,
                      DownloadProgress* progress) {
@@ -272,6 +362,24 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   PrepareWorkingFolder(s.working_directory, fail, local);
   // What a previous download accepted says nothing of this one.
   KeepAcceptedRelease(s.working_directory, local, std::nullopt);
+  std::string delta_statement;
+  if (const std::optional<std::string> program =
+          ProgramByDelta(transport, name, local, source, s, delta_statement)) {
+    // Installed as an unpacked archive is: through a temporary, flushed and renamed.
+    const std::string patch_fail = "Cannot install " + local + " from a delta of " + name + ": ";
+    PendingFile rebuilt(TemporaryPrefix(s.working_directory + local), local);
+    SpaceAccount patch_space(s, patch_fail, local);
+    patch_space.Reserve(static_cast<std::int64_t>(program->size()), "the program file");
+    patch_space.Write(rebuilt.fd(), program->data(), program->size());
+    try {
+      rebuilt.Commit(s.working_directory + local, 0755);
+    } catch (const IoError& error) {
+      throw IoError(patch_fail + error.what(),
+                    local + ": a gravação na pasta de trabalho falhou"_w);
+    }
+    KeepAcceptedRelease(s.working_directory, local, delta_statement);
+    return;
+  }
   UnnamedFile archive(s.working_directory, fail, local);
   SpaceAccount space(s, fail, local);
   ProgressScope shown{progress};
@@ -355,6 +463,7 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini) {
   s.max_bytes = ini.max_download_mb << 20;
   s.public_key = ini.public_key;
   s.proxy = ini.proxy;
+  s.max_kbps = ini.max_kbps;
   return s;
 }
 

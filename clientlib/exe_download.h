@@ -44,6 +44,8 @@ struct ExeDownloadSettings {
   // The longest one file's download may take, however steadily its bytes come.
   std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
   int max_redirects = 5;
+  // The fastest a download may come, in KiB per second; 0: no cap.
+  std::int64_t max_kbps = 0;
   // The start's stall state, noted and heeded; nullptr: a call remembers nothing for the next.
   ServerStall* stall = nullptr;
   // Who asks (X-Jov-Host, X-Jov-Register); the identity, when given, outlives the call.

@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -388,6 +389,8 @@ struct HttpTransport::Impl {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
                      limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
+    curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE,
+                     static_cast<curl_off_t>(std::max<std::int64_t>(0, limits.max_receive_rate)));
     // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
     // wait for "100 Continue".
     curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());

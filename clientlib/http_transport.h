@@ -19,6 +19,8 @@ struct HttpLimits {
   std::chrono::seconds stall_time{0};  // 0: no stall rule
   std::int64_t max_body = std::int64_t{64} << 20;
   int max_redirects = 0;  // http and https only, never from https to http
+  // The fastest the body may come, in bytes per second; 0: as fast as it comes.
+  std::int64_t max_receive_rate = 0;
 };
 
 // Why an exchange brought no whole answer.

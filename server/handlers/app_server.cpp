@@ -198,8 +198,8 @@ bool ServedFileName(const std::string& name) {
     case jov::protocol::Served::kSignature:
     case jov::protocol::Served::kRelease:
     case jov::protocol::Served::kReleaseSignature:
-      return true;
     case jov::protocol::Served::kDelta:
+      return true;
     case jov::protocol::Served::kNone:
       break;
   }

@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include "Cli_jov00000/update/baixa_exe.h"
 #include "clientlib/archive_signature.h"
 #include "clientlib/client_ini.h"
+#include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/library_services.h"
@@ -29,7 +31,9 @@
 #include "clientlib/versions.h"
 #include "platform/cp1252.h"
 #include "platform/file_system_linux.h"
+#include "protocol/file_names.h"
 #include "protocol/release.h"
+#include "server/sign/delta.h"
 #include "server/sign/signing.h"
 #include "tests/fakes/fake_library.h"
 #include "tests/fakes/fake_platform.h"
@@ -855,6 +859,114 @@ TEST_F(ReleasedUpdate, VersionsOnlyGoUpAndTheInstalledBuildIsOnlyRestamped) {
     if (!c.text.empty()) {
       EXPECT_EQ(TempDir::Read(c.path), c.text);
     }
+  }
+}
+
+// A patch decodes only against the file it was made from, and only within its bounds.
+TEST(DeltaPatch, APatchRebuildsTheNewFileOnlyFromItsOldOneAndWithinItsBounds) {
+  const std::string old_file = Payload();
+  std::string new_file = old_file;
+  for (std::size_t at = 1000; at < new_file.size(); at += 60000)
+    new_file.replace(at, 500, 500, 'n');
+  const std::string delta = sign::MakeDeltaBytes(old_file, new_file);
+  EXPECT_LT(delta.size(), new_file.size() / 20);
+  std::string flipped = delta;
+  flipped[flipped.size() / 2] ^= 0x55;
+  std::string other_old = old_file;
+  other_old.replace(20000, 4000, 4000, 'o');
+  const auto size = static_cast<std::int64_t>(new_file.size());
+  const struct {
+    const char* label;
+    std::string old_file;
+    std::string delta;
+    std::int64_t max_size;
+    bool applies;
+  } cases[] = {
+      {"the patch of the old file", old_file, delta, size, true},
+      {"a corrupt patch", old_file, flipped, size, false},
+      {"cut short", old_file, delta.substr(0, delta.size() - 10), size, false},
+      {"against other bytes", other_old, delta, size, false},
+      {"making more than allowed", old_file, delta, size - 1, false},
+      {"not zstd", old_file, "not a patch", size, false},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    const std::optional<std::string> made = ApplyDelta(c.old_file, c.delta, c.max_size, &why);
+    EXPECT_EQ(made.has_value(), c.applies) << c.label << ": " << why;
+    if (made && c.applies) {
+      EXPECT_EQ(*made, new_file) << c.label;
+    }
+    if (!c.applies) {
+      EXPECT_FALSE(why.empty()) << c.label;
+    }
+  }
+}
+
+// The release's patch from the installed file is fetched instead of the archive; whatever is
+// wrong with it, the archive is fetched in the same start and installed without a word.
+TEST_F(ReleasedUpdate, APatchFromTheInstalledFileReplacesTheArchiveAndAnyFaultFallsBack) {
+  std::string old_build = payload_;
+  for (std::size_t at = 5000; at < old_build.size(); at += 70000)
+    old_build.replace(at, 300, 300, 'x');
+  const std::string delta = sign::MakeDeltaBytes(old_build, payload_);
+  std::string corrupt = delta;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  // Decodes, but to a file other than the release's program.
+  std::string other_build = payload_;
+  other_build.replace(100, 10, 10, 'o');
+  const std::string other_delta = sign::MakeDeltaBytes(old_build, other_build);
+  const auto sha = [&](const std::string& bytes) { return ReleaseOf(bytes, 1).sha256; };
+  const std::string delta_name = protocol::DeltaNameOf("JovTab.exe", sha(old_build));
+  std::atomic<int> archives{0};
+  http_.Route("/rel/JovTab.exe.zip", [&](const httplib::Request&, httplib::Response& response) {
+    ++archives;
+    response.set_content(deflated_, "application/zip");
+  });
+  const struct {
+    const char* label;
+    std::optional<std::string> served;  // the patch on the server, nothing: 404
+    std::int64_t program_size;          // what the release says of the program's size
+    bool by_delta;
+  } cases[] = {
+      {"a patch that applies", delta, static_cast<std::int64_t>(payload_.size()), true},
+      {"a corrupt patch", corrupt, static_cast<std::int64_t>(payload_.size()), false},
+      {"a patch giving other bytes", other_delta, static_cast<std::int64_t>(payload_.size()),
+       false},
+      {"a patch growing past the program's size", delta, 1000, false},
+      {"no patch on the server", std::nullopt, static_cast<std::int64_t>(payload_.size()), false},
+  };
+  int version = 43;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(installed_);
+    program_.Write("JovTab.exe", old_build);
+    fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+    protocol::Release release = ReleaseOf(deflated_, version);
+    release.program = protocol::ReleasedProgram{c.program_size, sha(payload_)};
+    const std::string& patch = c.served ? *c.served : delta;
+    release.deltas = {{sha(old_build), delta_name, static_cast<std::int64_t>(patch.size())}};
+    const std::string statement = protocol::WriteRelease(release);
+    http_.Route("/rel/JovTab.exe.zip.sig", Whole(key_.SignatureBase64(deflated_)));
+    http_.Route("/rel/JovTab.exe.zip.release", Whole(statement));
+    http_.Route("/rel/JovTab.exe.zip.release.sig", Whole(key_.SignatureBase64(statement)));
+    if (c.served) {
+      http_.Route("/rel/" + delta_name, Whole(*c.served));
+    } else {
+      http_.Route("/rel/" + delta_name, [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+      });
+    }
+    archives = 0;
+    const std::vector<std::string> log =
+        Update("2025" + std::to_string(100 + version - 42).substr(1) + "01000000");
+    EXPECT_EQ(TempDir::Read(installed_), payload_);
+    EXPECT_EQ(InstalledVersion(program_.path(), "JovTab.exe"),
+              std::optional<std::int64_t>(version));
+    EXPECT_EQ(archives, c.by_delta ? 0 : 1);
+    for (const std::string& line : log) {
+      EXPECT_EQ(line.find("JovTab.exe: "), std::string::npos) << line;
+    }
+    ++version;
   }
 }
 
