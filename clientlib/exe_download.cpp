@@ -21,6 +21,7 @@
 #include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_transport.h"
+#include "clientlib/partial_download.h"
 #include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
 #include "clientlib/versions.h"
@@ -354,6 +355,27 @@ std::optional<std::string> ProgramByDelta(HttpTransport& transport, const std::s
   }
 }
 
+// The release statement the server publishes for the archive, unchecked: it only names the
+// bytes a download cut short may be resumed under, which are checked whole against the
+// signed statement before anything is installed. Nothing without a key or a readable one.
+std::optional<protocol::Release> PeekRelease(HttpTransport& transport, const std::string& name,
+                                             const std::string& local, const std::string& source,
+                                             const ExeDownloadSettings& s) {
+  if (s.public_key.empty()) return std::nullopt;
+  try {
+    const std::string release_name = protocol::ReleaseNameOf(name);
+    const std::optional<std::string> text =
+        FetchCompanion(transport, s, release_name, local, source + EncodePathSegment(release_name),
+                       static_cast<std::int64_t>(protocol::kMaxReleaseBytes), {});
+    if (!text) return std::nullopt;
+    protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*text);
+    if (!parsed.ok() || parsed.value->size > s.max_bytes) return std::nullopt;
+    return std::move(*parsed.value);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 void DownloadExeFile(HttpTransport& transport, const std::string& name, const std::string& local,
                      const std::string& source, const ExeDownloadSettings& s,
                      DownloadProgress* progress) {
@@ -380,27 +402,69 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     KeepAcceptedRelease(s.working_directory, local, delta_statement);
     return;
   }
-  UnnamedFile archive(s.working_directory, fail, local);
+  // With a release to check the whole against, the bytes are kept across starts under its
+  // sha256 and a download cut short resumes where it stopped; without one, they go to a file
+  // that nothing can reach and that goes with the process.
+  const std::optional<protocol::Release> expected = PeekRelease(transport, name, local, source, s);
+  std::optional<UnnamedFile> unnamed;
+  std::optional<PartialDownload> partial;
+  if (expected) {
+    partial.emplace(s.working_directory, local, expected->sha256, expected->size);
+  } else {
+    unnamed.emplace(s.working_directory, fail, local);
+  }
+  struct PartialScope {
+    std::optional<PartialDownload>& partial;
+    bool keep = false;
+    ~PartialScope() {
+      if (partial && !keep) partial->Remove();
+    }
+  } partial_scope{partial};
+  const int archive_fd = partial ? partial->fd() : unnamed->fd();
   SpaceAccount space(s, fail, local);
   ProgressScope shown{progress};
   const HttpLimits limits = DownloadLimits(s);
-  const HttpResult result =
-      transport.Get(url, limits,
-                    {[&](int, std::int64_t length) {
-                       if (length > 0) space.Reserve(length, "the archive");
-                       if (progress != nullptr) {
-                         progress->Begin(local, length);
-                         shown.begun = true;
-                       }
-                     },
-                     [&](const char* data, std::size_t size) {
-                       space.Write(archive.fd(), data, size);
-                       if (shown.begun && space.written() - shown.reported >= kProgressStep) {
-                         shown.reported = space.written();
-                         progress->Advance(shown.reported);
-                       }
-                     }});
-  if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
+  const auto fetch = [&](std::int64_t from) {
+    return transport.Get(url, limits,
+                         {[&](int status, std::int64_t length) {
+                            if (status == 200 && from > 0) partial->Restart();
+                            if (length > 0) space.Reserve(length, "the archive");
+                            if (progress != nullptr && !shown.begun) {
+                              progress->Begin(local, length);
+                              shown.begun = true;
+                            }
+                          },
+                          [&](const char* data, std::size_t size) {
+                            space.Write(archive_fd, data, size);
+                            if (shown.begun && space.written() - shown.reported >= kProgressStep) {
+                              shown.reported = space.written();
+                              progress->Advance(shown.reported);
+                            }
+                          }},
+                         from);
+  };
+  const std::int64_t kept = partial ? partial->Kept() : 0;
+  HttpResult result;
+  result.status = 200;
+  if (!partial || kept < expected->size) result = fetch(kept);
+  if (result.ok() && kept > 0 && result.status != 200) {
+    // Only the rest, exactly as asked, continues the bytes kept; anything else (416, a range
+    // or length other than asked) starts over with the whole archive.
+    const std::string asked = "bytes " + std::to_string(kept) + "-" +
+                              std::to_string(expected->size - 1) + "/" +
+                              std::to_string(expected->size);
+    if (result.status != 206 || result.content_range != asked ||
+        result.length != expected->size - kept) {
+      partial->Restart();
+      result = fetch(0);
+    } else {
+      result.status = 200;
+    }
+  }
+  if (!result.ok()) {
+    partial_scope.keep = true;
+    FailExchange(s, fail, local, name, result, limits);
+  }
   if (result.status != 200) {
     throw Error(fail + "the server answered HTTP " + std::to_string(result.status),
                 local + ": o servidor respondeu HTTP " + std::to_string(result.status) + " para " +
@@ -412,7 +476,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   if (!s.public_key.empty()) {
     const std::string signature = FetchSignature(transport, s, name, local, url + ".sig");
     try {
-      VerifyArchiveSignatureFd(archive.fd(), name, signature, s.public_key);
+      VerifyArchiveSignatureFd(archive_fd, name, signature, s.public_key);
     } catch (const SignatureError& refused) {
       throw SignatureError(refused.what(), local + ": " + refused.reason());
     }
@@ -427,7 +491,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
                                       static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
                                       "a publicação tem mais de 64 KiB"_w);
         },
-        ArchiveFactsOf(archive.fd(), name, local), s.public_key, UtcNow(s),
+        ArchiveFactsOf(archive_fd, name, local), s.public_key, UtcNow(s),
         s.program_directory.empty() ? InstalledVersions{}
                                     : InstalledVersions::Read(s.program_directory));
   }
@@ -435,7 +499,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   PendingFile unpacked(TemporaryPrefix(s.working_directory + local), local);
   SpaceAccount unpack_space(s, unpack_fail, local);
   UnpackEntry(
-      archive.fd(), name, local, s.max_bytes,
+      archive_fd, name, local, s.max_bytes,
       [&](std::int64_t size) { unpack_space.Reserve(size, "the entry"); },
       [&](const char* data, std::size_t size) { unpack_space.Write(unpacked.fd(), data, size); });
   try {

@@ -970,5 +970,80 @@ TEST_F(ReleasedUpdate, APatchFromTheInstalledFileReplacesTheArchiveAndAnyFaultFa
   }
 }
 
+// An archive cut short is kept under its release's sha256 and resumed from where it stopped at
+// the next start; a server that ignores the range, or kept bytes that cannot be the release's,
+// give a whole download. Nothing of it is left once the file is installed.
+TEST_F(ReleasedUpdate, AnArchiveCutShortResumesAtTheNextStartAndIsCheckedWhole) {
+  const std::size_t cut = deflated_.size() * 9 / 10;
+  std::mutex mutex;
+  std::vector<std::string> ranges;  // the Range header of each archive request
+  const auto recorded = [&](Handler serve) {
+    return [&, serve](const httplib::Request& request, httplib::Response& response) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ranges.push_back(request.get_header_value("Range"));
+      }
+      serve(request, response);
+    };
+  };
+  const struct {
+    const char* label;
+    std::string kept;  // bytes left by an earlier start; empty: a cut download leaves them
+    Handler then;
+    std::vector<std::string> asked;  // by the start that installs
+  } cases[] = {
+      {"resumed", "", Whole(deflated_), {"bytes=" + std::to_string(cut) + "-"}},
+      {"a server ignoring Range",
+       "",
+       [&](const httplib::Request& request, httplib::Response& response) {
+         // httplib answers a range by itself; this server does not.
+         const_cast<httplib::Request&>(request).ranges.clear();
+         response.set_content(deflated_, "application/zip");
+       },
+       {"bytes=" + std::to_string(cut) + "-"}},
+      {"a range other than asked",
+       "",
+       [&](const httplib::Request& request, httplib::Response& response) {
+         const bool ranged = request.has_header("Range");
+         const_cast<httplib::Request&>(request).ranges.clear();
+         response.status = ranged ? 206 : 200;
+         response.set_header("Content-Range", "bytes 0-" + std::to_string(deflated_.size() - 1) +
+                                                  "/" + std::to_string(deflated_.size()));
+         response.set_content(deflated_, "application/zip");
+       },
+       {"bytes=" + std::to_string(cut) + "-", ""}},
+      {"kept bytes larger than the release", deflated_ + "more", Whole(deflated_), {""}},
+  };
+  int version = 43;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(installed_);
+    program_.Write("JovTab.exe", "installed build");
+    fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+    const protocol::Release release = ReleaseOf(deflated_, version);
+    Publish(deflated_, protocol::WriteRelease(release));
+    const std::string kept_path = work_.path() + "/.JovTab.exe." + release.sha256 + ".jov-part";
+    int month = version - 42;
+    if (c.kept.empty()) {
+      http_.Route("/rel/JovTab.exe.zip", Cut(deflated_, cut));
+      Update("2025" + std::to_string(100 + month).substr(1) + "01000000");
+      EXPECT_EQ(TempDir::Read(installed_), "installed build");
+      ASSERT_TRUE(fs::exists(kept_path));
+      EXPECT_EQ(fs::file_size(kept_path), cut);
+      EXPECT_EQ(fs::status(kept_path).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    } else {
+      std::ofstream(kept_path, std::ios::binary) << c.kept;
+    }
+    ranges.clear();
+    http_.Route("/rel/JovTab.exe.zip", recorded(c.then));
+    Update("2025" + std::to_string(100 + month).substr(1) + "02000000");
+    EXPECT_TRUE(TempDir::Read(installed_) == payload_);
+    EXPECT_EQ(ranges, c.asked);
+    EXPECT_FALSE(fs::exists(kept_path));
+    ++version;
+  }
+}
+
 }  // namespace
 }  // namespace jov::testing
