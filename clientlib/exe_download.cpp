@@ -400,6 +400,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
                     local + ": a gravação na pasta de trabalho falhou"_w);
     }
     KeepAcceptedRelease(s.working_directory, local, delta_statement);
+    RemovePartialDownloads(s.working_directory, local);
     return;
   }
   // With a release to check the whole against, the bytes are kept across starts under its

@@ -73,7 +73,11 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 // reason that names the program file (SignatureError for a missing or refused signature,
 // ReleaseError for a release statement that is missing or refuses the archive, IoError for the
 // working folder); whatever fails, no temporary of this call is left behind. The statement
-// accepted with each file is kept for its install (AcceptedRelease).
+// accepted with each file is kept for its install (AcceptedRelease). With a key: when the
+// signed release offers a patch from the installed program file, the file is rebuilt from it
+// instead, and any fault of the patch falls back to the archive without a word; an archive
+// cut short is kept (PartialDownload) and resumed with a range by the next call while the
+// release's sha256 is the same, then checked whole as any archive is.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths = {});
