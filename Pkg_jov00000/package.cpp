@@ -11,9 +11,13 @@
 
 #include "Cli_jov00000/frm_escolhe_sistema.h"
 #include "clientlib/dialogs_qt.h"
+#include "clientlib/health_report.h"
 #include "clientlib/http_channel.h"
 #include "clientlib/library_services.h"
+#include "clientlib/register_key.h"
 #include "clientlib/session.h"
+#include "clientlib/versions.h"
+#include "platform/child_reaper_linux.h"
 #include "platform/clock_linux.h"
 #include "platform/database_qt.h"
 #include "platform/dataset_files_xml.h"
@@ -34,12 +38,26 @@ struct Unit {
   jov::HostPathLinux host;
 } unit;
 
-// The real services, alive for one showing of the launcher: one start's session.
+// The real services, alive for one showing of the launcher: one start's session. Members are
+// destroyed in reverse order: the programs' reaper stops before the health reporter it tells,
+// and both reporters finish before the key and the pending events they use.
 struct RealServices {
   jov::ClockLinux clock;
   jov::Session session{unit.host, clock};
+  jov::RegisterKey key{session.Settings().working_directory};
+  jov::PendingHealth pending{session.Settings().working_directory};
+  jov::HealthReporter health{
+      session,
+      {session.Settings().host, session.Settings().port, session.Settings().proxy},
+      Cli_jov00000::arquivosExe,
+      [dir = session.ProgramDirectory()](const std::string& name) {
+        return jov::InstalledVersion(dir, name);
+      },
+      &key,
+      pending};
+  jov::ChildReaperLinux reaper{health};
   jov::ProcessTableLinux processes;
-  jov::ProgramLauncherLinux programs{Cli_jov00000::DirJov};
+  jov::ProgramLauncherLinux programs{Cli_jov00000::DirJov, &reaper};
   jov::FileSystemLinux files;
   jov::RegistryHive registry{jov::DefaultHivePath()};
   jov::DialogsQt dialogs;
@@ -51,7 +69,7 @@ struct RealServices {
   jov::ConsoleRunnerReal console{session.ProgramDirectory()};
   jov::DownloaderReal downloads{session};
   jov::HttpAppServerChannel server{session};
-  jov::ThreadedUpdateReporter reports{session};
+  jov::ThreadedUpdateReporter reports{session, {}, {&key, &pending}};
 
   jov::Services services{.processes = processes,
                          .programs = programs,

@@ -11,7 +11,9 @@
 #include <ctime>
 #include <memory>
 
+#include "clientlib/health_report.h"
 #include "clientlib/http_channel.h"
+#include "clientlib/register_key.h"
 #include "clientlib/server_stall.h"
 #include "clientlib/session.h"
 #include "clientlib/versions.h"
@@ -94,6 +96,11 @@ std::string IsoLocalNow() {
 
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
                        const std::vector<std::string>& names) {
+  return protocol::WriteReport(ReportOf(report, program_dir, names));
+}
+
+protocol::Report ReportOf(const UpdateReport& report, const std::string& program_dir,
+                          const std::vector<std::string>& names) {
   protocol::Report out;
   out.filial = Text(report.filial);
   out.caixa = Text(report.caixa);
@@ -118,7 +125,7 @@ std::string ReportJson(const UpdateReport& report, const std::string& program_di
                            build ? std::optional<std::int64_t>(build->version) : std::nullopt});
     }
   }
-  return protocol::WriteReport(out);
+  return out;
 }
 
 ThreadedUpdateReporter::~ThreadedUpdateReporter() {
@@ -160,14 +167,23 @@ void ThreadedUpdateReporter::Send(const UpdateReport& given, const ReportTarget&
       }
     } finished{*this};
     try {
-      const std::string json = ReportJson(report, program_dir, names);
+      protocol::Report out = ReportOf(report, program_dir, names);
+      if (signing_.pending != nullptr) out.health = signing_.pending->Events();
       if (cancel_) return;
+      std::unique_lock<std::mutex> turn;
+      if (signing_.key != nullptr) turn = signing_.key->Turn();
+      const std::string json = signing_.key != nullptr
+                                   ? signing_.key->SignedText(out, &protocol::WriteReport)
+                                   : protocol::WriteReport(out);
       // Its own stall state: a report that times out holds back nothing else of the start.
       ServerStall stall;
       HttpAppServerChannel channel(options, stall, timeouts_);
       channel.Open(target.host, target.port, "lum.rdmAtualizaEstrutura");
       // Plain ASCII: the same bytes in Windows-1252.
       channel.Call("ReportUpdate", {json});
+      turn = {};
+      // Taken: the events it carried are the server's now.
+      if (signing_.pending != nullptr && !out.health.empty()) signing_.pending->Drop(out.health);
     } catch (const std::exception&) {
       // A server without the call, or one that fails it, hears nothing more of this start.
     }

@@ -16,6 +16,8 @@
 
 namespace jov {
 
+class PendingHealth;
+class RegisterKey;
 class Session;
 
 // One start's update. Texts are Windows-1252.
@@ -44,11 +46,23 @@ std::string IsoLocalNow();
 std::string ReportJson(const UpdateReport& report, const std::string& program_dir,
                        const std::vector<std::string>& names);
 
+// The report ReportJson writes, before it is written (the same reads of the disk).
+protocol::Report ReportOf(const UpdateReport& report, const std::string& program_dir,
+                          const std::vector<std::string>& names);
+
 // Where a report goes: the application server and the proxy (libcurl's syntax; empty: none).
 struct ReportTarget {
   std::string host;
   int port = 0;
   std::string proxy;
+};
+
+// What a register adds to its reports: its key, with which each is signed (none: unsigned), and
+// the health events the server has not taken yet, which each carries and which are dropped once
+// the server has taken the report.
+struct ReportSigning {
+  RegisterKey* key = nullptr;
+  PendingHealth* pending = nullptr;
 };
 
 // Sends a start's report to the application server off the caller's thread, once: one
@@ -64,11 +78,13 @@ class UpdateReporter {
 // own, so that a slow report never makes a later call of the start fail. Send makes the
 // report's codes the session's register identity and gives a report without a host the
 // session's host name. Destroying it gives a report still in flight two seconds to finish,
-// then ends it within a second, and waits for its thread. session must outlive it.
+// then ends it within a second, and waits for its thread. session and what signing points to
+// must outlive it.
 class ThreadedUpdateReporter : public UpdateReporter {
  public:
-  explicit ThreadedUpdateReporter(Session& session, HttpAppServerChannel::Timeouts timeouts = {})
-      : session_(session), timeouts_(timeouts) {}
+  explicit ThreadedUpdateReporter(Session& session, HttpAppServerChannel::Timeouts timeouts = {},
+                                  ReportSigning signing = {})
+      : session_(session), timeouts_(timeouts), signing_(signing) {}
   ~ThreadedUpdateReporter() override;
   void Send(const UpdateReport& report, const ReportTarget& target, const std::string& program_dir,
             const std::vector<std::string>& names) override;
@@ -78,6 +94,7 @@ class ThreadedUpdateReporter : public UpdateReporter {
  private:
   Session& session_;
   const HttpAppServerChannel::Timeouts timeouts_;
+  const ReportSigning signing_;
   std::atomic<bool> cancel_{false};
   std::mutex mutex_;
   std::condition_variable done_;

@@ -274,6 +274,13 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
   return error == 0;
 }
 
+pid_t SpawnChild(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty()) return -1;
+  const ExecPlan plan(argv, {});
+  pid_t pid = -1;
+  return Spawn(plan, -1, ChildOptions{}, pid) == 0 ? pid : -1;
+}
+
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
   ChildResult result;
   if (argv.empty() || argv[0].empty()) {

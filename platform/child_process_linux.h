@@ -1,6 +1,8 @@
 // Starting child programs on Linux from an argv vector: detached, or waited for with a limit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,11 @@ std::string FindProgram(const std::string& name, const std::vector<std::string>&
 // /dev/null, not waited for, and never left behind as a zombie of this process. Returns false
 // when it could not be started. Does not block beyond the start itself.
 bool SpawnDetached(const std::vector<std::string>& argv);
+
+// Starts argv[0] (a path, see FindProgram) in a session of its own with its standard streams on
+// /dev/null, as a child of this process that the caller must reap (waitpid or waitid on the
+// pid). Returns its pid, or -1 when it could not be started. Does not block beyond the start.
+pid_t SpawnChild(const std::vector<std::string>& argv);
 
 struct ChildOptions {
   // Capture standard output and error together into ChildResult::output; otherwise the child's

@@ -1,6 +1,8 @@
 #include "platform/program_launcher_linux.h"
 
 #include "platform/child_process_linux.h"
+#include "platform/child_reaper_linux.h"
+#include "platform/cp1252.h"
 
 namespace jov {
 
@@ -26,19 +28,37 @@ std::vector<std::string> ProgramLauncherLinux::CommandArgv(const std::string& co
   return Argv(command_line.substr(start, end - start), command_line.substr(end));
 }
 
+void ProgramLauncherLinux::NoteEnds(const std::vector<std::string>& argv) const {
+  if (reaper_ == nullptr) return;
+  const std::string tool = cp1252::UpperAscii(argv[0].substr(argv[0].rfind('/') + 1));
+  if (tool != "TASKKILL") return;
+  for (std::size_t i = 1; i + 1 < argv.size(); ++i) {
+    if (cp1252::UpperAscii(argv[i]) == "/IM") reaper_->AskedToEnd(argv[i + 1]);
+  }
+}
+
+void ProgramLauncherLinux::Start(const std::vector<std::string>& argv) {
+  if (argv.empty()) return;
+  NoteEnds(argv);
+  if (reaper_ != nullptr) {
+    reaper_->Start(argv);
+  } else {
+    SpawnDetached(argv);
+  }
+}
+
 void ProgramLauncherLinux::ShellExecute(const std::string& program, const std::string& parameters) {
-  const std::vector<std::string> argv = Argv(program, parameters);
-  if (!argv.empty()) SpawnDetached(argv);
+  Start(Argv(program, parameters));
 }
 
 void ProgramLauncherLinux::WinExec(const std::string& command_line) {
-  const std::vector<std::string> argv = CommandArgv(command_line);
-  if (!argv.empty()) SpawnDetached(argv);
+  Start(CommandArgv(command_line));
 }
 
 bool ProgramLauncherLinux::WinExecAndWait(const std::string& command_line, int timeout_ms) {
   const std::vector<std::string> argv = CommandArgv(command_line);
   if (argv.empty()) return false;
+  NoteEnds(argv);
   ChildOptions options;
   options.timeout_ms = timeout_ms < 0 ? 0 : timeout_ms;
   return RunChild(argv, options).ended;

@@ -2,7 +2,8 @@
 //   jov-appserver --bind HOST --port N --updates DIR [--ask] [--http-settings FILE]
 //                 [--source-url URL] [--signing-key KEY] [--fleet-db FILE|CONNECTION]
 //                 [--fleet-token FILE] [--threads N] [--handler-threads N]
-//                 [--max-per-address N] [--max-connections N]
+//                 [--max-per-address N] [--max-connections N] [--fleet-keys FILE]
+//                 [--max-registers N] [--report-interval SECONDS]
 // Prints "listening on HOST:PORT" as its first line (--port 0 picks a free port) and where
 // the fleet is kept as its second, logs one line per request to standard error, and stops
 // cleanly on SIGTERM or SIGINT. docs/server.md describes the options and bounds.
@@ -31,7 +32,9 @@ int Usage(const std::string& why) {
                "                     [--http-settings FILE] [--source-url URL]\n"
                "                     [--signing-key KEY] [--fleet-db FILE|CONNECTION]\n"
                "                     [--fleet-token FILE] [--threads N] [--handler-threads N]\n"
-               "                     [--max-per-address N] [--max-connections N]\n",
+               "                     [--max-per-address N] [--max-connections N]\n"
+               "                     [--fleet-keys FILE] [--max-registers N]\n"
+               "                     [--report-interval SECONDS]\n",
                why.c_str());
   return 2;
 }
@@ -77,6 +80,11 @@ int main(int argc, char** argv) {
     if (options.fleet_token.empty()) {
       return fail("cannot take the fleet token from " + start->token_file + ": " + why);
     }
+  }
+  if (!start->keys_file.empty()) {
+    const auto keys = appserver::ReadFleetKeys(start->keys_file, why);
+    if (!keys) return fail("cannot take the registers' keys from " + start->keys_file + ": " + why);
+    start->store.keys = *keys;
   }
   // The connections stay within the open files, with room for the archives being sent and
   // the fleet store's.

@@ -4,11 +4,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 
+#include "platform/base64.h"
 #include "platform/database_qt.h"
 #include "platform/file_text.h"
 #include "server/fleet/fleet_store.h"
+#include "server/rollout/rollouts.h"
+#include "server/sign/signing.h"
 
 namespace appserver {
 namespace {
@@ -63,6 +67,16 @@ std::optional<StartOptions> ParseCommandLine(int argc, char** argv, std::string&
       }
     } else if (arg == "--fleet-token" && has_value) {
       start.token_file = argv[++i];
+    } else if (arg == "--fleet-keys" && has_value) {
+      start.keys_file = argv[++i];
+    } else if (arg == "--max-registers" && has_value) {
+      if (!number(1, 10000000, start.store.max_registers, "bad --max-registers")) {
+        return std::nullopt;
+      }
+    } else if (arg == "--report-interval" && has_value) {
+      if (!number(0, 86400, start.store.report_interval, "bad --report-interval")) {
+        return std::nullopt;
+      }
     } else if (arg == "--threads" && has_value) {
       if (!number(1, 256, start.threads, "bad number of threads")) return std::nullopt;
     } else if (arg == "--handler-threads" && has_value) {
@@ -90,6 +104,11 @@ std::optional<StartOptions> ParseCommandLine(int argc, char** argv, std::string&
 }
 
 std::string ReadToken(const std::string& path, std::string& why) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    why = "group or others may read it (chmod 600 it)";
+    return {};
+  }
   jov::FileText file = jov::ReadFileText(path, 4096);
   if (file.error != 0 || file.too_large) {
     why = file.error != 0 ? std::strerror(file.error) : "larger than 4 KiB";
@@ -101,8 +120,70 @@ std::string ReadToken(const std::string& path, std::string& why) {
     why = "it holds no token";
     return {};
   }
-  return file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
+  std::string token = file.text.substr(first, file.text.find_last_not_of(blanks) - first + 1);
+  if (token.size() < kMinTokenChars) {
+    why = "the token is shorter than " + std::to_string(kMinTokenChars) +
+          " characters (openssl rand -hex 16 makes one)";
+    return {};
+  }
+  return token;
 }
+
+std::optional<std::map<std::string, std::string>> ReadFleetKeys(const std::string& path,
+                                                                std::string& why) {
+  jov::FileText file = jov::ReadFileText(path, 16u << 20);
+  if (file.error != 0 || file.too_large) {
+    why = file.error != 0 ? std::strerror(file.error) : "larger than 16 MiB";
+    return std::nullopt;
+  }
+  std::map<std::string, std::string> keys;
+  std::size_t start = 0;
+  for (int number = 1; start < file.text.size(); ++number) {
+    std::size_t end = file.text.find('\n', start);
+    if (end == std::string::npos) end = file.text.size();
+    std::string line = file.text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    const std::size_t blank = line.find(' ');
+    const std::string name = line.substr(0, blank);
+    const std::size_t slash = name.find('/');
+    const std::string key = blank == std::string::npos ? "" : line.substr(blank + 1);
+    const std::optional<std::string> raw = jov::base64::Decode(key);
+    if (slash == 0 || slash == std::string::npos || slash + 1 == name.size() ||
+        name.find('/', slash + 1) != std::string::npos || !raw || raw->size() != 32) {
+      why = "line " + std::to_string(number) + " is not \"FILIAL/CAIXA KEY\"";
+      return std::nullopt;
+    }
+    keys[name] = key;
+  }
+  return keys;
+}
+
+namespace {
+
+// The rollouts in the fleet's database; null, with the cause in log, when they cannot be opened.
+std::shared_ptr<rollout::Rollouts> OpenRollouts(
+    const StartOptions& start, const std::string& connection_string,
+    const std::function<void(const std::string&)>& log) {
+  rollout::Settings settings;
+  settings.connection_string = connection_string;
+  settings.updates = start.options.updates;
+  settings.now = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+  settings.log = log;
+  try {
+    if (!start.options.signing_key.empty()) {
+      settings.key = std::make_shared<const jov::sign::SigningKey>(
+          jov::sign::SigningKey::Load(start.options.signing_key));
+    }
+    return std::make_shared<rollout::Rollouts>(std::move(settings));
+  } catch (const std::exception& error) {
+    log("cannot open the rollouts: " + std::string(error.what()));
+    return nullptr;
+  }
+}
+
+}  // namespace
 
 std::string OpenFleet(StartOptions& start, const std::function<void(const std::string&)>& log) {
   std::string fleet_db = start.fleet_db;
@@ -115,8 +196,19 @@ std::string OpenFleet(StartOptions& start, const std::function<void(const std::s
     }
     fleet_db = folder + "/fleet.db";
   }
+  const std::string connection_string = fleet::ConnectionString(fleet_db);
+  // The store tells the rollouts, once they are open, of what it keeps; it holds them as long
+  // as its thread may still call them. They are open before the first request is taken.
+  const auto rollouts = std::make_shared<std::shared_ptr<rollout::Rollouts>>();
   try {
-    start.options.fleet = std::make_shared<fleet::Store>(fleet::ConnectionString(fleet_db), log);
+    fleet::StoreSettings settings = start.store;
+    settings.on_report = [rollouts](const jov::protocol::Report& report, bool verified) {
+      if (*rollouts) (*rollouts)->Observe(report, verified);
+    };
+    settings.on_health = [rollouts](const jov::protocol::HealthEvent& event, bool verified) {
+      if (*rollouts) (*rollouts)->Observe(event, verified);
+    };
+    start.options.fleet = std::make_shared<fleet::Store>(connection_string, log, settings);
   } catch (const std::exception& error) {
     log("cannot open the fleet store: " + std::string(error.what()));
     // A fleet store asked for must work; the default one only serves when it can, so that a
@@ -125,7 +217,10 @@ std::string OpenFleet(StartOptions& start, const std::function<void(const std::s
     if (asked) return {};
     return "fleet: not kept (" + fleet_db + " cannot be opened)";
   }
-  const auto parts = jov::ParseConnectionString(fleet::ConnectionString(fleet_db));
+  start.options.rollouts = OpenRollouts(start, connection_string, log);
+  if (!start.options.rollouts) return {};
+  *rollouts = start.options.rollouts;
+  const auto parts = jov::ParseConnectionString(connection_string);
   const auto source = parts.find("DATA SOURCE");
   return "fleet: " + (source == parts.end() ? std::string() : source->second);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ namespace appserver {
 namespace fleet {
 class Store;
 }
+namespace rollout {
+class Rollouts;
+}
 
 inline constexpr const char* kServerName = "lum.rdmAtualizaEstrutura";
 
@@ -28,8 +32,10 @@ struct Options {
   std::string http_settings;  // data packet answered to GetDadosHttp; may be missing
   std::string source_url;     // download source; empty: this server's /files/ URL
   std::string signing_key;    // PEM Ed25519 private key; set: the server signs its archives
-  std::shared_ptr<fleet::Store> fleet;  // where "ReportUpdate" keeps the reports; may be null
-  std::string fleet_token;  // the token of GET /fleet and /fleet.json; empty: always 403
+  // where "ReportUpdate" and "ReportHealth" keep what registers send; may be null
+  std::shared_ptr<fleet::Store> fleet;
+  std::string fleet_token;  // the token of /fleet, /fleet.json and their POSTs; empty: always 403
+  std::shared_ptr<rollout::Rollouts> rollouts;  // null: no rollouts (no fleet kept)
 };
 
 // Windows-1252 texts in, Windows-1252 texts out.
@@ -67,6 +73,7 @@ struct ByteRange {
 ByteRange RangeOf(const std::string& header, std::uint64_t size);
 
 class SignatureCache;
+class TokenGuard;
 
 // What the handlers share, made once at the start and read by every thread.
 struct Context {
@@ -74,6 +81,7 @@ struct Context {
   int port = 0;                                // the port bound, for the default download source
   std::shared_ptr<SignatureCache> signatures;  // null: no --signing-key
   http::LineLog* log = nullptr;                // for failures the client is not told of
+  std::shared_ptr<TokenGuard> guard;           // wrong fleet tokens by address
 };
 
 // The context of the options. Throws jov::Error when the signing key cannot be used or lies
@@ -87,8 +95,26 @@ http::Response ModuleCall(const Context& context, const http::Request& request);
 // GET /files/<name>: an archive of the updates folder, or its signature; only regular files
 // lying directly in the folder, never through a link, and one range at most.
 http::Response UpdateFile(const Context& context, const http::Request& request);
-// GET /fleet and /fleet.json: the fleet to those who hold the token.
+// GET /fleet and /fleet.json: a page of the fleet ("?branch=", "?page=" from 1, "?pending=1")
+// to those who hold the token. An address that gave ten wrong tokens within a minute is
+// answered 429 until the minute ends.
 http::Response FleetPage(const Context& context, const http::Request& request, bool html);
+// GET /files/candidatos/<name> and /files/desfeitos/<name>: a rollout's files, only to the
+// registers (X-Jov-Register) they are offered to; 404 to any other.
+http::Response RolloutFile(const Context& context, const http::Request& request, bool undo);
+// GET /fleet/rollouts.json, POST /fleet/rollouts (a new one) and
+// POST /fleet/rollouts/<file>/<halt|resume|advance|undo>, to those who hold the token; a
+// page form (the token in the query) also carries a valid form_token. A form is answered with
+// 303 back to the fleet page, a JSON request with the rollout's JSON; a refusal with its
+// status and reason.
+http::Response RolloutList(const Context& context, const http::Request& request);
+http::Response RolloutStart(const Context& context, const http::Request& request);
+http::Response RolloutAction(const Context& context, const http::Request& request);
+// POST /fleet/keys: an operator accepts the new key of the register of the form's "filial" and
+// "caixa" (or the register, first seen), or with "all=1" every register first seen. With the
+// token in "Authorization: Bearer", or in "?token=" with the page's anti-forgery token in the
+// form's "form_token".
+http::Response AcceptKeys(const Context& context, const http::Request& request);
 
 // Every route of the server.
 http::Router MakeRouter(std::shared_ptr<const Context> context);

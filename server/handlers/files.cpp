@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "protocol/file_names.h"
 #include "server/handlers/app_server.h"
+#include "server/handlers/token_guard.h"
 #include "server/sign/signing.h"
 
 namespace appserver {
@@ -72,6 +73,35 @@ http::Response Plain(int status, const std::string& text) {
   return http::Response::Text(status, text + "\n");
 }
 
+// The regular file at path, whole or the one range asked.
+http::Response SendFile(const std::string& path, const http::Request& request, bool signature) {
+  // Opened without following a link, and served from that one descriptor: a file renamed
+  // over it meanwhile is a new file, this one stays whole.
+  http::FileBody body;
+  body.file =
+      http::FileHandle(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (body.file.get() < 0 || ::fstat(body.file.get(), &body.opened) != 0 ||
+      !S_ISREG(body.opened.st_mode)) {
+    return Plain(404, "not found");
+  }
+  const ByteRange range =
+      RangeOf(request.Header("Range"), static_cast<std::uint64_t>(body.opened.st_size));
+  http::Response response;
+  response.status = range.status;
+  if (!range.content_range.empty()) response.Set("Content-Range", range.content_range);
+  if (range.status == 416) {
+    response.body = "range not satisfiable\n";
+    response.Set("Content-Type", "text/plain");
+    return response;
+  }
+  response.Set("Content-Type", signature ? "text/plain" : "application/zip");
+  response.Set("Accept-Ranges", "bytes");
+  body.offset = range.offset;
+  body.length = range.length;
+  response.file = std::move(body);
+  return response;
+}
+
 }  // namespace
 
 bool IsArchiveName(const std::string& name) { return jov::protocol::IsArchiveName(name); }
@@ -126,6 +156,7 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
   context->options = options;
   context->port = port;
   context->log = &log;
+  context->guard = std::make_shared<TokenGuard>();
   if (!options.signing_key.empty()) {
     if (Inside(options.signing_key, options.updates)) {
       throw jov::Error("the signing key " + options.signing_key +
@@ -157,31 +188,15 @@ http::Response UpdateFile(const Context& context, const http::Request& request) 
       return Plain(500, "cannot sign the archive");
     }
   }
-  // Opened without following a link, and served from that one descriptor: a file renamed
-  // over it meanwhile is a new file, this one stays whole.
-  http::FileBody body;
-  body.file =
-      http::FileHandle(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (body.file.get() < 0 || ::fstat(body.file.get(), &body.opened) != 0 ||
-      !S_ISREG(body.opened.st_mode)) {
-    return Plain(404, "not found");
-  }
-  const ByteRange range =
-      RangeOf(request.Header("Range"), static_cast<std::uint64_t>(body.opened.st_size));
-  http::Response response;
-  response.status = range.status;
-  if (!range.content_range.empty()) response.Set("Content-Range", range.content_range);
-  if (range.status == 416) {
-    response.body = "range not satisfiable\n";
-    response.Set("Content-Type", "text/plain");
-    return response;
-  }
-  response.Set("Content-Type", signature ? "text/plain" : "application/zip");
-  response.Set("Accept-Ranges", "bytes");
-  body.offset = range.offset;
-  body.length = range.length;
-  response.file = std::move(body);
-  return response;
+  return SendFile(path, request, signature);
+}
+
+http::Response ServeFile(const Context& context, const http::Request& request,
+                         const std::string& subfolder) {
+  const std::string& name = request.tail;
+  if (!ServedFileName(name)) return Plain(403, "refused");
+  return SendFile(context.options.updates + "/" + subfolder + "/" + name, request,
+                  IsSignatureName(name));
 }
 
 }  // namespace appserver

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cctype>
+
 #include "platform/cp1252.h"
 
 namespace appserver::http {
@@ -75,6 +77,22 @@ std::string PercentDecode(const std::string& text, bool plus_is_space) {
       out += ' ';
     } else {
       out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string PercentEncode(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
     }
   }
   return out;

@@ -68,5 +68,7 @@ struct Response {
 
 // "%41" and "+" (in queries) decoded; a "%" without two hex digits is kept as it is.
 std::string PercentDecode(const std::string& text, bool plus_is_space);
+// Every byte but letters, digits and "-._~" as "%XX", for a query's value.
+std::string PercentEncode(const std::string& text);
 
 }  // namespace appserver::http

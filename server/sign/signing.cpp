@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "platform/base64.h"
 #include "platform/file_bytes.h"
 #include "platform/file_text.h"
+#include "protocol/file_names.h"
 
 namespace jov::sign {
 namespace {
@@ -55,7 +57,106 @@ void FinishFile(int fd, const std::string& path, std::string_view bytes) {
   }
 }
 
+struct ZipSourceFree {
+  void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+struct ZipDiscard {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileClose {
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+// The size and SHA-256 of the archive's one entry; nothing when it holds another number of
+// files. Throws Error naming the archive when it is no zip archive or its entry is unreadable.
+std::optional<jov::protocol::ReleasedProgram> SingleEntry(const std::string& bytes,
+                                                          const std::string& name) {
+  zip_error_t error;
+  zip_error_init(&error);
+  std::unique_ptr<zip_source_t, ZipSourceFree> source(
+      zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error));
+  if (!source) throw Error("Cannot read " + name + ": " + zip_error_strerror(&error));
+  std::unique_ptr<zip_t, ZipDiscard> archive(
+      zip_open_from_source(source.get(), ZIP_RDONLY, &error));
+  if (!archive) {
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    throw Error("Cannot read " + name + ": it is no zip archive (" + why + ")");
+  }
+  source.release();  // the archive owns it now
+  zip_error_fini(&error);
+  if (zip_get_num_entries(archive.get(), 0) != 1) return std::nullopt;
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(archive.get(), 0, 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0 ||
+      st.size > kMaxArchiveBytes) {
+    throw Error("Cannot read " + name + ": its entry has no size or is too large");
+  }
+  const std::unique_ptr<zip_file_t, ZipFileClose> entry(zip_fopen_index(archive.get(), 0, 0));
+  if (!entry) throw Error("Cannot read " + name + ": its entry cannot be opened");
+  std::string content(static_cast<std::size_t>(st.size), '\0');
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const zip_int64_t n = zip_fread(entry.get(), content.data() + done, content.size() - done);
+    if (n <= 0) throw Error("Cannot read " + name + ": its entry is damaged");
+    done += static_cast<std::size_t>(n);
+  }
+  // The CRC is checked when the whole entry has been read, at the next read past its end.
+  char extra = 0;
+  if (zip_fread(entry.get(), &extra, 1) != 0) {
+    throw Error("Cannot read " + name + ": its entry is damaged");
+  }
+  return jov::protocol::ReleasedProgram{static_cast<std::int64_t>(content.size()),
+                                        Sha256Hex(content)};
+}
+
 }  // namespace
+
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    throw Error("Cannot compute a SHA-256");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+jov::protocol::Release ReleaseOf(const std::string& archive_path, std::int64_t version,
+                                 std::int64_t expires) {
+  const std::string bytes = ReadFileBytes(archive_path, kMaxArchiveBytes);
+  const std::size_t slash = archive_path.rfind('/');
+  const std::string name =
+      slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
+  jov::protocol::Release release;
+  release.file = jov::protocol::LocalFileNameOf(name);
+  if (release.file.empty() || !jov::protocol::IsArchiveName(name)) {
+    throw Error("Cannot publish " + archive_path + ": its name is not <program>.zip");
+  }
+  release.version = version;
+  release.size = static_cast<std::int64_t>(bytes.size());
+  release.sha256 = Sha256Hex(bytes);
+  release.expires = expires;
+  release.program = SingleEntry(bytes, archive_path);
+  return release;
+}
+
+jov::protocol::Release SignRelease(const std::string& archive_path, std::int64_t version,
+                                   std::int64_t expires, const SigningKey& key) {
+  const jov::protocol::Release release = ReleaseOf(archive_path, version, expires);
+  const std::string text = jov::protocol::WriteRelease(release);
+  WriteSignatureFile(archive_path, key);
+  // The statement's signature first: a register that reads the new statement finds its
+  // signature already there (a moment's mismatch the other way is only a refused start).
+  WriteFileAtomically(archive_path + ".release.sig", key.SignatureBase64(text) + "\n", 0644);
+  WriteFileAtomically(archive_path + ".release", text, 0644);
+  return release;
+}
 
 void SigningKey::Free::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 

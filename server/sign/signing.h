@@ -1,11 +1,13 @@
 // Ed25519 keys and archive signatures for the chain's side: making a key, signing archives.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/errors.h"
+#include "protocol/release.h"
 
 typedef struct evp_pkey_st EVP_PKEY;
 
@@ -49,5 +51,22 @@ void WriteNewKeyFile(const std::string& path, const SigningKey& key);
 // file in the same folder that is flushed and renamed over any older signature. Returns the
 // path written. Throws IoError or Error naming the file.
 std::string WriteSignatureFile(const std::string& archive_path, const SigningKey& key);
+
+// The SHA-256 of the bytes, 64 lower-case hex digits.
+std::string Sha256Hex(std::string_view bytes);
+
+// The release statement of the archive at path: its file (the archive's name less ".zip"),
+// version, size, sha256 and expires, and its program (size and sha256 of the single entry)
+// when the archive holds exactly one file. Reads the archive once (bounded by
+// kMaxArchiveBytes, its entry likewise). Throws IoError or Error naming the archive.
+jov::protocol::Release ReleaseOf(const std::string& archive_path, std::int64_t version,
+                                 std::int64_t expires);
+
+// Writes "<archive>.sig", "<archive>.release" (ReleaseOf) and "<archive>.release.sig" (the
+// signature of the release file's bytes), each through a flushed temporary renamed in place,
+// the signatures before the statement's. Returns the release written. Throws as ReleaseOf
+// and WriteSignatureFile do.
+jov::protocol::Release SignRelease(const std::string& archive_path, std::int64_t version,
+                                   std::int64_t expires, const SigningKey& key);
 
 }  // namespace jov::sign

@@ -1,12 +1,14 @@
 // The server's handlers called directly, without a socket: the range rule, the call bodies,
 // the routes, the downloads and the fleet token.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "platform/cp1252.h"
 #include "server/fleet/form_token.h"
 #include "server/handlers/app_server.h"
+#include "server/startup.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -174,6 +176,52 @@ TEST_F(HandlersTest, TheFleetOpensOnlyToItsToken) {
   }
   options.fleet_token.clear();
   EXPECT_EQ(Get("/fleet?token=").status, 403) << "no token set: closed to all";
+}
+
+// The fleet token opens the registers' reports to whoever holds it: a file others may read,
+// or a token short enough to guess, is refused at the start, with the reason.
+TEST(FleetTokenFileTest, RefusesATokenOthersMayReadOrGuess) {
+  TempDir dir;
+  struct Case {
+    std::string what;
+    mode_t mode;
+    std::string text;
+    std::string token;  // empty: refused
+    std::string why;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"its owner's only", 0600, "0123456789abcdef\n", "0123456789abcdef", ""},
+           {"read-only", 0400, "  0123456789abcdef0123\r\n", "0123456789abcdef0123", ""},
+           {"the group may read it", 0640, "0123456789abcdef", "", "group or others"},
+           {"anyone may read it", 0604, "0123456789abcdef", "", "group or others"},
+           {"15 characters", 0600, " 0123456789abcde\n", "", "shorter than 16"},
+           {"blanks only", 0600, " \n\t", "", "no token"}}) {
+    const std::string path = dir.Write("token", c.text);
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    std::string why;
+    EXPECT_EQ(appserver::ReadToken(path, why), c.token) << c.what;
+    EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
+  }
+  std::string why;
+  EXPECT_EQ(appserver::ReadToken(dir.path() + "/none", why), "");
+  EXPECT_EQ(why, "No such file or directory");
+}
+
+TEST(FleetKeysFileTest, TakesOnlyLinesOfARegisterAndItsKey) {
+  TempDir dir;
+  const std::string key = "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=";
+  std::string why;
+  const auto keys = appserver::ReadFleetKeys(
+      dir.Write("keys", "# filial/caixa chave\n\n0001/001 " + key + "\r\n0002/010 " + key + "\n"),
+      why);
+  ASSERT_TRUE(keys) << why;
+  EXPECT_EQ(*keys, (std::map<std::string, std::string>{{"0001/001", key}, {"0002/010", key}}));
+  for (const std::string& bad :
+       std::vector<std::string>{"0001 " + key, "/001 " + key, "0001/ " + key, "0001/001/2 " + key,
+                                "0001/001", "0001/001 chave", "0001/001 " + key.substr(4)}) {
+    EXPECT_FALSE(appserver::ReadFleetKeys(dir.Write("keys", "# ok\n" + bad + "\n"), why)) << bad;
+    EXPECT_EQ(why, "line 2 is not \"FILIAL/CAIXA KEY\"") << bad;
+  }
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "clientlib/archive_signature.h"
 #include "platform/base64.h"
+#include "protocol/release.h"
+#include "server/sign/signing.h"
 #include "tests/signature/signature_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,6 +23,23 @@ class SignToolTest : public ::testing::Test {
     const std::string prefix = "PublicKey=";
     EXPECT_EQ(result.output.rfind(prefix, 0), 0u) << result.output;
     return result.output.rfind(prefix, 0) == 0 ? result.output.substr(prefix.size()) : "";
+  }
+
+  // Whether openssl, with the public half of key_file, verifies signature_file (base64) as
+  // the signature of the file at path.
+  bool OpensslVerifies(const std::string& path, const std::string& signature_file) {
+    const std::optional<std::string> raw = base64::Decode(TempDir::Read(signature_file));
+    if (!raw) return false;
+    const std::string signature = dir.Write("signature.bin", *raw);
+    const std::string public_pem = dir.path() + "/public.pem";
+    if (RunProgram({"openssl", "pkey", "-in", key_file, "-pubout", "-out", public_pem}, dir.path())
+            .code != 0) {
+      return false;
+    }
+    return RunProgram({"openssl", "pkeyutl", "-verify", "-rawin", "-pubin", "-inkey", public_pem,
+                       "-in", path, "-sigfile", signature},
+                      dir.path())
+               .code == 0;
   }
 
   TempDir dir;
@@ -57,11 +78,17 @@ TEST_F(SignToolTest, KeyGenNeverOverwritesAKey) {
 }
 
 TEST_F(SignToolTest, WrongArgumentsPrintTheUsageAndExit2) {
-  const std::vector<std::vector<std::string>> wrong = {{},
-                                                       {"keygen"},
-                                                       {"sign", key_file},
-                                                       {"keygen", key_file, "extra"},
-                                                       {"verify", key_file, archive}};
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"keygen"},
+      {"sign", key_file},
+      {"keygen", key_file, "extra"},
+      {"sign", key_file, "--version", archive},
+      {"sign", key_file, archive, "--version"},
+      {"sign", key_file, "--version", "0", archive},
+      {"sign", key_file, "--expires-days", "3", archive},
+      {"pubkey", key_file, "--version", "2"},
+      {"verify", key_file, archive}};
   for (const auto& args : wrong) {
     std::vector<std::string> argv = {JovSign()};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -70,6 +97,7 @@ TEST_F(SignToolTest, WrongArgumentsPrintTheUsageAndExit2) {
     EXPECT_NE(result.errors.find("usage: jov-sign"), std::string::npos) << result.errors;
   }
   EXPECT_TRUE(TempDir::Read(key_file).empty()) << "no key made by a wrong command line";
+  EXPECT_TRUE(TempDir::Read(archive + ".release").empty()) << "no release of a wrong command line";
 }
 
 TEST_F(SignToolTest, FailuresNameTheCauseExit1AndSignTheOtherArchives) {
@@ -118,21 +146,49 @@ TEST_F(SignToolTest, AKeyAndSignatureMadeWithOpensslAreAccepted) {
 TEST_F(SignToolTest, OpensslVerifiesWhatJovSignSigned) {
   KeyGen(key_file);
   ASSERT_EQ(RunProgram({JovSign(), "sign", key_file, archive}, dir.path()).code, 0);
-  const std::optional<std::string> raw = base64::Decode(TempDir::Read(archive + ".sig"));
-  ASSERT_TRUE(raw.has_value());
-  const std::string signature = dir.Write("signature.bin", *raw);
-  const std::string public_pem = dir.path() + "/public.pem";
-  ASSERT_EQ(
-      RunProgram({"openssl", "pkey", "-in", key_file, "-pubout", "-out", public_pem}, dir.path())
-          .code,
-      0);
-  const std::vector<std::string> verify = {"openssl", "pkeyutl",  "-verify",  "-rawin",
-                                           "-pubin",  "-inkey",   public_pem, "-in",
-                                           archive,   "-sigfile", signature};
-  const RunResult good = RunProgram(verify, dir.path());
-  EXPECT_EQ(good.code, 0) << good.output << good.errors;
+  EXPECT_TRUE(OpensslVerifies(archive, archive + ".sig"));
   dir.Write("updates/JovTab.exe.ZIP", "PK\x03\x04 the archive's bytes, changed");
-  EXPECT_NE(RunProgram(verify, dir.path()).code, 0) << "openssl itself checks the archive";
+  EXPECT_FALSE(OpensslVerifies(archive, archive + ".sig")) << "openssl itself checks the archive";
+}
+
+// A release names the archive's program, its bytes and its one entry, and openssl verifies
+// both signatures; an archive of two files has no program.
+TEST_F(SignToolTest, VersionWritesASignedReleaseOfTheArchive) {
+  KeyGen(key_file);
+  const std::string program = dir.Write("build/JovTab.exe", "the program's bytes");
+  dir.Write("build/LEIAME.txt", "notes");
+  const std::string zipped = dir.path() + "/updates/JovTab.exe.zip";
+  const std::string two = dir.path() + "/updates/JovExp.exe.zip";
+  ASSERT_EQ(RunProgram({"zip", "-qj", zipped, program}, dir.path()).code, 0);
+  ASSERT_EQ(
+      RunProgram({"zip", "-qj", two, program, dir.path() + "/build/LEIAME.txt"}, dir.path()).code,
+      0);
+  const std::int64_t before = std::time(nullptr);
+  const RunResult run = RunProgram(
+      {JovSign(), "sign", key_file, "--version", "42", "--expires-days", "2", zipped, two},
+      dir.path());
+  ASSERT_EQ(run.code, 0) << run.errors;
+
+  const auto read = protocol::ReadRelease(TempDir::Read(zipped + ".release"));
+  ASSERT_TRUE(read.ok()) << read.why;
+  const std::string bytes = TempDir::Read(zipped);
+  EXPECT_EQ(read.value->file, "JovTab.exe");
+  EXPECT_EQ(read.value->version, 42);
+  EXPECT_EQ(read.value->size, static_cast<std::int64_t>(bytes.size()));
+  EXPECT_EQ(read.value->sha256, sign::Sha256Hex(bytes));
+  EXPECT_GE(read.value->expires, before + 2 * 24 * 3600);
+  EXPECT_LE(read.value->expires, before + 2 * 24 * 3600 + 60);
+  ASSERT_TRUE(read.value->program.has_value());
+  EXPECT_EQ(read.value->program->size, 19);
+  EXPECT_EQ(read.value->program->sha256, sign::Sha256Hex("the program's bytes"));
+  EXPECT_TRUE(OpensslVerifies(zipped + ".release", zipped + ".release.sig"));
+  EXPECT_TRUE(OpensslVerifies(zipped, zipped + ".sig"));
+
+  const auto of_two = protocol::ReadRelease(TempDir::Read(two + ".release"));
+  ASSERT_TRUE(of_two.ok()) << of_two.why;
+  EXPECT_EQ(of_two.value->file, "JovExp.exe");
+  EXPECT_FALSE(of_two.value->program.has_value()) << "two files: no single program";
+  EXPECT_TRUE(OpensslVerifies(two + ".release", two + ".release.sig"));
 }
 
 }  // namespace

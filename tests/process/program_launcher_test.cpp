@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/child_process_linux.h"
+#include "platform/child_reaper_linux.h"
 #include "platform/process_table_linux.h"
 #include "platform/program_launcher_linux.h"
 #include "tests/process/child_helpers.h"
@@ -110,6 +111,35 @@ TEST_F(ProgramLauncherLinuxTest, ADetachedProgramRunsInItsOwnSessionOnDevNull) {
   }
   EXPECT_TRUE(OwnZombies().empty());
   ::kill(pid, SIGKILL);
+}
+
+// Started through the reaper, a program is our child but runs as a detached one does, and is
+// reaped as soon as it ends (how it ended is checked with the health reports).
+TEST_F(ProgramLauncherLinuxTest, AReapedProgramRunsInItsOwnSessionAndIsReapedWhenItEnds) {
+  struct : ProgramEndListener {
+    void ProgramEnded(const ProgramEnd&) override {}
+  } listener;
+  ChildReaperLinux reaper(listener);
+  ProgramLauncherLinux launcher(dir_.path(), &reaper);
+  const std::string name = UniqueName("JovBpl.exe");
+  launcher.ShellExecute(CopyExecutable(PROC_SLEEPER, dir_.path(), name), "60");
+
+  ProcessTableLinux table;
+  int pid = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const ProcessEntry& e : table.Snapshot()) {
+      if (e.exe_name == name) pid = e.pid;
+    }
+    return pid != 0;
+  }));
+  EXPECT_EQ(ParentOf(pid), ::getpid());
+  EXPECT_NE(SessionOf(pid), SessionOf(::getpid()));
+  for (const char* fd : {"0", "1", "2"}) {
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + fd),
+              "/dev/null");
+  }
+  ::kill(pid, SIGKILL);
+  EXPECT_TRUE(WaitUntil([&] { return OwnZombies().empty() && !IsProcessRunning(table, name); }));
 }
 
 TEST_F(ProgramLauncherLinuxTest, AShortProgramLeavesNoZombieBehind) {
