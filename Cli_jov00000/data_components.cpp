@@ -10,8 +10,7 @@ std::string TClientDataSet::FieldText(const std::string& field) const {
   bool defined = false;
   for (const DatasetField& f : Data.fields) defined = defined || cp1252::UpperAscii(f.name) == key;
   if (!defined) {
-    throw Error("Field '" + field + "' not found",
-                "o campo " + field + " não veio nos dados do servidor"_w);
+    throw Error("Field '" + field + "' not found", Cause::kFieldMissing, {.subject = field});
   }
   if (Data.rows.empty()) return {};
   const auto& row = Data.rows.front();
@@ -33,7 +32,7 @@ void TADOQuery::Close() {
 
 void TADOQuery::Open() {
   if (Connection == nullptr) {
-    throw Error("Query has no connection", "a consulta não tem conexão com o banco de dados"_w);
+    throw Error("Query has no connection", Cause::kQueryWithoutConnection);
   }
   Connection->Open();
   std::string text;
@@ -46,8 +45,7 @@ std::string TADOQuery::FieldText(const std::string& column) const {
   if (rows_.empty()) return {};
   const auto it = rows_.front().find(cp1252::UpperAscii(column));
   if (it == rows_.front().end()) {
-    throw Error("Column '" + column + "' not found",
-                "a coluna " + column + " não veio na consulta ao banco de dados"_w);
+    throw Error("Column '" + column + "' not found", Cause::kColumnMissing, {.subject = column});
   }
   return it->second.value_or(std::string());
 }

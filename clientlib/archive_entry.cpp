@@ -31,10 +31,11 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
                  std::int64_t max_bytes, const std::function<void(std::int64_t size)>& reserve,
                  const std::function<void(const char* data, std::size_t size)>& out) {
   const std::string fail = "Cannot unpack " + entry_name + " from " + archive_name + ": ";
-  const auto failure = [&](const std::string& why, const std::string& reason) {
-    return Error(fail + why, entry_name + ": " + reason);
+  const auto failure = [&](const std::string& why, Cause cause) {
+    return Error(fail + why, cause,
+                 {.subject = entry_name, .number = max_bytes, .file = entry_name});
   };
-  const std::string damaged = "o arquivo compactado recebido está corrompido"_w;
+  constexpr Cause damaged = Cause::kArchiveCorrupt;
   // libzip closes what it is given; the caller keeps its own descriptor.
   const int copy = ::dup(archive_fd);
   if (copy < 0) throw failure(std::strerror(errno), damaged);
@@ -44,8 +45,7 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
   zip_t* opened = zip_fdopen(copy, ZIP_RDONLY, &code);
   if (opened == nullptr) {
     ::close(copy);
-    throw failure("not a usable zip archive (" + ZipErrorText(code) + ")",
-                  "o que o servidor enviou não é um arquivo compactado zip válido"_w);
+    throw failure("not a usable zip archive (" + ZipErrorText(code) + ")", Cause::kArchiveNotZip);
   }
   const std::unique_ptr<zip_t, decltype(&zip_discard)> archive(opened, &zip_discard);
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
@@ -55,8 +55,7 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
     if (name != nullptr && cp1252::EqualsIgnoringAsciiCase(name, entry_name)) index = i;
   }
   if (index < 0) {
-    throw failure("the archive has no entry " + entry_name,
-                  "o arquivo compactado não contém "_w + entry_name);
+    throw failure("the archive has no entry " + entry_name, Cause::kArchiveNoEntry);
   }
   const auto entry = static_cast<zip_uint64_t>(index);
   zip_stat_t stat;
@@ -64,7 +63,7 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
   if (zip_stat_index(archive.get(), entry, 0, &stat) != 0) {
     throw failure(zip_strerror(archive.get()), damaged);
   }
-  const std::string too_large = "o programa passou do limite de "_w + SizeText(max_bytes);
+  constexpr Cause too_large = Cause::kProgramTooLarge;
   if ((stat.valid & ZIP_STAT_SIZE) != 0) {
     if (stat.size > static_cast<zip_uint64_t>(max_bytes)) {
       throw failure("the entry has " + std::to_string(stat.size) +
@@ -80,7 +79,7 @@ void UnpackEntry(int archive_fd, const std::string& archive_name, const std::str
   std::unique_ptr<zip_file_t, decltype(&zip_fclose)> reader(file, &zip_fclose);
   std::vector<char> buffer(kChunk);
   std::int64_t written = 0;
-  const std::string crc = "o arquivo compactado recebido está corrompido (CRC)"_w;
+  constexpr Cause crc = Cause::kArchiveCrc;
   for (;;) {
     const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
     if (n < 0) {

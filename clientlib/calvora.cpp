@@ -22,14 +22,19 @@ void LoadBPL_JOVINI(const std::string& program_dir, const std::string& code, boo
   if (handle == nullptr) {
     handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-      const char* reason = ::dlerror();
-      throw jov::Error("Cannot load package " + path + ": " + (reason ? reason : "unknown"));
+      const char* loader = ::dlerror();
+      const std::string why = loader != nullptr ? loader : "unknown";
+      throw jov::Error("Cannot load package " + path + ": " + why, jov::Cause::kModuleLoad,
+                       {.subject = path, .detail = why});
     }
     LoadedModules()[code] = handle;
   }
   using Entry = void (*)(int);
   auto entry = reinterpret_cast<Entry>(::dlsym(handle, "ExecutaModulo"));
-  if (entry == nullptr) throw jov::Error("Package " + path + " has no entry ExecutaModulo");
+  if (entry == nullptr) {
+    throw jov::Error("Package " + path + " has no entry ExecutaModulo", jov::Cause::kModuleNoEntry,
+                     {.subject = path, .other = "ExecutaModulo"});
+  }
   entry(flag ? 1 : 0);
 }
 

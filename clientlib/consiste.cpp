@@ -12,7 +12,7 @@ std::string Ajusta(const std::string& code, int width) {
 std::string CheckResultServ(const std::string& result, bool /*raise*/, int /*flags*/) {
   if (result.compare(0, 6, "EXCEPT") == 0) {
     const std::string text = result.size() > 7 ? result.substr(7) : std::string();
-    throw jov::Error(text, "o servidor respondeu com erro: " + text);
+    throw jov::Error(text, jov::Cause::kServerError, {.detail = text});
   }
   return result;
 }

@@ -70,23 +70,22 @@ void PrepareWorkingFolder(const std::string& dir, const std::string& fail,
   std::filesystem::create_directories(DirectoryOf(bare), not_made);
   if (::mkdir(bare.c_str(), 0700) != 0 && errno != EEXIST) {
     const int error = errno;
-    throw IoError(
-        fail + "cannot create " + dir + ": " + SystemText(error),
-        local + ": a pasta de trabalho "_w + dir + " não pôde ser criada: "_w + SystemText(error));
+    throw IoError(fail + "cannot create " + dir + ": " + SystemText(error),
+                  Cause::kWorkFolderNotMade,
+                  {.subject = dir, .detail = SystemText(error), .file = local});
   }
   struct stat st {};
   if (::stat(bare.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw IoError(fail + dir + " is not a folder",
-                  local + ": a pasta de trabalho "_w + dir + " não é uma pasta"_w);
+    throw IoError(fail + dir + " is not a folder", Cause::kWorkFolderNotFolder,
+                  {.subject = dir, .file = local});
   }
   if (st.st_uid != ::geteuid()) {
-    throw IoError(fail + dir + " belongs to another user",
-                  local + ": a pasta de trabalho "_w + dir + " pertence a outro usuário"_w);
+    throw IoError(fail + dir + " belongs to another user", Cause::kWorkFolderOtherOwner,
+                  {.subject = dir, .file = local});
   }
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw IoError(
-        fail + "other users can write in " + dir,
-        local + ": a pasta de trabalho "_w + dir + " pode ser gravada por outros usuários"_w);
+    throw IoError(fail + "other users can write in " + dir, Cause::kWorkFolderOpenToOthers,
+                  {.subject = dir, .file = local});
   }
 }
 
@@ -104,7 +103,7 @@ class SpaceAccount {
       throw IoError(fail_ + "no space left in " + settings_.working_directory + ": " + what +
                         " needs " + std::to_string(bytes) + " bytes, " + std::to_string(room_) +
                         " are free",
-                    NoSpaceReason());
+                    Cause::kWorkFolderFull, NoSpace());
     }
   }
 
@@ -123,7 +122,7 @@ class SpaceAccount {
         const int error = n < 0 ? errno : EIO;
         throw IoError(
             fail_ + "cannot write in " + settings_.working_directory + ": " + SystemText(error),
-            local_ + ": a gravação na pasta de trabalho falhou: "_w + SystemText(error));
+            Cause::kWorkFolderWrite, {.detail = SystemText(error), .file = local_});
       }
       data += n;
       size -= static_cast<std::size_t>(n);
@@ -133,13 +132,11 @@ class SpaceAccount {
   std::int64_t written() const { return written_; }
 
  private:
-  std::string NoSpaceReason() const {
-    return local_ + ": sem espaço na pasta de trabalho "_w + settings_.working_directory;
-  }
+  ErrorContext NoSpace() const { return {.subject = settings_.working_directory, .file = local_}; }
   [[noreturn]] void ThrowNoSpace() const {
     throw IoError(fail_ + "no space left in " + settings_.working_directory + " after " +
                       std::to_string(written_) + " bytes",
-                  NoSpaceReason());
+                  Cause::kWorkFolderFull, NoSpace());
   }
 
   const ExeDownloadSettings& settings_;
@@ -165,8 +162,8 @@ class UnnamedFile {
     if (fd_ < 0) {
       const int error = errno;
       throw IoError(fail + "cannot create a file in " + dir + ": " + SystemText(error),
-                    local + ": não foi possível criar um arquivo na pasta de trabalho "_w + dir +
-                        ": " + SystemText(error));
+                    Cause::kWorkFolderCreateFile,
+                    {.subject = dir, .detail = SystemText(error), .file = local});
     }
   }
   ~UnnamedFile() { ::close(fd_); }
@@ -194,19 +191,22 @@ struct ProgressScope {
                                const std::string& local, const std::string& what,
                                const HttpResult& result, const HttpLimits& limits) {
   HttpCause cause = DescribeFailure(result, limits);
+  ErrorContext context{.detail = cause.reason, .file = local};
+  Cause kind = Cause::kExchangeFailed;
   if (result.failure == HttpFailure::kTooLarge) {
     const std::string limit = SizeText(limits.max_body);
     cause.message = result.length > limits.max_body
                         ? "the archive has " + std::to_string(result.length) +
                               " bytes, more than the limit of " + limit
                         : "the archive is larger than the limit of " + limit;
-    cause.reason = "o arquivo compactado passou do limite de "_w + limit;
+    kind = Cause::kArchiveTooLarge;
+    context.number = limits.max_body;
   }
   if (cause.stall && s.stall != nullptr) {
     s.stall->Note("the download of " + what + ": " + cause.message,
                   "o download de "_w + local + ": " + cause.reason);
   }
-  throw Error(fail + cause.message, local + ": " + cause.reason);
+  throw Error(fail + cause.message, kind, std::move(context));
 }
 
 HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
@@ -223,12 +223,12 @@ HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
 }
 
 // A companion file of the archive at url, at most limit bytes (a larger one is refused with
-// too_large, a Portuguese reason); nothing when the server has none, its status then in
+// the cause too_large, naming the limit); nothing when the server has none, its status then in
 // status when given.
 std::optional<std::string> FetchCompanion(HttpTransport& transport, const ExeDownloadSettings& s,
                                           const std::string& name, const std::string& local,
                                           const std::string& url, std::int64_t limit,
-                                          const std::string& too_large, int* status = nullptr) {
+                                          Cause too_large, int* status = nullptr) {
   const std::string fail = "Cannot download " + name + " from " + Printable(url) + ": ";
   HttpLimits limits = DownloadLimits(s);
   limits.max_body = limit;
@@ -237,7 +237,8 @@ std::optional<std::string> FetchCompanion(HttpTransport& transport, const ExeDow
       url, limits,
       {nullptr, [&](const char* data, std::size_t size) { bytes.append(data, size); }});
   if (result.failure == HttpFailure::kTooLarge) {
-    throw Error(fail + "larger than " + SizeText(limit), local + ": " + too_large);
+    throw Error(fail + "larger than " + SizeText(limit), too_large,
+                {.number = limit, .file = local});
   }
   if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
   if (status != nullptr) *status = result.status;
@@ -251,13 +252,12 @@ std::string FetchSignature(HttpTransport& transport, const ExeDownloadSettings& 
                            const std::string& name, const std::string& local,
                            const std::string& url) {
   int status = 0;
-  std::optional<std::string> signature =
-      FetchCompanion(transport, s, name + ".sig", local, url, kSignatureLimit,
-                     "a assinatura no servidor tem mais de 4 KiB"_w, &status);
+  std::optional<std::string> signature = FetchCompanion(
+      transport, s, name + ".sig", local, url, kSignatureLimit, Cause::kSignatureTooLarge, &status);
   if (!signature) {
     throw SignatureError("Cannot install " + name + ": no signature at " + Printable(url),
-                         local + ": o servidor não tem a assinatura "_w + Printable(name) +
-                             ".sig (HTTP " + std::to_string(status) + ")");
+                         Cause::kSignatureMissing,
+                         {.subject = Printable(name), .number = status, .file = local});
   }
   return *signature;
 }
@@ -468,8 +468,8 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   }
   if (result.status != 200) {
     throw Error(fail + "the server answered HTTP " + std::to_string(result.status),
-                local + ": o servidor respondeu HTTP " + std::to_string(result.status) + " para " +
-                    Printable(name));
+                Cause::kServerStatus,
+                {.subject = Printable(name), .number = result.status, .file = local});
   }
   if (shown.begun && shown.reported != space.written()) progress->Advance(space.written());
 
@@ -479,18 +479,19 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     try {
       VerifyArchiveSignatureFd(archive_fd, name, signature, s.public_key);
     } catch (const SignatureError& refused) {
-      throw SignatureError(refused.what(), local + ": " + refused.reason());
+      ErrorContext context = refused.context();
+      context.file = local;
+      throw SignatureError(refused.what(), refused.cause(), std::move(context));
     }
     statement = CheckRelease(
         [&](const std::string& companion) {
           const std::string companion_url = source + EncodePathSegment(companion);
           return protocol::IsReleaseSignatureName(companion)
                      ? FetchCompanion(transport, s, companion, local, companion_url,
-                                      kSignatureLimit,
-                                      "a assinatura da publicação no servidor tem mais de 4 KiB"_w)
+                                      kSignatureLimit, Cause::kReleaseSignatureTooLarge)
                      : FetchCompanion(transport, s, companion, local, companion_url,
                                       static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
-                                      "a publicação tem mais de 64 KiB"_w);
+                                      Cause::kReleaseTooLarge);
         },
         ArchiveFactsOf(archive_fd, name, local), s.public_key, UtcNow(s),
         s.program_directory.empty() ? InstalledVersions{}
@@ -506,7 +507,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   try {
     unpacked.Commit(s.working_directory + local, 0755);
   } catch (const IoError& error) {
-    throw IoError(unpack_fail + error.what(), local + ": a gravação na pasta de trabalho falhou"_w);
+    throw IoError(unpack_fail + error.what(), Cause::kWorkFolderWrite, {.file = local});
   }
   if (statement) KeepAcceptedRelease(s.working_directory, local, statement);
 }
@@ -539,8 +540,7 @@ void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::s
     if (settings.stall != nullptr && settings.stall->Stalled()) {
       throw Error("Cannot download " + what + ": the server stopped answering earlier (" +
                       settings.stall->Cause() + ")",
-                  local + ": o servidor parou de responder antes nesta partida ("_w +
-                      settings.stall->Reason() + ")");
+                  Cause::kServerStalled, {.detail = settings.stall->Reason(), .file = local});
     }
   };
   // Only archives are fetched; the update never lists anything else.

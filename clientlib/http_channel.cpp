@@ -102,7 +102,7 @@ struct HttpAppServerChannel::Impl {
   void RefuseAfterStall(const std::string& failure) const {
     if (stall.Stalled()) {
       throw Error(failure + "the server stopped answering earlier (" + stall.Cause() + ")",
-                  "o servidor parou de responder antes nesta partida ("_w + stall.Reason() + ")");
+                  Cause::kServerStalled, {.detail = stall.Reason()});
     }
   }
 
@@ -116,7 +116,7 @@ struct HttpAppServerChannel::Impl {
     if (cause.stall) {
       stall.Note(what + " on " + where + ": " + cause.message, what + ": " + cause.reason);
     }
-    throw Error(failure + cause.message, cause.reason);
+    throw Error(failure + cause.message, Cause::kExchangeFailed, {.detail = cause.reason});
   }
 };
 
@@ -136,7 +136,7 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   const std::string failure = "Cannot connect to " + where + ": ";
   const std::string authority = Authority(host);
   if (authority.empty() || port <= 0 || port > 65535) {
-    throw Error(failure + "no server address", "o endereço do servidor não é válido"_w);
+    throw Error(failure + "no server address", Cause::kServerAddressInvalid);
   }
   impl_->RefuseAfterStall(failure);
   auto transport = std::make_unique<HttpTransport>(impl_->options);
@@ -151,7 +151,7 @@ void HttpAppServerChannel::Open(const std::string& host, int port, const std::st
   if (!answer.ok()) impl_->Fail(failure, answer, limits, "the connect check");
   if (answer.status != 200) {
     throw Error(failure + "the server answered HTTP " + std::to_string(answer.status),
-                "o servidor respondeu HTTP " + std::to_string(answer.status));
+                Cause::kServerStatus, {.number = answer.status});
   }
   impl_->transport = std::move(transport);
 }
@@ -161,7 +161,7 @@ void HttpAppServerChannel::Close() { impl_->transport.reset(); }
 std::string HttpAppServerChannel::Call(const std::string& method,
                                        const std::vector<std::string>& args) {
   if (!impl_->transport) {
-    throw Error("Cannot call " + method + ": not connected", "sem conexão com o servidor"_w);
+    throw Error("Cannot call " + method + ": not connected", Cause::kNotConnected);
   }
   const std::string what = "Call " + method + " on " + impl_->where + " failed: ";
   impl_->RefuseAfterStall(what);
@@ -178,20 +178,20 @@ std::string HttpAppServerChannel::Call(const std::string& method,
   if (!answer.ok()) impl_->Fail(what, answer, limits, method);
   if (answer.status != 200) {
     throw Error(what + "the server answered HTTP " + std::to_string(answer.status),
-                method + ": o servidor respondeu HTTP " + std::to_string(answer.status));
+                Cause::kServerStatus, {.number = answer.status, .file = method});
   }
   ResultReader reader;
   const bool parsed = nlohmann::json::sax_parse(text, &reader);
   if (reader.too_deep) {
-    throw Error(what + "the answer is nested more than 64 levels deep",
-                method + ": a resposta tem mais de 64 níveis"_w);
+    throw Error(what + "the answer is nested more than 64 levels deep", Cause::kReplyTooDeep,
+                {.number = 64, .file = method});
   }
   if (!parsed) {
-    throw Error(what + "the answer is not valid JSON", method + ": a resposta não é JSON válido"_w);
+    throw Error(what + "the answer is not valid JSON", Cause::kReplyNotJson, {.file = method});
   }
   if (!reader.top_is_object || !reader.result()) {
-    throw Error(what + "the answer has no text \"result\"",
-                method + ": a resposta não traz o texto \"result\""_w);
+    throw Error(what + "the answer has no text \"result\"", Cause::kReplyNoResult,
+                {.file = method});
   }
   return cp1252::FromUtf8(*reader.result());
 }

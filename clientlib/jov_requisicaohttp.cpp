@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "clientlib/exe_download.h"
 #include "platform/child_process_linux.h"
 #include "platform/errors.h"
+#include "platform/system_text.h"
 
 namespace Jov_requisicaohttp {
 
@@ -33,9 +35,15 @@ std::string BatchPath(const std::string& command_line) {
 std::string GetDosOutput(const std::string& program_dir, const std::string& command_line,
                          const std::string& /*drive*/, std::chrono::milliseconds limit) {
   const std::string path = BatchPath(command_line);
-  if (path.empty()) throw jov::Error("Cannot run " + command_line + ": no batch file given");
+  if (path.empty()) {
+    throw jov::Error("Cannot run " + command_line + ": no batch file given",
+                     jov::Cause::kNoBatchFile, {.subject = command_line});
+  }
   if (::access(path.c_str(), R_OK) != 0) {
-    throw jov::Error("Cannot run " + command_line + ": the batch file cannot be read");
+    const int error = errno;
+    throw jov::Error("Cannot run " + command_line + ": the batch file cannot be read",
+                     jov::Cause::kCannotRead,
+                     {.subject = path, .detail = jov::SystemErrorText(error)});
   }
   jov::ChildOptions options;
   options.capture_output = true;
@@ -43,7 +51,10 @@ std::string GetDosOutput(const std::string& program_dir, const std::string& comm
   options.timeout_ms = static_cast<int>(limit.count());
   // The path is one argument of the shell, never parsed by it.
   jov::ChildResult result = jov::RunChild({"/bin/sh", path}, options);
-  if (!result.started) throw jov::Error("Cannot run " + command_line + ": " + result.error);
+  if (!result.started) {
+    throw jov::Error("Cannot run " + command_line + ": " + result.error, jov::Cause::kCannotRun,
+                     {.subject = path, .detail = result.error});
+  }
   return result.output;
 }
 

@@ -28,8 +28,8 @@ void TNetConnection::SetConnected(bool value) {
 
 std::string TNetConnection::AppServer(const std::string& method, const std::string& argument) {
   if (!connected_) {
-    throw Error("Connection to " + ServerName + " is not open",
-                "a conexão com " + ServerName + " não está aberta"_w);
+    throw Error("Connection to " + ServerName + " is not open", Cause::kNotConnected,
+                {.subject = ServerName});
   }
   return channel_.Call(method, {argument});
 }

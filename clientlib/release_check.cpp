@@ -37,7 +37,7 @@ ArchiveFacts ArchiveFactsOf(int fd, const std::string& name, const std::string& 
   ArchiveFacts facts{name, local, 0, {}};
   const std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
   if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-    throw IoError("Cannot hash " + name, local + ": o sha256 do arquivo não pôde ser calculado"_w);
+    throw IoError("Cannot hash " + name, Cause::kHashSetup, {.file = local});
   }
   char buffer[65536];
   for (;;) {
@@ -46,7 +46,7 @@ ArchiveFacts ArchiveFactsOf(int fd, const std::string& name, const std::string& 
     if (n < 0) {
       const int error = errno;
       throw IoError("Cannot read " + name + ": " + SystemErrorText(error),
-                    local + ": o arquivo baixado não pôde ser lido: "_w + SystemErrorText(error));
+                    Cause::kDownloadUnreadable, {.detail = SystemErrorText(error), .file = local});
     }
     if (n == 0) break;
     EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(n));
@@ -74,67 +74,64 @@ std::optional<std::string> CheckRelease(const CompanionFetch& fetch, const Archi
                                         const std::string& public_key, std::int64_t now,
                                         const InstalledVersions& installed) {
   const std::string& local = archive.local;
-  const auto refuse = [&](const std::string& why, const std::string& reason) {
-    throw ReleaseError("Cannot install " + archive.name + ": " + why, local + ": " + reason);
+  const auto refuse = [&](const std::string& why, Cause cause, ErrorContext context = {}) {
+    context.file = local;
+    throw ReleaseError("Cannot install " + archive.name + ": " + why, cause, std::move(context));
   };
   if (!installed.readable()) {
-    refuse("the installed versions cannot be read",
-           "os registros de versão não puderam ser lidos ("_w + installed.problem() +
-               "); nenhuma versão é instalada até que sejam corrigidos ou apagados"_w);
+    refuse("the installed versions cannot be read", Cause::kVersionsUnreadable,
+           {.detail = installed.problem()});
   }
   const std::optional<InstalledBuild> recorded = installed.Find(local);
   const std::string release_name = protocol::ReleaseNameOf(archive.name);
   const std::optional<std::string> statement = fetch(release_name);
   if (!statement) {
     if (!recorded) return std::nullopt;
-    refuse("no release statement " + release_name,
-           "o servidor não tem a publicação "_w + Printable(release_name) +
-               ", exigida desde que a "
-               "versão "_w +
-               std::to_string(recorded->version) + " foi instalada"_w);
+    refuse("no release statement " + release_name, Cause::kReleaseMissing,
+           {.subject = Printable(release_name), .number = recorded->version});
   }
   const std::string signature_name = protocol::ReleaseSignatureNameOf(archive.name);
   const std::optional<std::string> signature = fetch(signature_name);
   if (!signature) {
-    refuse("no signature " + signature_name,
-           "o servidor não tem a assinatura da publicação "_w + Printable(signature_name));
+    refuse("no signature " + signature_name, Cause::kReleaseSignatureMissing,
+           {.subject = Printable(signature_name)});
   }
   try {
     VerifySignatureOfBytes(*statement, release_name, *signature, public_key);
   } catch (const SignatureError& error) {
-    refuse(error.what(), "a assinatura da publicação foi recusada: "_w + error.reason());
+    refuse(error.what(), Cause::kReleaseSignatureRefused, {.detail = error.reason()});
   }
   const protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*statement);
-  if (!parsed.ok()) refuse("the release statement is malformed", parsed.why);
+  if (!parsed.ok()) {
+    refuse("the release statement is malformed", Cause::kReleaseMalformed, {.detail = parsed.why});
+  }
   const protocol::Release& release = *parsed.value;
   const std::string file = cp1252::FromUtf8(release.file);
   if (!cp1252::EqualsIgnoringAsciiCase(file, local)) {
-    refuse("the release names " + release.file,
-           "a publicação é de "_w + Printable(file) + ", não de "_w + local);
+    refuse("the release names " + release.file, Cause::kReleaseOtherFile,
+           {.subject = Printable(file), .other = local});
   }
   if (release.size != archive.size) {
     refuse("the release says " + std::to_string(release.size) + " bytes",
-           "o arquivo compactado tem "_w + std::to_string(archive.size) +
-               " bytes e a publicação diz "_w + std::to_string(release.size));
+           Cause::kReleaseSizeMismatch,
+           {.other = std::to_string(release.size), .number = archive.size});
   }
   if (release.sha256 != archive.sha256) {
-    refuse("the archive's SHA-256 is not the release's",
-           "o sha256 do arquivo compactado não é o da publicação"_w);
+    refuse("the archive's SHA-256 is not the release's", Cause::kReleaseShaMismatch);
   }
   if (release.expires <= now) {
     refuse("the release expired at " + protocol::UtcTimeText(release.expires),
-           "a publicação expirou em "_w + UtcDateTimeText(release.expires));
+           Cause::kReleaseExpired, {.subject = UtcDateTimeText(release.expires)});
   }
   if (recorded && release.version < recorded->version) {
     refuse("version " + std::to_string(release.version) + " is older than the installed " +
                std::to_string(recorded->version),
-           "a versão "_w + std::to_string(release.version) +
-               " publicada é anterior à instalada ("_w + std::to_string(recorded->version) + ")");
+           Cause::kReleaseOlder,
+           {.other = std::to_string(recorded->version), .number = release.version});
   }
   if (recorded && release.version == recorded->version && release.sha256 != recorded->sha256) {
     refuse("version " + std::to_string(release.version) + " is installed with other bytes",
-           "a versão "_w + std::to_string(release.version) +
-               " publicada já está instalada com outro conteúdo (sha256 diferente)"_w);
+           Cause::kReleaseSameVersionOtherBytes, {.number = release.version});
   }
   return statement;
 }
@@ -147,8 +144,7 @@ void KeepAcceptedRelease(const std::string& working_dir, const std::string& loca
   } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
     const int error = errno;
     throw IoError("Cannot remove " + path + ": " + SystemErrorText(error),
-                  local + ": a publicação anterior não pôde ser apagada da pasta de trabalho: "_w +
-                      SystemErrorText(error));
+                  Cause::kReleaseNotRemoved, {.detail = SystemErrorText(error), .file = local});
   }
 }
 

@@ -37,7 +37,8 @@ std::optional<Json> ReadObject(const std::string& path) {
   if (fd < 0 && errno == ENOENT) return std::nullopt;
   if (fd < 0) {
     const int error = errno;
-    throw Error("Cannot open " + path, path + ": " + SystemErrorText(error));
+    throw Error("Cannot open " + path, Cause::kCannotOpen,
+                {.subject = path, .detail = SystemErrorText(error)});
   }
   struct Closer {
     int fd;
@@ -45,28 +46,20 @@ std::optional<Json> ReadObject(const std::string& path) {
   } closer{fd};
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw Error(path + " is not a regular file", path + " não é um arquivo comum"_w);
+    throw Error(path + " is not a regular file", Cause::kNotRegular, {.subject = path});
   }
-  std::string text;
-  try {
-    text = ReadFdBytes(fd, kMaxRecordBytes, path);
-  } catch (const IoError& error) {
-    throw Error(error.what(), path + " não pôde ser lido ou tem mais de 64 KiB"_w);
-  }
+  // Raises IoError naming the file when it cannot be read or passes the bound.
+  const std::string text = ReadFdBytes(fd, kMaxRecordBytes, path);
   std::optional<Json> json = protocol::json_fields::ParseBounded(text, kMaxRecordBytes, kMaxDepth);
   if (!json || !json->is_object()) {
-    throw Error(path + " is not a JSON object", path + " não é um objeto JSON"_w);
+    throw Error(path + " is not a JSON object", Cause::kRecordNotJsonObject, {.subject = path});
   }
   return json;
 }
 
 // Writes the object at path through a temporary, flushed and renamed.
 void WriteObject(const std::string& path, const OrderedJson& json) {
-  try {
-    WriteFileAtomically(path, protocol::json_fields::Dump(json) + "\n", 0644);
-  } catch (const IoError& error) {
-    throw IoError(error.what(), path + " não pôde ser gravado"_w);
-  }
+  WriteFileAtomically(path, protocol::json_fields::Dump(json) + "\n", 0644);
 }
 
 }  // namespace
@@ -88,9 +81,8 @@ InstalledVersions InstalledVersions::Read(const std::string& program_dir) {
       for (const auto& [key, value] : versions->items()) {
         const std::optional<std::int64_t> version = protocol::json_fields::PositiveInteger(value);
         if (!version) {
-          throw Error(
-              "a bad version in " + VersionsPath(program_dir),
-              VersionsPath(program_dir) + ": a versão de um programa não é um inteiro positivo"_w);
+          throw Error("a bad version in " + VersionsPath(program_dir), Cause::kRecordBadVersion,
+                      {.subject = VersionsPath(program_dir)});
         }
         const std::string name = cp1252::FromUtf8(key);
         const std::string upper = cp1252::UpperAscii(name);
@@ -101,9 +93,8 @@ InstalledVersions InstalledVersions::Read(const std::string& program_dir) {
     if (hashes) {
       for (const auto& [key, value] : hashes->items()) {
         if (!protocol::json_fields::IsSha256(value, false)) {
-          throw Error("a bad hash in " + VersionHashesPath(program_dir),
-                      VersionHashesPath(program_dir) +
-                          ": o sha256 de um programa não tem 64 dígitos hexadecimais"_w);
+          throw Error("a bad hash in " + VersionHashesPath(program_dir), Cause::kRecordBadHash,
+                      {.subject = VersionHashesPath(program_dir)});
         }
         const auto build = read.builds_.find(cp1252::UpperAscii(cp1252::FromUtf8(key)));
         // A hash without a version (a cut between the two writes) records nothing.
@@ -128,7 +119,8 @@ void InstalledVersions::Record(const std::string& program_dir, const std::string
                                const InstalledBuild& build) {
   InstalledVersions records = Read(program_dir);
   if (!records.readable()) {
-    throw IoError("Cannot record the version of " + name, records.problem());
+    throw IoError("Cannot record the version of " + name, Cause::kVersionsUnreadable,
+                  {.detail = records.problem(), .file = name});
   }
   const std::string upper = cp1252::UpperAscii(name);
   records.builds_[upper] = build;

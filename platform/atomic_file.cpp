@@ -19,9 +19,10 @@ constexpr std::size_t kRandomChars = 6;
 
 IoError Failure(const char* what, const std::string& name, int error) {
   const std::string why = SystemErrorText(error);
-  const std::string verbo = std::string_view(what) == "replace" ? "substituir "_w : "gravar ";
-  return IoError(std::string("Cannot ") + what + " " + name + ": " + why,
-                 "não foi possível "_w + verbo + name + ": " + why);
+  const Cause cause =
+      std::string_view(what) == "replace" ? Cause::kCannotReplace : Cause::kCannotWrite;
+  return IoError(std::string("Cannot ") + what + " " + name + ": " + why, cause,
+                 {.subject = name, .detail = why});
 }
 
 }  // namespace

@@ -66,8 +66,8 @@ class Reader {
     if (in_.size() > kMaxDataPacketBytes) {
       throw Error(
           source_ + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) + " bytes",
-          source_ + ": o pacote de dados passa de "_w + std::to_string(kMaxDataPacketBytes) +
-              " bytes");
+          Cause::kPacketTooLarge,
+          {.subject = source_, .number = static_cast<std::int64_t>(kMaxDataPacketBytes)});
     }
     bool bom = false;
     if (in_.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -103,8 +103,8 @@ class Reader {
     const std::string column = std::to_string(offset - line_start + 1);
     throw Error(source_ + ": malformed data packet: " + what + " (line " + line_text + ", column " +
                     column + ")",
-                source_ + ": o pacote de dados está malformado (linha "_w + line_text +
-                    ", coluna " + column + ")");
+                Cause::kPacketMalformed,
+                {.subject = source_, .other = column, .number = static_cast<std::int64_t>(line)});
   }
 
  private:
@@ -493,7 +493,8 @@ void Escape(std::string& out, std::string_view text) {
           out += "&quot;";
           break;
         case 0:
-          throw Error("Cannot write a data packet: a text holds a NUL character");
+          throw Error("Cannot write a data packet: a text holds a NUL character",
+                      Cause::kPacketTextHasNul);
         default:
           if (c < 0x20) {
             out += "&#" + std::to_string(c) + ";";
@@ -568,7 +569,8 @@ std::string WriteDataPacket(const Dataset& data) {
   std::unordered_set<std::string> keys;
   for (const DatasetField& field : data.fields) {
     if (!keys.insert(cp1252::UpperAscii(field.name)).second) {
-      throw Error("Cannot write a data packet: field " + field.name + " is defined twice");
+      throw Error("Cannot write a data packet: field " + field.name + " is defined twice",
+                  Cause::kPacketFieldTwice, {.subject = field.name});
     }
     const std::string type = field.type.empty() ? "string" : field.type;
     out += "<FIELD attrname=\"";
@@ -593,8 +595,9 @@ std::string WriteDataPacket(const Dataset& data) {
                              return IsNameChar(static_cast<unsigned char>(c));
                            });
       if (!name_ok) {
-        throw Error("Cannot write a data packet: field name \"" + field.name +
-                    "\" cannot hold a value");
+        throw Error(
+            "Cannot write a data packet: field name \"" + field.name + "\" cannot hold a value",
+            Cause::kPacketFieldReserved, {.subject = field.name});
       }
       out += " " + cp1252::ToUtf8(field.name) + "=\"";
       Escape(out, *it->second);

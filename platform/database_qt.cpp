@@ -23,6 +23,13 @@ std::string Trim(const std::string& text) {
 
 std::string Reason(const QSqlError& error) { return error.text().toStdString(); }
 
+// The driver's failure: its text in the message, and in Windows-1252 for the log.
+Error DriverFailure(const std::string& message, const QSqlError& error, Cause cause,
+                    const std::string& database = {}) {
+  return Error(message + Reason(error), cause,
+               {.subject = database, .detail = cp1252::FromQString(error.text())});
+}
+
 }  // namespace
 
 std::map<std::string, std::string> ParseConnectionString(const std::string& text) {
@@ -57,7 +64,8 @@ void DatabaseQt::Connect(const std::string& connection_string) {
   const std::string provider = cp1252::UpperAscii(parts["PROVIDER"]);
   const std::string source = parts["DATA SOURCE"];
   if (provider != "QSQLITE" && provider != "QPSQL") {
-    throw Error("Database provider '" + parts["PROVIDER"] + "' is not supported");
+    throw Error("Database provider '" + parts["PROVIDER"] + "' is not supported",
+                Cause::kSettingInvalid, {.subject = parts["PROVIDER"], .other = "Provider"});
   }
   QSqlDatabase db = QSqlDatabase::addDatabase(QString::fromStdString(provider), name_);
   if (provider == "QSQLITE") {
@@ -85,15 +93,16 @@ void DatabaseQt::Connect(const std::string& connection_string) {
                                         "require", "verify-ca", "verify-full"};
       if (std::find(std::begin(kModes), std::end(kModes), ssl) == std::end(kModes)) {
         throw Error("SSLMode '" + ssl +
-                    "' is not one of disable, allow, prefer, require, verify-ca, verify-full");
+                        "' is not one of disable, allow, prefer, require, verify-ca, verify-full",
+                    Cause::kSettingInvalid, {.subject = ssl, .other = "SSLMode"});
       }
       options += QStringLiteral(";sslmode=") + QString::fromStdString(ssl);
     }
     db.setConnectOptions(options);
   }
   if (!db.open()) {
-    const std::string reason = Reason(db.lastError());
-    throw Error("Cannot connect to database " + source + ": " + reason);
+    throw DriverFailure("Cannot connect to database " + source + ": ", db.lastError(),
+                        Cause::kDatabaseConnect, source);
   }
 }
 
@@ -107,21 +116,23 @@ void DatabaseQt::Disconnect() {
 
 std::vector<DbRow> DatabaseQt::Query(const std::string& sql,
                                      const std::map<std::string, std::string>& params) {
-  if (!IsConnected()) throw Error("Database is not connected");
+  if (!IsConnected()) throw Error("Database is not connected", Cause::kDatabaseNotConnected);
   QSqlQuery query(QSqlDatabase::database(name_, false));
   // Statements without parameters run directly: servers cannot prepare every statement.
   if (params.empty()) {
     if (!query.exec(cp1252::ToQString(sql))) {
-      throw Error("Statement failed: " + Reason(query.lastError()));
+      throw DriverFailure("Statement failed: ", query.lastError(), Cause::kDatabaseFailed);
     }
   } else {
     if (!query.prepare(cp1252::ToQString(sql))) {
-      throw Error("Cannot prepare statement: " + Reason(query.lastError()));
+      throw DriverFailure("Cannot prepare statement: ", query.lastError(), Cause::kDatabaseFailed);
     }
     for (const auto& [name, value] : params) {
       query.bindValue(QStringLiteral(":") + QString::fromStdString(name), cp1252::ToQString(value));
     }
-    if (!query.exec()) throw Error("Statement failed: " + Reason(query.lastError()));
+    if (!query.exec()) {
+      throw DriverFailure("Statement failed: ", query.lastError(), Cause::kDatabaseFailed);
+    }
   }
   std::vector<DbRow> rows;
   while (query.next()) {

@@ -16,18 +16,19 @@ namespace jov {
 Dataset DatasetFilesXml::Load(const std::string& path) {
   const FileText file = ReadFileText(path, kMaxDataPacketBytes);
   if (file.error == EINVAL) {  // a FIFO, a device: never waited on, never read
-    throw Error("Cannot read " + path + ": not a regular file",
-                path + ": não é um arquivo comum"_w);
+    throw Error("Cannot read " + path + ": not a regular file", Cause::kNotRegular,
+                {.subject = path});
   }
   if (file.error != 0) {
     const std::string why = SystemErrorText(file.error);
-    throw Error("Cannot open " + path + ": " + why,
-                path + ": o arquivo não pôde ser aberto: "_w + why);
+    throw Error("Cannot open " + path + ": " + why, Cause::kCannotOpenFile,
+                {.subject = path, .detail = why});
   }
   if (file.too_large) {
     throw Error(
         path + ": data packet larger than " + std::to_string(kMaxDataPacketBytes) + " bytes",
-        path + ": o pacote de dados passa de "_w + std::to_string(kMaxDataPacketBytes) + " bytes");
+        Cause::kPacketTooLarge,
+        {.subject = path, .number = static_cast<std::int64_t>(kMaxDataPacketBytes)});
   }
   return ParseDataPacket(file.text, path);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/system_text.h"
 
 namespace jov {
 namespace {
@@ -23,12 +24,21 @@ class FdGuard {
   int fd_;
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& why) {
-  throw IoError("Cannot read " + path + ": " + why);
+// The message keeps the C library's English; the reason takes the system's text.
+[[noreturn]] void Fail(const std::string& path, Cause cause, int error) {
+  throw IoError("Cannot read " + path + ": " + std::strerror(error), cause,
+                {.subject = path, .detail = SystemErrorText(error)});
 }
 
-std::string TooLarge(std::size_t limit) {
-  return "the file is larger than " + std::to_string(limit) + " bytes";
+[[noreturn]] void FailNotRegular(const std::string& path) {
+  throw IoError("Cannot read " + path + ": not a regular file", Cause::kNotRegular,
+                {.subject = path});
+}
+
+[[noreturn]] void FailTooLarge(const std::string& path, std::size_t limit) {
+  throw IoError(
+      "Cannot read " + path + ": the file is larger than " + std::to_string(limit) + " bytes",
+      Cause::kTooLarge, {.subject = path, .number = static_cast<std::int64_t>(limit)});
 }
 
 }  // namespace
@@ -36,32 +46,32 @@ std::string TooLarge(std::size_t limit) {
 std::string ReadFileBytes(const std::string& path, std::size_t limit) {
   // Opened without waiting: a FIFO in the file's place would hold the open until a writer came.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) Fail(path, std::strerror(errno));
+  if (fd < 0) Fail(path, Cause::kCannotOpen, errno);
   const FdGuard guard(fd);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) Fail(path, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Fail(path, "not a regular file");
+  if (::fstat(fd, &st) != 0) Fail(path, Cause::kCannotRead, errno);
+  if (!S_ISREG(st.st_mode)) FailNotRegular(path);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    Fail(path, std::strerror(errno));
+    Fail(path, Cause::kCannotRead, errno);
   }
   return ReadFdBytes(fd, limit, path);
 }
 
 std::string ReadFdBytes(int fd, std::size_t limit, const std::string& name) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) Fail(name, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Fail(name, "not a regular file");
-  if (static_cast<unsigned long long>(st.st_size) > limit) Fail(name, TooLarge(limit));
+  if (::fstat(fd, &st) != 0) Fail(name, Cause::kCannotRead, errno);
+  if (!S_ISREG(st.st_mode)) FailNotRegular(name);
+  if (static_cast<unsigned long long>(st.st_size) > limit) FailTooLarge(name, limit);
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[65536];
   while (true) {
     const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail(name, std::strerror(errno));
+    if (n < 0) Fail(name, Cause::kCannotRead, errno);
     if (n == 0) break;
-    if (bytes.size() + static_cast<std::size_t>(n) > limit) Fail(name, TooLarge(limit));
+    if (bytes.size() + static_cast<std::size_t>(n) > limit) FailTooLarge(name, limit);
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   return bytes;

@@ -30,8 +30,8 @@ class FileSystem {
   // Every entry of the folder but "." and "..", in the order the file system gives them;
   // empty when the folder is missing or unreadable.
   virtual std::vector<DirEntry> ListDirectory(const std::string& dir) = 0;
-  // Renames the file over an existing one, within one file system. Throws IoError whose
-  // message is the system's text for the error.
+  // Renames the file over an existing one, within one file system. Throws IoError
+  // Cause::kCannotMove whose context's detail is the system's text for the error.
   virtual void MoveReplace(const std::string& from, const std::string& to) = 0;
   // The file's last-write time in local time, or nothing when it does not exist.
   virtual std::optional<DateTime> LastWriteTime(const std::string& path) = 0;

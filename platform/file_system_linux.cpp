@@ -34,8 +34,8 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (copied_any || (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
                        errno != EOPNOTSUPP && errno != EPERM)) {
       const std::string why = SystemErrorText(errno);
-      throw IoError("Cannot copy " + from + " to " + to + ": " + why,
-                    "não foi possível copiar "_w + from + " para " + to + ": " + why);
+      throw IoError("Cannot copy " + from + " to " + to + ": " + why, Cause::kCannotCopy,
+                    {.subject = from, .other = to, .detail = why});
     }
     break;
   }
@@ -46,16 +46,16 @@ void CopyAll(int in, int out, const std::string& from, const std::string& to) {
     if (n < 0) {
       if (errno == EINTR) continue;
       const std::string why = SystemErrorText(errno);
-      throw IoError("Cannot read " + from + ": " + why,
-                    "não foi possível ler "_w + from + ": " + why);
+      throw IoError("Cannot read " + from + ": " + why, Cause::kCannotRead,
+                    {.subject = from, .detail = why});
     }
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
       if (w < 0) {
         const std::string why = SystemErrorText(errno);
-        throw IoError("Cannot write beside " + to + ": " + why,
-                      "não foi possível gravar ao lado de "_w + to + ": " + why);
+        throw IoError("Cannot write beside " + to + ": " + why, Cause::kCannotWriteBeside,
+                      {.subject = to, .detail = why});
       }
       done += w;
     }
@@ -88,8 +88,12 @@ bool FileSystemLinux::ForceDirectories(const std::string& path) {
 }
 
 void FileSystemLinux::AppendToFile(const std::string& path, std::string_view bytes) {
+  const auto failure = [&](const char* what, Cause cause, int error) {
+    const std::string why = SystemErrorText(error);
+    return IoError(what + path + ": " + why, cause, {.subject = path, .detail = why});
+  };
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw IoError("Cannot open " + path + ": " + SystemErrorText(errno));
+  if (fd < 0) throw failure("Cannot open ", Cause::kCannotOpen, errno);
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -97,11 +101,11 @@ void FileSystemLinux::AppendToFile(const std::string& path, std::string_view byt
       if (errno == EINTR) continue;
       const int error = errno;
       ::close(fd);
-      throw IoError("Cannot write " + path + ": " + SystemErrorText(error));
+      throw failure("Cannot write ", Cause::kCannotWrite, error);
     }
     written += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) throw IoError("Cannot close " + path + ": " + SystemErrorText(errno));
+  if (::close(fd) != 0) throw failure("Cannot close ", Cause::kCannotWrite, errno);
 }
 
 bool FileSystemLinux::DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -124,8 +128,13 @@ std::vector<DirEntry> FileSystemLinux::ListDirectory(const std::string& dir) {
 }
 
 void FileSystemLinux::MoveReplace(const std::string& from, const std::string& to) {
-  if (DirectoryExists(to)) throw IoError(SystemErrorText(EISDIR));
-  if (::rename(from.c_str(), to.c_str()) != 0) throw IoError(SystemErrorText(errno));
+  const auto failure = [&](int error) {
+    const std::string why = SystemErrorText(error);
+    return IoError("Cannot move " + from + " to " + to + ": " + why, Cause::kCannotMove,
+                   {.subject = from, .other = to, .detail = why});
+  };
+  if (DirectoryExists(to)) throw failure(EISDIR);
+  if (::rename(from.c_str(), to.c_str()) != 0) throw failure(errno);
 }
 
 std::optional<DateTime> FileSystemLinux::LastWriteTime(const std::string& path) {
@@ -141,8 +150,8 @@ void FileSystemLinux::SetLastWriteTime(const std::string& path, const DateTime& 
   const int error = !time ? EINVAL : ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ? errno : 0;
   if (error != 0) {
     const std::string why = SystemErrorText(error);
-    throw IoError("Cannot set the time of " + path + ": " + why,
-                  "não foi possível mudar a data de "_w + path + ": " + why);
+    throw IoError("Cannot set the time of " + path + ": " + why, Cause::kCannotSetTime,
+                  {.subject = path, .detail = why});
   }
 }
 
@@ -153,8 +162,8 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
     time = LocalTimeSpec(*last_write);
     if (!time) {
       const std::string why = SystemErrorText(EINVAL);
-      throw IoError("Cannot replace " + to + ": " + why,
-                    "não foi possível substituir "_w + to + ": " + why);
+      throw IoError("Cannot replace " + to + ": " + why, Cause::kCannotReplace,
+                    {.subject = to, .detail = why});
     }
   }
   // Non-blocking open: a FIFO under the source's name cannot hold the launcher; only a
@@ -162,8 +171,8 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) {
     const std::string why = SystemErrorText(errno);
-    throw IoError("Cannot open " + from + ": " + why,
-                  "não foi possível abrir "_w + from + ": " + why);
+    throw IoError("Cannot open " + from + ": " + why, Cause::kCannotOpen,
+                  {.subject = from, .detail = why});
   }
   struct stat source {};
   const int error = ::fstat(in, &source) != 0 ? errno
@@ -173,8 +182,8 @@ void FileSystemLinux::ReplaceFile(const std::string& from, const std::string& to
   if (error != 0) {
     ::close(in);
     const std::string why = SystemErrorText(error);
-    throw IoError("Cannot copy " + from + ": " + why,
-                  "não foi possível copiar "_w + from + ": " + why);
+    throw IoError("Cannot copy " + from + ": " + why, Cause::kCannotCopy,
+                  {.subject = from, .detail = why});
   }
   struct stat old {};
   const mode_t mode = ::stat(to.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0755;

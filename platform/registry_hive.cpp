@@ -35,11 +35,6 @@ std::string Describe(const std::string& key, const std::string& name) {
   return "'" + (name.empty() ? std::string("(Padrão)") : name) + "' in HKEY_LOCAL_MACHINE\\" + key;
 }
 
-// The same, for a reason in the register's log.
-std::string Descreve(const std::string& key, const std::string& name) {
-  return "'" + (name.empty() ? "(Padrão)"_w : name) + "' em HKEY_LOCAL_MACHINE\\" + key;
-}
-
 // "Software\\X\\" and "\\Software\\X" name the same key; empty components are refused.
 std::string NormalKey(const std::string& key) {
   std::size_t begin = 0;
@@ -48,13 +43,13 @@ std::string NormalKey(const std::string& key) {
   while (end > begin && key[end - 1] == '\\') --end;
   std::string out = key.substr(begin, end - begin);
   if (out.empty()) {
-    throw Error("Registry key '" + key + "' is not valid: empty name",
-                "a chave do registro '" + key + "' não é válida: nome vazio"_w);
+    throw Error("Registry key '" + key + "' is not valid: empty name", Cause::kRegistryKeyEmptyName,
+                {.subject = key});
   }
   if (out.find("\\\\") != std::string::npos || out.find_first_of("\r\n", 0) != std::string::npos ||
       out.find('\0') != std::string::npos) {
-    throw Error("Registry key '" + key + "' is not valid",
-                "a chave do registro '" + key + "' não é válida"_w);
+    throw Error("Registry key '" + key + "' is not valid", Cause::kRegistryKeyInvalid,
+                {.subject = key});
   }
   return out;
 }
@@ -84,10 +79,9 @@ void AppendQuoted(std::string& out, std::string_view text) {
 
 void CheckStorable(std::string_view text, const char* what) {
   if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    throw Error(
-        std::string("Cannot store a registry ") + what +
-            " holding a line break or NUL: " + std::string(text),
-        "o registro não guarda um texto com quebra de linha ou NUL: "_w + std::string(text));
+    throw Error(std::string("Cannot store a registry ") + what +
+                    " holding a line break or NUL: " + std::string(text),
+                Cause::kRegistryTextRefused, {.detail = std::string(text)});
   }
 }
 
@@ -99,8 +93,8 @@ class Parser {
     if (text_.size() > kMaxHiveBytes) {
       throw Error("Registry hive " + path_ + " is corrupt: larger than " +
                       std::to_string(kMaxHiveBytes) + " bytes",
-                  "o registro "_w + path_ + " está corrompido: passa de "_w +
-                      std::to_string(kMaxHiveBytes >> 20) + " MiB");
+                  Cause::kHiveTooLarge,
+                  {.subject = path_, .number = static_cast<std::int64_t>(kMaxHiveBytes)});
     }
     hive::Hive h;
     if (text_.find_first_not_of(" \t\r\n") == std::string_view::npos) return h;
@@ -131,7 +125,7 @@ class Parser {
   [[noreturn]] void Fail(const std::string& what) const {
     throw Error(
         "Registry hive " + path_ + " is corrupt: line " + std::to_string(line_no_) + ": " + what,
-        "o registro "_w + path_ + " está corrompido na linha "_w + std::to_string(line_no_));
+        Cause::kHiveCorrupt, {.subject = path_, .number = static_cast<std::int64_t>(line_no_)});
   }
 
   bool NextLine(std::string_view& line) {
@@ -278,11 +272,11 @@ std::string ReadHiveText(const std::string& path) {
   if (file.error == ENOENT) return {};
   if (file.error == EINVAL) {  // a FIFO, a device: never waited on, never read
     throw Error("Cannot read registry hive " + path + ": not a regular file",
-                "o registro "_w + path + " não é um arquivo comum"_w);
+                Cause::kHiveNotRegular, {.subject = path});
   }
   if (file.error != 0) {
     throw Error("Cannot read registry hive " + path + ": " + SystemErrorText(file.error),
-                "o registro "_w + path + " não pode ser lido: "_w + SystemErrorText(file.error));
+                Cause::kHiveUnreadable, {.subject = path, .detail = SystemErrorText(file.error)});
   }
   return std::move(file.text);
 }
@@ -319,27 +313,26 @@ class HiveLock {
     if (fd_ < 0) {
       const std::string why = SystemErrorText(errno);
       throw Error("Cannot write registry hive " + path + ": " + lock_path + ": " + why,
-                  "o registro "_w + path + " não pode ser gravado: "_w + lock_path + ": " + why);
+                  Cause::kHiveUnwritable, {.subject = path, .other = lock_path, .detail = why});
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd_);
       throw Error(
           "Cannot write registry hive " + path + ": " + lock_path + " is not a regular file",
-          "o registro "_w + path + " não pode ser gravado: "_w + lock_path +
-              " não é um arquivo comum"_w);
+          Cause::kHiveLockNotRegular, {.subject = path, .other = lock_path});
     }
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR) {
         const std::string why = SystemErrorText(errno);
         ::close(fd_);
-        throw Error("Cannot lock registry hive " + path + ": " + why,
-                    "o registro "_w + path + " não pôde ser bloqueado para gravação: "_w + why);
+        throw Error("Cannot lock registry hive " + path + ": " + why, Cause::kHiveCannotLock,
+                    {.subject = path, .detail = why});
       }
       if (std::chrono::steady_clock::now() >= deadline) {
         ::close(fd_);
         throw Error("Cannot write registry hive " + path + ": it is locked by another program",
-                    "o registro "_w + path + " está bloqueado por outro programa"_w);
+                    Cause::kHiveLocked, {.subject = path});
       }
       std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::microseconds(5000));
@@ -370,25 +363,24 @@ void CheckWritable(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if ((st.st_mode & 0222) == 0) {
-      throw Error("Cannot write registry hive " + path + ": it is read-only",
-                  "o registro "_w + path + " é somente leitura"_w);
+      throw Error("Cannot write registry hive " + path + ": it is read-only", Cause::kHiveReadOnly,
+                  {.subject = path});
     }
     if (::access(path.c_str(), W_OK) != 0) {
       const std::string why = SystemErrorText(errno);
-      throw Error("Cannot write registry hive " + path + ": " + why,
-                  "o registro "_w + path + " não pode ser gravado: "_w + why);
+      throw Error("Cannot write registry hive " + path + ": " + why, Cause::kHiveUnwritable,
+                  {.subject = path, .detail = why});
     }
     const std::string folder = Folder(path);
     if (::access(folder.c_str(), W_OK) != 0) {
       const std::string why = SystemErrorText(errno);
-      throw Error(
-          "Cannot write registry hive " + path + ": folder " + folder + ": " + why,
-          "o registro "_w + path + " não pode ser gravado: a pasta "_w + folder + ": " + why);
+      throw Error("Cannot write registry hive " + path + ": folder " + folder + ": " + why,
+                  Cause::kHiveFolderUnwritable, {.subject = path, .other = folder, .detail = why});
     }
   } else if (errno != ENOENT) {
     const std::string why = SystemErrorText(errno);
-    throw Error("Cannot write registry hive " + path + ": " + why,
-                "o registro "_w + path + " não pode ser gravado: "_w + why);
+    throw Error("Cannot write registry hive " + path + ": " + why, Cause::kHiveUnwritable,
+                {.subject = path, .detail = why});
   }
 }
 
@@ -420,8 +412,8 @@ void Modify(const std::string& path, int wait_ms, const std::function<bool(hive:
     throw Error("Cannot write registry hive " + path + ": it would grow to " +
                     std::to_string(text.size()) + " bytes, more than the " +
                     std::to_string(kMaxHiveBytes) + " its readers accept",
-                "o registro "_w + path + " passaria do limite de " +
-                    std::to_string(kMaxHiveBytes >> 20) + " MiB; o valor não foi gravado"_w);
+                Cause::kHiveWouldGrow,
+                {.subject = path, .number = static_cast<std::int64_t>(kMaxHiveBytes)});
   }
   ReplaceHive(path, text, lock.mode() == 0 ? 0644 : lock.mode());
 }
@@ -430,8 +422,8 @@ const hive::Value& ExistingValue(hive::Hive& h, const std::string& key, const st
   hive::Key* k = FindKey(h, NormalKey(key));
   hive::Value* v = k == nullptr ? nullptr : FindValue(*k, name);
   if (v == nullptr) {
-    throw Error("Registry value " + Describe(key, name) + " does not exist",
-                "o valor "_w + Descreve(key, name) + " não existe no registro"_w);
+    throw Error("Registry value " + Describe(key, name) + " does not exist", Cause::kValueMissing,
+                {.subject = name, .other = key});
   }
   return *v;
 }
@@ -457,7 +449,7 @@ void Write(const std::string& path, int wait_ms, const std::string& key, hive::V
     if (k == nullptr) {
       throw Error(
           "Cannot write registry value " + Describe(key, value.name) + ": the key does not exist",
-          "o valor "_w + Descreve(key, value.name) + " não pode ser gravado: a chave não existe"_w);
+          Cause::kValueKeyMissing, {.subject = value.name, .other = key});
     }
     hive::Value* existing = FindValue(*k, value.name);
     if (existing == nullptr) {
@@ -556,7 +548,7 @@ std::string RegistryHive::ReadString(const std::string& key, const std::string& 
   if (v.kind != hive::Kind::kString) {
     throw Error(
         "Invalid data type for registry value " + Describe(key, name) + ": it is not a string",
-        "o valor "_w + Descreve(key, name) + " do registro não é um texto"_w);
+        Cause::kValueNotText, {.subject = name, .other = key});
   }
   return v.text;
 }
@@ -567,7 +559,7 @@ std::int32_t RegistryHive::ReadInteger(const std::string& key, const std::string
   if (v.kind != hive::Kind::kDword) {
     throw Error(
         "Invalid data type for registry value " + Describe(key, name) + ": it is not an integer",
-        "o valor "_w + Descreve(key, name) + " do registro não é um número inteiro"_w);
+        Cause::kValueNotInteger, {.subject = name, .other = key});
   }
   return static_cast<std::int32_t>(v.number);
 }

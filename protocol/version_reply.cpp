@@ -72,7 +72,9 @@ std::string EncodeStamp(const DateTime& value) {
 
 DateTime DecodeStamp(std::string_view stamp) {
   const auto invalid = [&] {
-    return Error("'" + cp1252::ForLog(stamp, 100) + "' is not a valid time stamp");
+    const std::string shown = cp1252::ForLog(stamp, 100);
+    return Error("'" + shown + "' is not a valid time stamp", Cause::kStampInvalid,
+                 {.detail = shown});
   };
   if (stamp.size() < kStampDigits) throw invalid();
   const auto number = [&](std::size_t from, std::size_t count) {

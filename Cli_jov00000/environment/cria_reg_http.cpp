@@ -37,8 +37,7 @@ std::int32_t ComoInteiro(const std::string& texto, const char* campo) {
   const auto [fim, erro] = std::from_chars(inicio, texto.data() + texto.size(), valor);
   if (erro != std::errc() || fim != texto.data() + texto.size() || (mais && *inicio == '-')) {
     throw jov::Error("'" + texto + "' is not a valid integer value for field " + campo,
-                     std::string("o campo ") + campo + " do servidor não é um número inteiro: '"_w +
-                         texto + "'");
+                     jov::Cause::kFieldNotInteger, {.subject = campo, .detail = texto});
   }
   return valor;
 }

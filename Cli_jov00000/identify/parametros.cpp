@@ -21,7 +21,9 @@ void LeCodigosDoArquivo(jov::DatasetFiles& datasets, const std::string& path,
     saida.cdFilial = cds.FieldText("CDFILIAL");
     saida.cdCaixa = cds.FieldText("CDCAIXA");
   } catch (const jov::Error& error) {
-    throw jov::Error(path + ": " + error.what());
+    jov::ErrorContext context = error.context();
+    if (context.file.empty()) context.file = path;
+    throw jov::Error(path + ": " + error.what(), error.cause(), std::move(context));
   }
 }
 

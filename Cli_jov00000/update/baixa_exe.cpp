@@ -208,8 +208,7 @@ std::string Instala(const ExeUpdateSeams& s, const std::string& entry,
   } catch (const jov::IoError& error) {
     // A failed copy leaves the old file whole; the Part's copy line is logged as usual, and
     // the reason follows it.
-    falha = local + ": a cópia para a pasta do programa falhou: "_w +
-            (error.reason().empty() ? std::string(error.what()) : error.reason());
+    falha = local + ": a cópia para a pasta do programa falhou: "_w + error.reason();
   }
   s.log("copyFile(Pchar(" + DeFora(from) + "), Pchar(" + DeFora(to) + "),false)");
   if (!falha.empty()) s.log(Motivo(falha));

@@ -40,7 +40,7 @@ void TfrmEscolheSistema::CopiaArquivos() {
       services_.files.MoveReplace(staged, DirJov + "/" + entry.name);
     } catch (const jov::IoError& error) {
       moved = false;
-      failure = error.what();
+      failure = error.context().detail;  // the system's text
     }
     Log(moved ? "Arquivo " + staged + " movido com sucesso"
               : "Falha ao mover arquivo " + staged + ": " + failure);

@@ -48,7 +48,7 @@ void FakeAppServerChannel::Open(const std::string& host, int port, const std::st
   log_.Add("server.Open " + host + ":" + std::to_string(port) + " " + server_name);
   if (fail_open)
     throw Error("Cannot connect to " + host + ":" + std::to_string(port) + ": refused",
-                "o servidor recusou a conexão"_w);
+                Cause::kExchangeFailed, {.detail = "o servidor recusou a conexão"_w});
   opened_host = host;
   opened_port = port;
   open = true;
@@ -63,9 +63,10 @@ std::string FakeAppServerChannel::Call(const std::string& method,
                                        const std::vector<std::string>& args) {
   log_.Add("server.Call " + method + (args.empty() ? "" : " " + args.front()));
   calls.emplace_back(method, args);
-  if (!open) throw Error("Cannot call " + method + ": not connected");
+  if (!open) throw Error("Cannot call " + method + ": not connected", Cause::kNotConnected);
   if (failing_methods.count(method)) {
-    throw Error("Call " + method + " failed: connection reset", method + ": a conexão caiu"_w);
+    throw Error("Call " + method + " failed: connection reset", Cause::kExchangeFailed,
+                {.detail = "a conexão caiu"_w, .file = method});
   }
   return Next(replies[method]);
 }

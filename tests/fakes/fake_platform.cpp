@@ -90,10 +90,12 @@ bool FakeFileSystem::ForceDirectories(const std::string& path) {
 
 void FakeFileSystem::AppendToFile(const std::string& path, std::string_view bytes) {
   log_.Add("files.AppendToFile " + path);
-  if (read_only.count(path)) throw IoError("Cannot open " + path + ": Permission denied");
-  if (!DirectoryExists(Parent(path))) {
-    throw IoError("Cannot open " + path + ": No such file or directory");
-  }
+  const auto refused = [&](const std::string& why) {
+    return IoError("Cannot open " + path + ": " + why, Cause::kCannotOpen,
+                   {.subject = path, .detail = why});
+  };
+  if (read_only.count(path)) throw refused("Permission denied");
+  if (!DirectoryExists(Parent(path))) throw refused("No such file or directory");
   files[path] += bytes;
 }
 
@@ -121,9 +123,15 @@ std::vector<DirEntry> FakeFileSystem::ListDirectory(const std::string& dir) {
 
 void FakeFileSystem::MoveReplace(const std::string& from, const std::string& to) {
   log_.Add("files.MoveReplace " + from + " -> " + to);
-  if (auto it = move_errors.find(from); it != move_errors.end()) throw IoError(it->second);
+  if (auto it = move_errors.find(from); it != move_errors.end()) {
+    throw IoError("Cannot move " + from + ": " + it->second, Cause::kCannotMove,
+                  {.subject = from, .other = to, .detail = it->second});
+  }
   auto it = files.find(from);
-  if (it == files.end()) throw IoError("No such file or directory");
+  if (it == files.end()) {
+    throw IoError("Cannot move " + from + ": No such file or directory", Cause::kCannotMove,
+                  {.subject = from, .other = to, .detail = "No such file or directory"});
+  }
   files[to] = it->second;
   if (times.count(from)) times[to] = times[from];
   files.erase(from);
@@ -133,12 +141,17 @@ void FakeFileSystem::ReplaceFile(const std::string& from, const std::string& to,
                                  const std::optional<DateTime>& last_write) {
   log_.Add("files.ReplaceFile " + from + " -> " + to +
            (last_write ? " at " + FormatDateTime(*last_write) : std::string()));
+  const auto failure = [&](const std::string& path, Cause cause, const std::string& why) {
+    return IoError(
+        (cause == Cause::kCannotOpen ? "Cannot open " : "Cannot replace ") + path + ": " + why,
+        cause, {.subject = path, .detail = why});
+  };
   if (auto it = replace_errors.find(to); it != replace_errors.end()) {
-    throw IoError("Cannot replace " + to + ": " + it->second);
+    throw failure(to, Cause::kCannotReplace, it->second);
   }
   auto it = files.find(from);
-  if (it == files.end()) throw IoError("Cannot open " + from + ": No such file or directory");
-  if (DirectoryExists(to)) throw IoError("Cannot replace " + to + ": Is a directory");
+  if (it == files.end()) throw failure(from, Cause::kCannotOpen, "No such file or directory");
+  if (DirectoryExists(to)) throw failure(to, Cause::kCannotReplace, "Is a directory");
   files[to] = it->second;
   times.erase(to);
   if (times.count(from)) times[to] = times[from];

@@ -98,7 +98,7 @@ TEST(FileSystemLinuxOnly, MovingOntoAFolderFailsWithTheSystemText) {
     fs.MoveReplace(dir.path() + "/a.exe", dir.path() + "/b.exe");
     FAIL() << "expected the move to fail";
   } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(), "Is a directory");
+    EXPECT_EQ(error.context().detail, "Is a directory");
   }
   EXPECT_TRUE(fs.FileExists(dir.path() + "/a.exe"));
 }

@@ -411,11 +411,12 @@ TEST(UpdateExecutables, AFailedDownloadInstallsNothingAndNamesTheFirstFile) {
   } cases[] = {
       {"failure without a reason",
        std::make_exception_ptr(jov::Error("Download from X failed")),
-       {kDetail + "falha: Download from X failed"}},
+       {kDetail + "falha interna inesperada"}},
       {"refused signature",
        std::make_exception_ptr(jov::SignatureError("JovTab.exe.zip: signature does not match",
-                                                   "JovTab.exe: a assinatura n\xe3o confere")),
-       {kDetail + "JovTab.exe: a assinatura n\xe3o confere"}},
+                                                   jov::Cause::kSignatureMismatch,
+                                                   {.file = "JovTab.exe"})),
+       {kDetail + "JovTab.exe: a assinatura n\xe3o confere com o arquivo"}},
   };
   for (const Case& c : cases) {
     UpdateWorld w;
@@ -449,7 +450,7 @@ TEST(UpdateExecutables, AFailingInstallationStopsAtItsEntryAndKeepsWhatCameBefor
   EXPECT_EQ(w.files.files["/caixa/JovService.exe"], "new /caixa/JovService.exe");
   EXPECT_FALSE(w.files.FileExists("/caixa/Altera_Permissoes_Calvora.EXE"));
   EXPECT_EQ(w.log.end()[-2], kDetail + "Falha no download do arquivo /caixa/JovService.exe");
-  EXPECT_EQ(w.log.back(), kDetail + "falha: cannot start cmd.exe");
+  EXPECT_EQ(w.log.back(), kDetail + "falha interna inesperada");
 }
 
 TEST(UpdateExecutables, AFailedCopyKeepsTheOldFileAndGoesOn) {
@@ -466,8 +467,8 @@ TEST(UpdateExecutables, AFailedCopyKeepsTheOldFileAndGoesOn) {
                 "copyFile(Pchar(/work/JovSinc.exe), Pchar(/caixa/JovSinc.exe),false)");
   ASSERT_NE(copy, w.log.end());
   EXPECT_EQ(copy[1], kDetail +
-                         "JovSinc.exe: a c\xf3pia para a pasta do programa falhou: Cannot replace "
-                         "/caixa/JovSinc.exe: Text file busy")
+                         "JovSinc.exe: a c\xf3pia para a pasta do programa falhou: n\xe3o foi "
+                         "poss\xedvel substituir /caixa/JovSinc.exe: Text file busy")
       << "a failed copy says why, after the copy line";
   EXPECT_FALSE(w.Logged(kDetail + "Falha no download do arquivo /caixa/JovSinc.exe"));
 }
