@@ -305,9 +305,11 @@ std::optional<std::string> ProgramByDelta(HttpTransport& transport, const std::s
       const std::string url = source + EncodePathSegment(companion);
       std::optional<std::string> bytes =
           protocol::IsReleaseSignatureName(companion)
-              ? FetchCompanion(transport, s, companion, local, url, kSignatureLimit, {})
+              ? FetchCompanion(transport, s, companion, local, url, kSignatureLimit,
+                               Cause::kReleaseSignatureTooLarge)
               : FetchCompanion(transport, s, companion, local, url,
-                               static_cast<std::int64_t>(protocol::kMaxReleaseBytes), {});
+                               static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
+                               Cause::kReleaseTooLarge);
       fetched.emplace(companion, bytes);
       return bytes;
     };
@@ -364,9 +366,9 @@ std::optional<protocol::Release> PeekRelease(HttpTransport& transport, const std
   if (s.public_key.empty()) return std::nullopt;
   try {
     const std::string release_name = protocol::ReleaseNameOf(name);
-    const std::optional<std::string> text =
-        FetchCompanion(transport, s, release_name, local, source + EncodePathSegment(release_name),
-                       static_cast<std::int64_t>(protocol::kMaxReleaseBytes), {});
+    const std::optional<std::string> text = FetchCompanion(
+        transport, s, release_name, local, source + EncodePathSegment(release_name),
+        static_cast<std::int64_t>(protocol::kMaxReleaseBytes), Cause::kReleaseTooLarge);
     if (!text) return std::nullopt;
     protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*text);
     if (!parsed.ok() || parsed.value->size > s.max_bytes) return std::nullopt;
@@ -396,8 +398,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
     try {
       rebuilt.Commit(s.working_directory + local, 0755);
     } catch (const IoError& error) {
-      throw IoError(patch_fail + error.what(),
-                    local + ": a gravação na pasta de trabalho falhou"_w);
+      throw IoError(patch_fail + error.what(), Cause::kWorkFolderWrite, {.file = local});
     }
     KeepAcceptedRelease(s.working_directory, local, delta_statement);
     RemovePartialDownloads(s.working_directory, local);

@@ -37,7 +37,7 @@ void RemoveOthers(const std::string& working_dir, const std::string& local,
 
 [[noreturn]] void Fail(const std::string& local, const std::string& path, int error) {
   throw IoError("Cannot keep the download in " + path + ": " + SystemErrorText(error),
-                local + ": o download parcial não pôde ser gravado: "_w + SystemErrorText(error));
+                Cause::kPartialNotKept, {.detail = SystemErrorText(error), .file = local});
 }
 
 }  // namespace
