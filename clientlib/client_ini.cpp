@@ -100,6 +100,17 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
                                         "não é um número de 1 a 1048576"_w,
                                         std::to_string(ini.max_download_mb)));
       }
+    } else if (section == "update" && key == "maxkbps") {
+      std::int64_t kbps = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), kbps);
+      if (error == std::errc{} && end == value.data() + value.size() && kbps >= 0 &&
+          kbps <= 1048576) {
+        ini.max_kbps = kbps;
+      } else {
+        ini.problems.push_back(Rejected(section_text, key_text, value,
+                                        "não é um número de 0 a 1048576"_w,
+                                        std::to_string(ini.max_kbps)));
+      }
     } else if (section == "update" && key == "publickey") {
       // Kept as written: a wrong key then refuses every archive, as a wrong signature does.
       ini.public_key = value;

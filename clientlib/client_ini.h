@@ -21,6 +21,9 @@ struct ClientIni {
   // archive's signature must match (empty: archives are not signed).
   std::int64_t max_download_mb = 512;
   std::string public_key;
+  // [Update] MaxKBps: the fastest a download may come, in KiB per second (a value that is not a
+  // whole number from 0 to 1048576 keeps the default); 0: no cap.
+  std::int64_t max_kbps = 0;
   // What the reader had to reject or leave out, one log line each (Windows-1252): a file it
   // could not read, a value it replaced by the default, a key or line it does not know.
   std::vector<std::string> problems;

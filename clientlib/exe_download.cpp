@@ -2,21 +2,26 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "clientlib/archive_entry.h"
 #include "clientlib/archive_signature.h"
 #include "clientlib/client_ini.h"
+#include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_transport.h"
+#include "clientlib/partial_download.h"
 #include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
 #include "clientlib/versions.h"
@@ -24,6 +29,7 @@
 #include "platform/clock_linux.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
+#include "platform/file_bytes.h"
 #include "platform/host_path.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
@@ -212,6 +218,7 @@ HttpLimits DownloadLimits(const ExeDownloadSettings& s) {
       std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(s.stall_timeout));
   limits.max_body = s.max_bytes;
   limits.max_redirects = s.max_redirects;
+  limits.max_receive_rate = s.max_kbps * 1024;
   return limits;
 }
 
@@ -264,6 +271,113 @@ std::int64_t UtcNow(const ExeDownloadSettings& s) {
   return now ? now->tv_sec : std::numeric_limits<std::int64_t>::max();
 }
 
+// The SHA-256 of bytes, 64 lower-case hex digits.
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    return {};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+// The new program file rebuilt from the installed one and the patch its signed release offers
+// for it, with the statement that lets it in (kept in statement). Nothing, and nothing said,
+// when there is no key, no release, no patch from the installed file, or when anything fails
+// (the patch missing, corrupt, too large, or not giving the release's program): the caller
+// then fetches the whole archive, whose failures say why. Blocks on the server.
+std::optional<std::string> ProgramByDelta(HttpTransport& transport, const std::string& name,
+                                          const std::string& local, const std::string& source,
+                                          const ExeDownloadSettings& s, std::string& statement) {
+  if (s.public_key.empty() || s.program_directory.empty()) return std::nullopt;
+  try {
+    std::map<std::string, std::optional<std::string>> fetched;
+    const auto fetch = [&](const std::string& companion) -> std::optional<std::string> {
+      if (const auto known = fetched.find(companion); known != fetched.end()) {
+        return known->second;
+      }
+      const std::string url = source + EncodePathSegment(companion);
+      std::optional<std::string> bytes =
+          protocol::IsReleaseSignatureName(companion)
+              ? FetchCompanion(transport, s, companion, local, url, kSignatureLimit,
+                               Cause::kReleaseSignatureTooLarge)
+              : FetchCompanion(transport, s, companion, local, url,
+                               static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
+                               Cause::kReleaseTooLarge);
+      fetched.emplace(companion, bytes);
+      return bytes;
+    };
+    const std::optional<std::string> text = fetch(protocol::ReleaseNameOf(name));
+    if (!text) return std::nullopt;
+    const protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*text);
+    if (!parsed.ok() || !parsed.value->program) return std::nullopt;
+    const protocol::Release& release = *parsed.value;
+    const protocol::ReleasedProgram& program = *release.program;
+    if (program.size > s.max_bytes) return std::nullopt;
+    // The statement passes the same rules (signature, file, expiry, version) as for the
+    // archive it describes; the rebuilt file is then held to the program it describes.
+    const std::optional<std::string> accepted =
+        CheckRelease(fetch, ArchiveFacts{name, local, release.size, release.sha256}, s.public_key,
+                     UtcNow(s), InstalledVersions::Read(s.program_directory));
+    if (!accepted) return std::nullopt;
+    const std::string folder =
+        s.program_directory.ends_with('/') ? s.program_directory : s.program_directory + "/";
+    const std::string installed =
+        ReadFileBytes(folder + local, static_cast<std::size_t>(s.max_bytes));
+    const std::string from = Sha256Hex(installed);
+    const auto delta =
+        std::find_if(release.deltas.begin(), release.deltas.end(),
+                     [&](const protocol::ReleaseDelta& d) { return d.from == from; });
+    if (delta == release.deltas.end() || delta->size > s.max_bytes) return std::nullopt;
+    HttpLimits limits = DownloadLimits(s);
+    limits.max_body = delta->size;
+    std::string bytes;
+    const HttpResult result = transport.Get(
+        source + EncodePathSegment(delta->file), limits,
+        {nullptr, [&](const char* data, std::size_t size) { bytes.append(data, size); }});
+    if (!result.ok() || result.status != 200 ||
+        static_cast<std::int64_t>(bytes.size()) != delta->size) {
+      return std::nullopt;
+    }
+    std::optional<std::string> rebuilt = ApplyDelta(installed, bytes, program.size);
+    if (!rebuilt || static_cast<std::int64_t>(rebuilt->size()) != program.size ||
+        Sha256Hex(*rebuilt) != program.sha256) {
+      return std::nullopt;
+    }
+    statement = *accepted;
+    return rebuilt;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+// The release statement the server publishes for the archive, unchecked: it only names the
+// bytes a download cut short may be resumed under, which are checked whole against the
+// signed statement before anything is installed. Nothing without a key or a readable one.
+std::optional<protocol::Release> PeekRelease(HttpTransport& transport, const std::string& name,
+                                             const std::string& local, const std::string& source,
+                                             const ExeDownloadSettings& s) {
+  if (s.public_key.empty()) return std::nullopt;
+  try {
+    const std::string release_name = protocol::ReleaseNameOf(name);
+    const std::optional<std::string> text = FetchCompanion(
+        transport, s, release_name, local, source + EncodePathSegment(release_name),
+        static_cast<std::int64_t>(protocol::kMaxReleaseBytes), Cause::kReleaseTooLarge);
+    if (!text) return std::nullopt;
+    protocol::Parsed<protocol::Release> parsed = protocol::ReadRelease(*text);
+    if (!parsed.ok() || parsed.value->size > s.max_bytes) return std::nullopt;
+    return std::move(*parsed.value);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 void DownloadExeFile(HttpTransport& transport, const std::string& name, const std::string& local,
                      const std::string& source, const ExeDownloadSettings& s,
                      DownloadProgress* progress) {
@@ -272,27 +386,87 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   PrepareWorkingFolder(s.working_directory, fail, local);
   // What a previous download accepted says nothing of this one.
   KeepAcceptedRelease(s.working_directory, local, std::nullopt);
-  UnnamedFile archive(s.working_directory, fail, local);
+  std::string delta_statement;
+  if (const std::optional<std::string> program =
+          ProgramByDelta(transport, name, local, source, s, delta_statement)) {
+    // Installed as an unpacked archive is: through a temporary, flushed and renamed.
+    const std::string patch_fail = "Cannot install " + local + " from a delta of " + name + ": ";
+    PendingFile rebuilt(TemporaryPrefix(s.working_directory + local), local);
+    SpaceAccount patch_space(s, patch_fail, local);
+    patch_space.Reserve(static_cast<std::int64_t>(program->size()), "the program file");
+    patch_space.Write(rebuilt.fd(), program->data(), program->size());
+    try {
+      rebuilt.Commit(s.working_directory + local, 0755);
+    } catch (const IoError& error) {
+      throw IoError(patch_fail + error.what(), Cause::kWorkFolderWrite, {.file = local});
+    }
+    KeepAcceptedRelease(s.working_directory, local, delta_statement);
+    RemovePartialDownloads(s.working_directory, local);
+    return;
+  }
+  // With a release to check the whole against, the bytes are kept across starts under its
+  // sha256 and a download cut short resumes where it stopped; without one, they go to a file
+  // that nothing can reach and that goes with the process.
+  const std::optional<protocol::Release> expected = PeekRelease(transport, name, local, source, s);
+  std::optional<UnnamedFile> unnamed;
+  std::optional<PartialDownload> partial;
+  if (expected) {
+    partial.emplace(s.working_directory, local, expected->sha256, expected->size);
+  } else {
+    unnamed.emplace(s.working_directory, fail, local);
+  }
+  struct PartialScope {
+    std::optional<PartialDownload>& partial;
+    bool keep = false;
+    ~PartialScope() {
+      if (partial && !keep) partial->Remove();
+    }
+  } partial_scope{partial};
+  const int archive_fd = partial ? partial->fd() : unnamed->fd();
   SpaceAccount space(s, fail, local);
   ProgressScope shown{progress};
   const HttpLimits limits = DownloadLimits(s);
-  const HttpResult result =
-      transport.Get(url, limits,
-                    {[&](int, std::int64_t length) {
-                       if (length > 0) space.Reserve(length, "the archive");
-                       if (progress != nullptr) {
-                         progress->Begin(local, length);
-                         shown.begun = true;
-                       }
-                     },
-                     [&](const char* data, std::size_t size) {
-                       space.Write(archive.fd(), data, size);
-                       if (shown.begun && space.written() - shown.reported >= kProgressStep) {
-                         shown.reported = space.written();
-                         progress->Advance(shown.reported);
-                       }
-                     }});
-  if (!result.ok()) FailExchange(s, fail, local, name, result, limits);
+  const auto fetch = [&](std::int64_t from) {
+    return transport.Get(url, limits,
+                         {[&](int status, std::int64_t length) {
+                            if (status == 200 && from > 0) partial->Restart();
+                            if (length > 0) space.Reserve(length, "the archive");
+                            if (progress != nullptr && !shown.begun) {
+                              progress->Begin(local, length);
+                              shown.begun = true;
+                            }
+                          },
+                          [&](const char* data, std::size_t size) {
+                            space.Write(archive_fd, data, size);
+                            if (shown.begun && space.written() - shown.reported >= kProgressStep) {
+                              shown.reported = space.written();
+                              progress->Advance(shown.reported);
+                            }
+                          }},
+                         from);
+  };
+  const std::int64_t kept = partial ? partial->Kept() : 0;
+  HttpResult result;
+  result.status = 200;
+  if (!partial || kept < expected->size) result = fetch(kept);
+  if (result.ok() && kept > 0 && result.status != 200) {
+    // Only the rest, exactly as asked, continues the bytes kept; anything else (416, a range
+    // or length other than asked) starts over with the whole archive.
+    const std::string asked = "bytes " + std::to_string(kept) + "-" +
+                              std::to_string(expected->size - 1) + "/" +
+                              std::to_string(expected->size);
+    if (result.status != 206 || result.content_range != asked ||
+        result.length != expected->size - kept) {
+      partial->Restart();
+      result = fetch(0);
+    } else {
+      result.status = 200;
+    }
+  }
+  if (!result.ok()) {
+    partial_scope.keep = true;
+    FailExchange(s, fail, local, name, result, limits);
+  }
   if (result.status != 200) {
     throw Error(fail + "the server answered HTTP " + std::to_string(result.status),
                 Cause::kServerStatus,
@@ -304,7 +478,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   if (!s.public_key.empty()) {
     const std::string signature = FetchSignature(transport, s, name, local, url + ".sig");
     try {
-      VerifyArchiveSignatureFd(archive.fd(), name, signature, s.public_key);
+      VerifyArchiveSignatureFd(archive_fd, name, signature, s.public_key);
     } catch (const SignatureError& refused) {
       ErrorContext context = refused.context();
       context.file = local;
@@ -320,7 +494,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
                                       static_cast<std::int64_t>(protocol::kMaxReleaseBytes),
                                       Cause::kReleaseTooLarge);
         },
-        ArchiveFactsOf(archive.fd(), name, local), s.public_key, UtcNow(s),
+        ArchiveFactsOf(archive_fd, name, local), s.public_key, UtcNow(s),
         s.program_directory.empty() ? InstalledVersions{}
                                     : InstalledVersions::Read(s.program_directory));
   }
@@ -328,7 +502,7 @@ void DownloadExeFile(HttpTransport& transport, const std::string& name, const st
   PendingFile unpacked(TemporaryPrefix(s.working_directory + local), local);
   SpaceAccount unpack_space(s, unpack_fail, local);
   UnpackEntry(
-      archive.fd(), name, local, s.max_bytes,
+      archive_fd, name, local, s.max_bytes,
       [&](std::int64_t size) { unpack_space.Reserve(size, "the entry"); },
       [&](const char* data, std::size_t size) { unpack_space.Write(unpacked.fd(), data, size); });
   try {
@@ -356,6 +530,7 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini) {
   s.max_bytes = ini.max_download_mb << 20;
   s.public_key = ini.public_key;
   s.proxy = ini.proxy;
+  s.max_kbps = ini.max_kbps;
   return s;
 }
 

@@ -44,6 +44,8 @@ struct ExeDownloadSettings {
   // The longest one file's download may take, however steadily its bytes come.
   std::chrono::milliseconds total_timeout{std::chrono::minutes(30)};
   int max_redirects = 5;
+  // The fastest a download may come, in KiB per second; 0: no cap.
+  std::int64_t max_kbps = 0;
   // The start's stall state, noted and heeded; nullptr: a call remembers nothing for the next.
   ServerStall* stall = nullptr;
   // Who asks (X-Jov-Host, X-Jov-Register); the identity, when given, outlives the call.
@@ -71,7 +73,11 @@ ExeDownloadSettings ExeDownloadSettingsFromIni(const ClientIni& ini);
 // reason that names the program file (SignatureError for a missing or refused signature,
 // ReleaseError for a release statement that is missing or refuses the archive, IoError for the
 // working folder); whatever fails, no temporary of this call is left behind. The statement
-// accepted with each file is kept for its install (AcceptedRelease).
+// accepted with each file is kept for its install (AcceptedRelease). With a key: when the
+// signed release offers a patch from the installed program file, the file is rebuilt from it
+// instead, and any fault of the patch falls back to the archive without a word; an archive
+// cut short is kept (PartialDownload) and resumed with a range by the next call while the
+// release's sha256 is the same, then checked whole as any archive is.
 void DownloadExeFiles(const std::vector<std::string>& server_lines, const std::string& source,
                       const ExeDownloadSettings& settings, DownloadProgress* progress,
                       const std::vector<std::string>& local_paths = {});

@@ -27,7 +27,11 @@ struct Exchange {
   bool head_too_large = false;
   bool too_large = false;
   bool dropped_enough = false;
+  bool partial = false;  // a range was asked: a 206 answer is delivered too
+  std::string content_range;
   std::exception_ptr thrown;
+  // Whether the final answer's body goes to the sink.
+  bool Delivered() const { return status == 200 || (partial && status == 206); }
 };
 
 }  // namespace curl_detail
@@ -55,9 +59,10 @@ struct HttpTransport::Impl {
   // Sets drop when the handle's connection is of no further use.
   static HttpResult Finish(const std::string& url, CURLcode code, const curl_detail::Exchange& x,
                            const char* handle_words, bool& drop);
-  // One request without following redirects, on the transport's own handle.
+  // One request without following redirects, on the transport's own handle; from > 0 asks for
+  // the bytes from there on.
   HttpResult Once(const std::string& url, const std::string* body, const std::string& type,
-                  const HttpLimits& limits, const HttpSink& sink);
+                  const HttpLimits& limits, const HttpSink& sink, std::int64_t from);
   // Drops the handle and the kept connections.
   void Reset();
 

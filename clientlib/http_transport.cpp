@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -71,11 +72,22 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     // An interim answer (100 Continue) or a new one: its head is counted anew.
     x.head_bytes = 0;
     x.head_done = false;
+    x.content_range.clear();
   }
   x.head_bytes += n;
   if (x.head_bytes > kMaxHead) {
     x.head_too_large = true;
     return 0;
+  }
+  constexpr std::string_view kRange = "content-range:";
+  if (x.partial && line.size() > kRange.size() &&
+      cp1252::LowerAscii(line.substr(0, kRange.size())) == kRange) {
+    const std::size_t first = line.find_first_not_of(" \t", kRange.size());
+    const std::size_t last = line.find_last_not_of(" \t\r\n");
+    // Compared, never shown unless replaced: a head line is the server's text.
+    x.content_range = first == std::string_view::npos || last < first
+                          ? std::string()
+                          : cp1252::ForLog(line.substr(first, last - first + 1), 200);
   }
   if (line != "\r\n" && line != "\n") return n;
   long status = 0;
@@ -86,7 +98,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   curl_off_t length = -1;
   curl_easy_getinfo(x.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   x.length = length;
-  if (x.status != 200) return n;
+  if (!x.Delivered()) return n;
   if (x.length > x.limits->max_body) {
     x.too_large = true;
     return 0;
@@ -103,7 +115,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& x = *static_cast<Exchange*>(user);
   const std::size_t n = size * count;
-  if (x.status != 200) {
+  if (!x.Delivered()) {
     x.dropped += static_cast<std::int64_t>(n);
     if (x.dropped > kMaxDropped) {
       x.dropped_enough = true;
@@ -371,6 +383,8 @@ curl_slist* HttpTransport::Impl::Prepare(CURL* handle, curl_detail::Exchange& x,
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
                    limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
+                   static_cast<curl_off_t>(std::max<std::int64_t>(0, limits.max_receive_rate)));
   // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
   // wait for "100 Continue".
   curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());
@@ -405,6 +419,7 @@ HttpResult HttpTransport::Impl::Finish(const std::string& url, CURLcode code,
   result.status = x.head_done ? x.status : 0;
   result.length = x.length;
   result.received = x.received;
+  result.content_range = x.content_range;
   if (code == CURLE_WRITE_ERROR && x.dropped_enough) {
     drop = true;  // the status is all; the rest of the answer is not read
     return result;
@@ -423,7 +438,7 @@ HttpResult HttpTransport::Impl::Finish(const std::string& url, CURLcode code,
 
 HttpResult HttpTransport::Impl::Once(const std::string& url, const std::string* body,
                                      const std::string& type, const HttpLimits& limits,
-                                     const HttpSink& sink) {
+                                     const HttpSink& sink, std::int64_t from) {
   Open();
   if (curl == nullptr) {
     HttpResult result;
@@ -434,9 +449,13 @@ HttpResult HttpTransport::Impl::Once(const std::string& url, const std::string* 
   }
   curl_detail::Exchange x;
   x.sink = &sink;
+  x.partial = from > 0;
   words[0] = '\0';
   curl_slist* headers = Prepare(curl, x, url, body, type, limits);
+  const std::string range = std::to_string(from) + "-";
+  curl_easy_setopt(curl, CURLOPT_RANGE, from > 0 ? range.c_str() : nullptr);
   const CURLcode code = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_RANGE, nullptr);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
   curl_slist_free_all(headers);
@@ -470,10 +489,10 @@ HttpTransport::~HttpTransport() { impl_->Reset(); }
 void HttpTransport::Reset() { impl_->Reset(); }
 
 HttpResult HttpTransport::Get(const std::string& url, const HttpLimits& limits,
-                              const HttpSink& sink) {
+                              const HttpSink& sink, std::int64_t from) {
   std::string current = url;
   for (int hop = 0;; ++hop) {
-    HttpResult result = impl_->Once(current, nullptr, {}, limits, sink);
+    HttpResult result = impl_->Once(current, nullptr, {}, limits, sink, from);
     if (!result.ok() || !IsRedirect(result.status) || limits.max_redirects <= 0) return result;
     char* next = nullptr;
     curl_easy_getinfo(impl_->curl, CURLINFO_REDIRECT_URL, &next);
@@ -498,7 +517,7 @@ HttpResult HttpTransport::Get(const std::string& url, const HttpLimits& limits,
 HttpResult HttpTransport::Post(const std::string& url, const std::string& body,
                                const std::string& type, const HttpLimits& limits,
                                const HttpSink& sink) {
-  return impl_->Once(url, &body, type, limits, sink);
+  return impl_->Once(url, &body, type, limits, sink, 0);
 }
 
 }  // namespace jov

@@ -20,6 +20,8 @@ struct HttpLimits {
   std::chrono::seconds stall_time{0};  // 0: no stall rule
   std::int64_t max_body = std::int64_t{64} << 20;
   int max_redirects = 0;  // http and https only, never from https to http
+  // The fastest the body may come, in bytes per second; 0: as fast as it comes.
+  std::int64_t max_receive_rate = 0;
 };
 
 // Why an exchange brought no whole answer.
@@ -54,6 +56,7 @@ struct HttpResult {
   std::string url;            // the URL last asked (after redirects)
   std::string location;       // a refused redirect's target, as the server gave it
   std::string detail;         // libcurl's own words, for kOther and kTls
+  std::string content_range;  // a 206 answer's Content-Range, as the server gave it
   bool ok() const { return failure == HttpFailure::kNone; }
 };
 
@@ -103,7 +106,10 @@ class HttpTransport {
   // Blocks within limits (redirects each get limits anew, at most max_redirects of them).
   // Returns the outcome; an exception thrown by the sink ends the exchange and comes out
   // unchanged.
-  HttpResult Get(const std::string& url, const HttpLimits& limits, const HttpSink& sink);
+  // from > 0 asks for the bytes from there on ("Range: bytes=<from>-"): a 206 answer's head and
+  // body then go to the sink as a 200's do, its Content-Range in the result.
+  HttpResult Get(const std::string& url, const HttpLimits& limits, const HttpSink& sink,
+                 std::int64_t from = 0);
   HttpResult Post(const std::string& url, const std::string& body, const std::string& type,
                   const HttpLimits& limits, const HttpSink& sink);
   // One request of PostTogether and what came of it: the body of a 200 answer.

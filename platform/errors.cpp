@@ -198,6 +198,8 @@ std::string Render(Cause cause, const ErrorContext& c) {
       return "o sha256 do arquivo não pôde ser calculado"_w;
     case Cause::kDownloadUnreadable:
       return "o arquivo baixado não pôde ser lido"_w + After(c.detail);
+    case Cause::kPartialNotKept:
+      return "o download parcial não pôde ser gravado"_w + After(c.detail);
     case Cause::kReleaseMissing:
       return "o servidor não tem a publicação "_w + s + ", exigida desde que a versão "_w +
              std::to_string(c.number) + " foi instalada"_w;

@@ -101,6 +101,7 @@ enum class Cause {
   kProgramTooLarge,     // number is the limit in bytes
   kHashSetup,           // the SHA-256 of a download could not be started
   kDownloadUnreadable,  // detail is the system's text
+  kPartialNotKept,      // a download cut short could not be kept; detail is the system's text
   // Release statements of downloaded archives.
   kReleaseMissing,           // subject is the statement's name, number the installed version
   kReleaseSignatureMissing,  // subject is the signature's name

@@ -8,7 +8,7 @@ packages=(
   lld  # the linker the build takes when installed (cmake/JovBuildSpeed.cmake)
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libcpp-httplib-dev libcurl4-openssl-dev nlohmann-json3-dev libzip-dev zlib1g-dev libssl-dev libbrotli-dev
-  libboost-dev libzstd-dev
+  libboost-dev libzstd-dev zstd
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sqlite3 postgresql xvfb xauth xdotool x11-utils libcap2-bin iputils-ping procps util-linux
   iproute2 zip unzip curl openssl python3
@@ -21,6 +21,8 @@ packages=(
   # jov-servidor depend on, so that installing them needs nothing more
   dpkg-dev file lintian systemd adduser polkitd
   cage xwayland grim qt6-wayland seatd
+  # a shop's cache for the tests (tests/shop/), started by the test with its own config
+  squid
 )
 
 missing=()

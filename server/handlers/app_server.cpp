@@ -314,8 +314,8 @@ bool ServedFileName(const std::string& name) {
     case jov::protocol::Served::kSignature:
     case jov::protocol::Served::kRelease:
     case jov::protocol::Served::kReleaseSignature:
-      return true;
     case jov::protocol::Served::kDelta:
+      return true;
     case jov::protocol::Served::kNone:
       break;
   }
@@ -363,17 +363,28 @@ std::optional<std::vector<std::string>> CallArguments(const std::string& body) {
   return std::move(reader.args);
 }
 
+namespace {
+
+// The calls answer what is true now (the newest archives, the register's own state): no cache
+// between a register and the server keeps them.
+http::Response Uncached(http::Response response) {
+  response.Set("Cache-Control", "no-store");
+  return response;
+}
+
+}  // namespace
+
 http::Response ConnectCheck(const Context&, const http::Request&) {
-  return http::Response::Text(200, kServerName);
+  return Uncached(http::Response::Text(200, kServerName));
 }
 
 http::Response ModuleCall(const Context& context, const http::Request& request) {
   const std::optional<std::vector<std::string>> args = CallArguments(request.body);
-  if (!args) return Plain(400, "the body must be a JSON array of texts");
+  if (!args) return Uncached(Plain(400, "the body must be a JSON array of texts"));
   for (const Call& call : kCalls) {
-    if (request.tail == call.name) return call.answer(context, request, *args);
+    if (request.tail == call.name) return Uncached(call.answer(context, request, *args));
   }
-  return Plain(404, "no method " + request.tail);
+  return Uncached(Plain(404, "no method " + request.tail));
 }
 
 http::Response FleetPage(const Context& context, const http::Request& request, bool html) {

@@ -92,15 +92,21 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
 http::Response ConnectCheck(const Context& context, const http::Request& request);
 // POST /<module>/<method>: a call, its arguments a JSON array of texts.
 http::Response ModuleCall(const Context& context, const http::Request& request);
-// GET /files/<name>: an archive of the updates folder, or its signature; only regular files
-// lying directly in the folder, never through a link, and one range at most.
+// GET /files/<name>: an archive of the updates folder, its signature, release or patch; only
+// regular files lying directly in the folder, never through a link, and one range at most
+// (given only when an If-Range names the file as it is). Each answer carries the file's ETag
+// and Last-Modified and lets any cache keep it five minutes ("public, max-age=300"); a
+// conditional GET (If-None-Match, else If-Modified-Since) of an unchanged file is answered
+// 304, without the file.
+// The calls (ModuleCall, ConnectCheck) are "no-store".
 http::Response UpdateFile(const Context& context, const http::Request& request);
 // GET /fleet and /fleet.json: a page of the fleet ("?branch=", "?page=" from 1, "?pending=1")
 // to those who hold the token. An address that gave ten wrong tokens within a minute is
 // answered 429 until the minute ends.
 http::Response FleetPage(const Context& context, const http::Request& request, bool html);
 // GET /files/candidatos/<name> and /files/desfeitos/<name>: a rollout's files, only to the
-// registers (X-Jov-Register) they are offered to; 404 to any other.
+// registers (X-Jov-Register) they are offered to; 404 to any other. Served as UpdateFile serves
+// but "private": a shared cache would hand them to the registers they are not offered to.
 http::Response RolloutFile(const Context& context, const http::Request& request, bool undo);
 // GET /fleet/rollouts.json, POST /fleet/rollouts (a new one) and
 // POST /fleet/rollouts/<file>/<halt|resume|advance|undo>, to those who hold the token; a

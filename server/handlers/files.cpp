@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -73,8 +74,57 @@ http::Response Plain(int status, const std::string& text) {
   return http::Response::Text(status, text + "\n");
 }
 
-// The regular file at path, whole or the one range asked.
-http::Response SendFile(const std::string& path, const http::Request& request, bool signature) {
+// Who may keep a served file: any cache for the updates folder's files, which are the same for
+// every register, so that a shop's cache fetches each once; only the asking register for a
+// rollout's, which the server offers to some registers and refuses to the others. Either is
+// kept five minutes, then asked again with its validators. ("no-cache", asking every time,
+// would leave no stale copy after a new build, but a stock cache then cuts short the answers
+// of registers that ask while the first download still fills it.)
+enum class Keep { kShared, kPrivate };
+
+// A strong validator of the file as opened: its size, modification time and inode. A file
+// written anew and renamed in place differs in one of them at least.
+std::string EntityTag(const struct stat& st) {
+  char text[96];
+  std::snprintf(text, sizeof text, "\"%llx-%llx-%lx-%llx\"",
+                static_cast<unsigned long long>(st.st_size),
+                static_cast<unsigned long long>(st.st_mtim.tv_sec),
+                static_cast<long>(st.st_mtim.tv_nsec), static_cast<unsigned long long>(st.st_ino));
+  return text;
+}
+
+// Whether an If-None-Match list ("*", or tags separated by commas) names the tag; a weak
+// tag ("W/" before it) is compared by its opaque part, as a conditional GET does.
+bool TagListed(const std::string& list, const std::string& tag) {
+  std::size_t at = 0;
+  while (at < list.size()) {
+    std::size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    std::string item = list.substr(at, end - at);
+    const std::size_t first = item.find_first_not_of(" \t");
+    const std::size_t last = item.find_last_not_of(" \t");
+    item = first == std::string::npos ? "" : item.substr(first, last - first + 1);
+    if (item.rfind("W/", 0) == 0) item = item.substr(2);
+    if (item == "*" || item == tag) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// Whether the conditional GET's copy is the file's: If-None-Match when given, else
+// If-Modified-Since not older than the file's modification (in whole seconds).
+bool Unchanged(const http::Request& request, const std::string& tag, std::int64_t modified) {
+  const std::string none_match = request.Header("If-None-Match");
+  if (!none_match.empty()) return TagListed(none_match, tag);
+  const std::optional<std::int64_t> since =
+      http::ParseHttpDate(request.Header("If-Modified-Since"));
+  return since && modified <= *since;
+}
+
+// The regular file at path, whole or the one range asked, or 304 to a cache whose copy is
+// still the file.
+http::Response SendFile(const std::string& path, const http::Request& request, bool signature,
+                        Keep keep) {
   // Opened without following a link, and served from that one descriptor: a file renamed
   // over it meanwhile is a new file, this one stays whole.
   http::FileBody body;
@@ -84,9 +134,23 @@ http::Response SendFile(const std::string& path, const http::Request& request, b
       !S_ISREG(body.opened.st_mode)) {
     return Plain(404, "not found");
   }
-  const ByteRange range =
-      RangeOf(request.Header("Range"), static_cast<std::uint64_t>(body.opened.st_size));
+  const std::string tag = EntityTag(body.opened);
+  const std::string modified = http::HttpDate(body.opened.st_mtim.tv_sec);
   http::Response response;
+  response.Set("ETag", tag);
+  response.Set("Last-Modified", modified);
+  response.Set("Cache-Control",
+               keep == Keep::kShared ? "public, max-age=300" : "private, max-age=300");
+  if (Unchanged(request, tag, body.opened.st_mtim.tv_sec)) {
+    response.status = 304;
+    return response;
+  }
+  // A range asked "if the copy is still this one" is only given of that same file; of any
+  // other, the whole file is, so that no one joins parts of two versions.
+  const std::string if_range = request.Header("If-Range");
+  const bool same = if_range.empty() || if_range == tag || if_range == modified;
+  const ByteRange range = RangeOf(same ? request.Header("Range") : std::string(),
+                                  static_cast<std::uint64_t>(body.opened.st_size));
   response.status = range.status;
   if (!range.content_range.empty()) response.Set("Content-Range", range.content_range);
   if (range.status == 416) {
@@ -181,14 +245,17 @@ http::Response UpdateFile(const Context& context, const http::Request& request) 
       const std::optional<std::string> text =
           IsSignatureName(archive) ? std::nullopt : context.signatures->Signature(archive);
       if (!text) return Plain(404, "not found");
-      return http::Response::Text(200, *text);
+      http::Response response = http::Response::Text(200, *text);
+      // Made again when the archive changes: kept as long as the archive is.
+      response.Set("Cache-Control", "public, max-age=300");
+      return response;
     } catch (const jov::Error& error) {
       // The cause names the server's folders: it goes to the log, not to the client.
       if (context.log) context.log->Write("jov-appserver: " + std::string(error.what()));
       return Plain(500, "cannot sign the archive");
     }
   }
-  return SendFile(path, request, signature);
+  return SendFile(path, request, signature, Keep::kShared);
 }
 
 http::Response ServeFile(const Context& context, const http::Request& request,
@@ -196,7 +263,7 @@ http::Response ServeFile(const Context& context, const http::Request& request,
   const std::string& name = request.tail;
   if (!ServedFileName(name)) return Plain(403, "refused");
   return SendFile(context.options.updates + "/" + subfolder + "/" + name, request,
-                  IsSignatureName(name));
+                  IsSignatureName(name), Keep::kPrivate);
 }
 
 }  // namespace appserver

@@ -7,6 +7,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -55,6 +56,9 @@ class HeadCounter {
   std::size_t lines_ = 0;
   bool done_ = false;
 };
+
+// The answer's Date: a cache reckons an answer's age, and how long it may keep it, from it.
+std::string Now() { return HttpDate(static_cast<std::int64_t>(std::time(nullptr))); }
 
 const char* Reason(int status) {
   return wire::obsolete_reason(static_cast<wire::status>(status)).data();
@@ -279,6 +283,7 @@ class Session : public std::enable_shared_from_this<Session> {
     auto answer = std::make_shared<wire::response<wire::string_body>>(
         static_cast<wire::status>(response.status), 11);
     for (const auto& [name, value] : response.headers) answer->set(name, value);
+    answer->set(wire::field::date, Now());
     answer->body() = std::move(response.body);
     answer->keep_alive(keep);
     answer->prepare_payload();
@@ -299,6 +304,7 @@ class Session : public std::enable_shared_from_this<Session> {
     file_head_ = std::make_unique<wire::response<wire::empty_body>>(
         static_cast<wire::status>(response.status), 11);
     for (const auto& [name, value] : response.headers) file_head_->set(name, value);
+    file_head_->set(wire::field::date, Now());
     file_head_->content_length(file_->length);
     file_head_->keep_alive(keep);
     file_serializer_ = std::make_unique<wire::response_serializer<wire::empty_body>>(*file_head_);

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 
 #include "platform/cp1252.h"
 
@@ -96,6 +98,61 @@ std::string PercentEncode(const std::string& text) {
     }
   }
   return out;
+}
+
+namespace {
+
+constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The digits at text[at, at + count) as a number; -1 when any is not a digit.
+int Digits(const std::string& text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string HttpDate(std::int64_t seconds) {
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (::gmtime_r(&time, &utc) == nullptr) return {};
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday],
+                utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
+                utc.tm_sec);
+  return text;
+}
+
+std::optional<std::int64_t> ParseHttpDate(const std::string& text) {
+  // "Sun, 06 Nov 1994 08:49:37 GMT": 29 bytes, each separator in its place.
+  if (text.size() != 29 || text.compare(3, 2, ", ") != 0 || text[7] != ' ' || text[11] != ' ' ||
+      text[16] != ' ' || text[19] != ':' || text[22] != ':' || text.compare(25, 4, " GMT") != 0) {
+    return std::nullopt;
+  }
+  std::tm utc{};
+  utc.tm_mon = -1;
+  for (int m = 0; m < 12; ++m) {
+    if (text.compare(8, 3, kMonths[m]) == 0) utc.tm_mon = m;
+  }
+  utc.tm_mday = Digits(text, 5, 2);
+  utc.tm_year = Digits(text, 12, 4) - 1900;
+  utc.tm_hour = Digits(text, 17, 2);
+  utc.tm_min = Digits(text, 20, 2);
+  utc.tm_sec = Digits(text, 23, 2);
+  if (utc.tm_mon < 0 || utc.tm_mday < 1 || utc.tm_year < 70 || utc.tm_hour < 0 ||
+      utc.tm_hour > 23 || utc.tm_min < 0 || utc.tm_min > 59 || utc.tm_sec < 0 || utc.tm_sec > 59) {
+    return std::nullopt;
+  }
+  const std::int64_t seconds = ::timegm(&utc);
+  // timegm carries a day past the month's end into the next month: such a date does not exist.
+  if (HttpDate(seconds) != text) return std::nullopt;
+  return seconds;
 }
 
 }  // namespace appserver::http

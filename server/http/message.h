@@ -71,4 +71,10 @@ std::string PercentDecode(const std::string& text, bool plus_is_space);
 // Every byte but letters, digits and "-._~" as "%XX", for a query's value.
 std::string PercentEncode(const std::string& text);
 
+// Seconds since 1970 UTC as an HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT", whatever the locale.
+std::string HttpDate(std::int64_t seconds);
+// The seconds of an HTTP date in that one form; nothing for any other text (the older forms
+// included), a wrong weekday, or a date or time that does not exist.
+std::optional<std::int64_t> ParseHttpDate(const std::string& text);
+
 }  // namespace appserver::http

@@ -6,6 +6,11 @@
 //   jov-sign sign KEYFILE --version N [--expires-days D] ARCHIVE...
 //                                    also writes ARCHIVE.release (release N, valid for D
 //                                    days, default 30) and ARCHIVE.release.sig
+//   jov-sign sign KEYFILE --version N --delta OLD_PROGRAM... ARCHIVE...
+//                                    also writes, beside each archive, the patch from each
+//                                    earlier program file OLD_PROGRAM (--delta may be given
+//                                    more than once) to the archive's one program file, and
+//                                    lists it in the release
 // The options may stand anywhere after the command.
 // Exits 0 on success, 2 on wrong arguments, 1 on any other failure (the cause on stderr).
 #include <cstdio>
@@ -14,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_bytes.h"
 #include "server/sign/signing.h"
 
 namespace {
@@ -21,7 +27,8 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: jov-sign keygen KEYFILE | jov-sign pubkey KEYFILE | "
-               "jov-sign sign KEYFILE [--version N [--expires-days D]] ARCHIVE...\n");
+               "jov-sign sign KEYFILE [--version N [--expires-days D] [--delta OLD_PROGRAM]...] "
+               "ARCHIVE...\n");
   return 2;
 }
 
@@ -47,8 +54,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::optional<long long> version;
   std::optional<long long> expires_days;
+  std::vector<std::string> delta_from;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--delta") {
+      if (i + 1 == argc) return Usage();
+      delta_from.push_back(argv[++i]);
+      continue;
+    }
     if (arg != "--version" && arg != "--expires-days") {
       args.push_back(arg);
       continue;
@@ -58,7 +71,7 @@ int main(int argc, char** argv) {
     value = Number(argv[++i], arg == "--version" ? (1LL << 53) : 36500);
     if (!value) return Usage();
   }
-  if (expires_days && !version) return Usage();
+  if ((expires_days || !delta_from.empty()) && !version) return Usage();
   if (args.size() < 2) return Usage();
   const std::string& command = args[0];
   const std::string& key_file = args[1];
@@ -80,12 +93,18 @@ int main(int argc, char** argv) {
       PrintPublicKey(key);
       return 0;
     }
+    // The earlier program files are read before anything is written: one that cannot be read
+    // leaves every archive as it was.
+    std::vector<std::string> earlier_programs;
+    for (const std::string& path : delta_from) {
+      earlier_programs.push_back(jov::ReadFileBytes(path, jov::sign::kMaxArchiveBytes));
+    }
     // Every archive is tried; one that fails does not keep the others unsigned.
     int status = 0;
     for (std::size_t i = 2; i < args.size(); ++i) {
       try {
         if (version) {
-          jov::sign::SignRelease(args[i], *version, expires, key);
+          jov::sign::SignRelease(args[i], *version, expires, key, earlier_programs);
         } else {
           jov::sign::WriteSignatureFile(args[i], key);
         }

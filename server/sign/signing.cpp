@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,6 +16,7 @@
 #include "platform/file_bytes.h"
 #include "platform/file_text.h"
 #include "protocol/file_names.h"
+#include "server/sign/delta.h"
 
 namespace jov::sign {
 namespace {
@@ -67,10 +69,9 @@ struct ZipFileClose {
   void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
 
-// The size and SHA-256 of the archive's one entry; nothing when it holds another number of
-// files. Throws Error naming the archive when it is no zip archive or its entry is unreadable.
-std::optional<jov::protocol::ReleasedProgram> SingleEntry(const std::string& bytes,
-                                                          const std::string& name) {
+// The bytes of the archive's one entry; nothing when it holds another number of files.
+// Throws Error naming the archive when it is no zip archive or its entry is unreadable.
+std::optional<std::string> SingleEntry(const std::string& bytes, const std::string& name) {
   zip_error_t error;
   zip_error_init(&error);
   std::unique_ptr<zip_source_t, ZipSourceFree> source(
@@ -106,8 +107,31 @@ std::optional<jov::protocol::ReleasedProgram> SingleEntry(const std::string& byt
   if (zip_fread(entry.get(), &extra, 1) != 0) {
     throw Error("Cannot read " + name + ": its entry is damaged");
   }
-  return jov::protocol::ReleasedProgram{static_cast<std::int64_t>(content.size()),
-                                        Sha256Hex(content)};
+  return content;
+}
+
+// The release of the archive at path, and the bytes of its program when it holds one.
+std::pair<jov::protocol::Release, std::optional<std::string>> ReleaseAndProgram(
+    const std::string& archive_path, std::int64_t version, std::int64_t expires) {
+  const std::string bytes = ReadFileBytes(archive_path, kMaxArchiveBytes);
+  const std::size_t slash = archive_path.rfind('/');
+  const std::string name =
+      slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
+  jov::protocol::Release release;
+  release.file = jov::protocol::LocalFileNameOf(name);
+  if (release.file.empty() || !jov::protocol::IsArchiveName(name)) {
+    throw Error("Cannot publish " + archive_path + ": its name is not <program>.zip");
+  }
+  release.version = version;
+  release.size = static_cast<std::int64_t>(bytes.size());
+  release.sha256 = Sha256Hex(bytes);
+  release.expires = expires;
+  std::optional<std::string> program = SingleEntry(bytes, archive_path);
+  if (program) {
+    release.program = jov::protocol::ReleasedProgram{static_cast<std::int64_t>(program->size()),
+                                                     Sha256Hex(*program)};
+  }
+  return {std::move(release), std::move(program)};
 }
 
 }  // namespace
@@ -129,26 +153,31 @@ std::string Sha256Hex(std::string_view bytes) {
 
 jov::protocol::Release ReleaseOf(const std::string& archive_path, std::int64_t version,
                                  std::int64_t expires) {
-  const std::string bytes = ReadFileBytes(archive_path, kMaxArchiveBytes);
-  const std::size_t slash = archive_path.rfind('/');
-  const std::string name =
-      slash == std::string::npos ? archive_path : archive_path.substr(slash + 1);
-  jov::protocol::Release release;
-  release.file = jov::protocol::LocalFileNameOf(name);
-  if (release.file.empty() || !jov::protocol::IsArchiveName(name)) {
-    throw Error("Cannot publish " + archive_path + ": its name is not <program>.zip");
-  }
-  release.version = version;
-  release.size = static_cast<std::int64_t>(bytes.size());
-  release.sha256 = Sha256Hex(bytes);
-  release.expires = expires;
-  release.program = SingleEntry(bytes, archive_path);
-  return release;
+  return ReleaseAndProgram(archive_path, version, expires).first;
 }
 
 jov::protocol::Release SignRelease(const std::string& archive_path, std::int64_t version,
-                                   std::int64_t expires, const SigningKey& key) {
-  const jov::protocol::Release release = ReleaseOf(archive_path, version, expires);
+                                   std::int64_t expires, const SigningKey& key,
+                                   const std::vector<std::string>& earlier_programs) {
+  auto [release, program] = ReleaseAndProgram(archive_path, version, expires);
+  if (!earlier_programs.empty() && !program) {
+    throw Error("Cannot make a delta to " + archive_path +
+                ": the archive does not hold exactly one program file");
+  }
+  const std::size_t slash = archive_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : archive_path.substr(0, slash + 1);
+  // The patches lie beside the archive before any statement names them.
+  for (const std::string& earlier : earlier_programs) {
+    const std::string from = Sha256Hex(earlier);
+    if (std::any_of(release.deltas.begin(), release.deltas.end(),
+                    [&](const jov::protocol::ReleaseDelta& d) { return d.from == from; })) {
+      continue;
+    }
+    const std::string file = jov::protocol::DeltaNameOf(release.file, from);
+    const std::string delta = MakeDeltaBytes(earlier, *program);
+    WriteFileAtomically(folder + file, delta, 0644);
+    release.deltas.push_back({from, file, static_cast<std::int64_t>(delta.size())});
+  }
   const std::string text = jov::protocol::WriteRelease(release);
   WriteSignatureFile(archive_path, key);
   // The statement's signature first: a register that reads the new statement finds its

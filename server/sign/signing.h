@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 #include "protocol/release.h"
@@ -64,9 +65,13 @@ jov::protocol::Release ReleaseOf(const std::string& archive_path, std::int64_t v
 
 // Writes "<archive>.sig", "<archive>.release" (ReleaseOf) and "<archive>.release.sig" (the
 // signature of the release file's bytes), each through a flushed temporary renamed in place,
-// the signatures before the statement's. Returns the release written. Throws as ReleaseOf
-// and WriteSignatureFile do.
+// the signatures before the statement's. For each earlier program file's bytes, first writes
+// the patch from it to the archive's program beside the archive (DeltaNameOf) and lists it in
+// the release's deltas (one per earlier file's sha256). Returns the release written. Throws as
+// ReleaseOf and WriteSignatureFile do, and Error when patches are asked of an archive that
+// does not hold exactly one file.
 jov::protocol::Release SignRelease(const std::string& archive_path, std::int64_t version,
-                                   std::int64_t expires, const SigningKey& key);
+                                   std::int64_t expires, const SigningKey& key,
+                                   const std::vector<std::string>& earlier_programs = {});
 
 }  // namespace jov::sign

@@ -203,6 +203,19 @@ TEST_F(AppServerTest, ServesTheArchivesAndNothingOutsideTheirFolder) {
       EXPECT_EQ(answer->get_header_value("Content-Length"), std::to_string(r.body.size()));
     }
   }
+  // A cache asking again: the engine writes a 304 without a body, with the tag and the Date a
+  // cache reckons freshness from, and the connection serves the next request whole.
+  client.set_keep_alive(true);
+  const std::string tag = good->get_header_value("ETag");
+  EXPECT_TRUE(good->get_header_value("Date").ends_with(" GMT")) << good->get_header_value("Date");
+  auto same = client.Get("/files/JovTab.exe.zip", {{"If-None-Match", tag}});
+  ASSERT_TRUE(same);
+  EXPECT_EQ(same->status, 304);
+  EXPECT_EQ(same->body, "");
+  EXPECT_EQ(same->get_header_value("ETag"), tag);
+  auto again = client.Get("/files/JovTab.exe.zip");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->body, "zip-bytes");
 }
 
 // Each bound of a request head, and the head just within it, on a connection of its own; the

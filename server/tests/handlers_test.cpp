@@ -8,6 +8,7 @@
 #include "platform/cp1252.h"
 #include "server/fleet/form_token.h"
 #include "server/handlers/app_server.h"
+#include "server/handlers/files.h"
 #include "server/startup.h"
 #include "tests/support/temp_dir.h"
 
@@ -159,6 +160,97 @@ TEST_F(HandlersTest, ServesTheArchivesFromOneDescriptorAndNothingElse) {
   const Response past = Get("/files/JovTab.exe.zip", {{"Range", "bytes=10-"}});
   EXPECT_EQ(past.status, 416);
   EXPECT_FALSE(past.file);
+}
+
+// The value of the answer's header; empty when it has none.
+std::string HeaderOf(const Response& response, const std::string& name) {
+  for (const auto& [key, value] : response.headers) {
+    if (key == name) return value;
+  }
+  return {};
+}
+
+// A shop's cache keeps the files and asks again with their validators: a wrong 304 would keep
+// an old archive in every register of the shop, a missing one fetch it whole every five minutes,
+// and a range given of a file replaced meanwhile would join two versions.
+TEST_F(HandlersTest, FilesCarryTheirValidatorsAndOnlyAnUnchangedOneIs304) {
+  struct stat st {};
+  ASSERT_EQ(::stat((updates + "/JovTab.exe.zip").c_str(), &st), 0);
+  const Response whole = Get("/files/JovTab.exe.zip");
+  const std::string tag = HeaderOf(whole, "ETag");
+  const std::string modified = HeaderOf(whole, "Last-Modified");
+  EXPECT_EQ(HeaderOf(whole, "Cache-Control"), "public, max-age=300");
+  EXPECT_EQ(tag.front(), '"') << "a strong tag: " << tag;
+  EXPECT_EQ(appserver::http::ParseHttpDate(modified), std::optional<std::int64_t>(st.st_mtime));
+  const struct {
+    const char* label;
+    appserver::http::Headers headers;
+    int status;
+  } cases[] = {
+      {"the same tag", {{"If-None-Match", tag}}, 304},
+      {"a list naming it weakly", {{"If-None-Match", "\"x\", W/" + tag}}, 304},
+      {"any tag", {{"If-None-Match", "*"}}, 304},
+      {"another tag", {{"If-None-Match", "\"0-0-0-0\""}}, 200},
+      {"the tag before the date",
+       {{"If-None-Match", "\"x\""}, {"If-Modified-Since", modified}},
+       200},
+      {"not modified since", {{"If-Modified-Since", modified}}, 304},
+      {"modified since", {{"If-Modified-Since", appserver::http::HttpDate(st.st_mtime - 1)}}, 200},
+      {"not a date", {{"If-Modified-Since", "yesterday"}}, 200},
+      {"a range of this file", {{"Range", "bytes=-4"}, {"If-Range", tag}}, 206},
+      {"a range of this date", {{"Range", "bytes=-4"}, {"If-Range", modified}}, 206},
+      {"a range of another file", {{"Range", "bytes=-4"}, {"If-Range", "\"old\""}}, 200},
+  };
+  for (const auto& c : cases) {
+    const Response answer = Get("/files/JovTab.exe.zip", c.headers);
+    EXPECT_EQ(answer.status, c.status) << c.label;
+    EXPECT_EQ(answer.file.has_value(), c.status != 304) << c.label;
+    EXPECT_EQ(HeaderOf(answer, "ETag"), tag) << c.label;
+  }
+  // Renamed over by a file of the same size within the same second: another tag.
+  dir.Write("updates/new.tmp", "9876543210");
+  std::filesystem::rename(updates + "/new.tmp", updates + "/JovTab.exe.zip");
+  EXPECT_EQ(Get("/files/JovTab.exe.zip", {{"If-None-Match", tag}}).status, 200);
+
+  // A rollout's file is the asking register's alone; a call is nobody's to keep.
+  dir.Write("updates/candidatos/JovTab.exe.zip", "candidate");
+  Request candidate;
+  candidate.method = "GET";
+  candidate.tail = "JovTab.exe.zip";
+  const Response offered =
+      appserver::ServeFile(*appserver::MakeContext(options, 8211, log), candidate, "candidatos");
+  EXPECT_EQ(offered.status, 200);
+  EXPECT_EQ(HeaderOf(offered, "Cache-Control"), "private, max-age=300");
+  Request call;
+  call.method = "POST";
+  call.path = "/lum.rdmAtualizaEstrutura/GetFileVersion";
+  call.body = R"(["&JovTab.exe"])";
+  EXPECT_EQ(HeaderOf(appserver::MakeRouter(appserver::MakeContext(options, 8211, log)).Route(call),
+                     "Cache-Control"),
+            "no-store");
+  EXPECT_EQ(HeaderOf(Get("/lum.rdmAtualizaEstrutura/"), "Cache-Control"), "no-store");
+}
+
+// The dates are English whatever the locale, and only real dates of the one form are read.
+TEST(HttpDateTest, WritesAndReadsOnlyTheOneForm) {
+  EXPECT_EQ(appserver::http::HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  const struct {
+    const char* text;
+    std::optional<std::int64_t> seconds;
+  } cases[] = {
+      {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+      {"Thu, 10 Dec 2026 06:00:00 GMT", 1796882400},
+      {"Mon, 06 Nov 1994 08:49:37 GMT", std::nullopt},  // a Sunday
+      {"Sat, 30 Feb 2026 00:00:00 GMT", std::nullopt},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", std::nullopt},
+      {"Sun Nov  6 08:49:37 1994", std::nullopt},
+      {"Sun, 06 nov 1994 08:49:37 GMT", std::nullopt},
+      {"Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(appserver::http::ParseHttpDate(c.text), c.seconds) << c.text;
+  }
 }
 
 TEST_F(HandlersTest, TheFleetOpensOnlyToItsToken) {

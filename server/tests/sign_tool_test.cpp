@@ -6,6 +6,7 @@
 
 #include "clientlib/archive_signature.h"
 #include "platform/base64.h"
+#include "protocol/file_names.h"
 #include "protocol/release.h"
 #include "server/sign/signing.h"
 #include "tests/signature/signature_support.h"
@@ -88,6 +89,8 @@ TEST_F(SignToolTest, WrongArgumentsPrintTheUsageAndExit2) {
       {"sign", key_file, "--version", "0", archive},
       {"sign", key_file, "--expires-days", "3", archive},
       {"pubkey", key_file, "--version", "2"},
+      {"sign", key_file, "--delta", archive, archive},
+      {"sign", key_file, "--version", "2", archive, "--delta"},
       {"verify", key_file, archive}};
   for (const auto& args : wrong) {
     std::vector<std::string> argv = {JovSign()};
@@ -114,6 +117,13 @@ TEST_F(SignToolTest, FailuresNameTheCauseExit1AndSignTheOtherArchives) {
   EXPECT_EQ(partly.code, 1);
   EXPECT_NE(partly.errors.find(missing), std::string::npos) << partly.errors;
   EXPECT_NO_THROW(VerifyArchiveSignature(archive, TempDir::Read(archive + ".sig"), public_key));
+
+  // An earlier program that cannot be read leaves every archive as it was.
+  const RunResult no_old = RunProgram(
+      {JovSign(), "sign", key_file, "--version", "3", "--delta", missing, archive}, dir.path());
+  EXPECT_EQ(no_old.code, 1);
+  EXPECT_NE(no_old.errors.find(missing), std::string::npos) << no_old.errors;
+  EXPECT_TRUE(TempDir::Read(archive + ".release").empty());
 }
 
 TEST_F(SignToolTest, AKeyAndSignatureMadeWithOpensslAreAccepted) {
@@ -189,6 +199,56 @@ TEST_F(SignToolTest, VersionWritesASignedReleaseOfTheArchive) {
   EXPECT_EQ(of_two.value->file, "JovExp.exe");
   EXPECT_FALSE(of_two.value->program.has_value()) << "two files: no single program";
   EXPECT_TRUE(OpensslVerifies(two + ".release", two + ".release.sig"));
+}
+
+// Each --delta leaves a patch beside the archive that zstd's own tool applies to the earlier
+// program, and the release lists it once per earlier file; an archive of two files has no
+// program to patch to.
+TEST_F(SignToolTest, DeltaWritesPatchesThatRebuildTheProgramFromEachEarlierOne) {
+  KeyGen(key_file);
+  std::string bytes;
+  for (int i = 0; bytes.size() < 200 * 1024; ++i) bytes += "build line " + std::to_string(i) + "\n";
+  const std::string program = dir.Write("build/JovTab.exe", bytes);
+  const std::string zipped = dir.path() + "/updates/JovTab.exe.zip";
+  ASSERT_EQ(RunProgram({"zip", "-qj", zipped, program}, dir.path()).code, 0);
+  const std::vector<std::string> earlier = {
+      dir.Write("old/41/JovTab.exe", bytes.substr(0, 150 * 1024) + "the older tail"),
+      dir.Write("old/40/JovTab.exe", "an unrelated, much older build")};
+  const RunResult run =
+      RunProgram({JovSign(), "sign", key_file, "--version", "42", "--delta", earlier[0], "--delta",
+                  earlier[1], "--delta", earlier[0], zipped},
+                 dir.path());
+  ASSERT_EQ(run.code, 0) << run.errors;
+
+  const auto read = protocol::ReadRelease(TempDir::Read(zipped + ".release"));
+  ASSERT_TRUE(read.ok()) << read.why;
+  EXPECT_TRUE(OpensslVerifies(zipped + ".release", zipped + ".release.sig"));
+  ASSERT_TRUE(read.value->program.has_value());
+  EXPECT_EQ(read.value->program->sha256, sign::Sha256Hex(bytes));
+  ASSERT_EQ(read.value->deltas.size(), 2u) << "one patch per earlier file";
+  for (std::size_t i = 0; i < earlier.size(); ++i) {
+    const protocol::ReleaseDelta& delta = read.value->deltas[i];
+    const std::string old_bytes = TempDir::Read(earlier[i]);
+    EXPECT_EQ(delta.from, sign::Sha256Hex(old_bytes));
+    EXPECT_EQ(delta.file, protocol::DeltaNameOf("JovTab.exe", delta.from));
+    const std::string patch = dir.path() + "/updates/" + delta.file;
+    EXPECT_EQ(delta.size, static_cast<std::int64_t>(TempDir::Read(patch).size()));
+    const std::string out = dir.path() + "/rebuilt" + std::to_string(i);
+    const RunResult applied = RunProgram(
+        {"zstd", "-q", "-d", "--patch-from=" + earlier[i], patch, "-o", out}, dir.path());
+    EXPECT_EQ(applied.code, 0) << applied.errors;
+    EXPECT_EQ(TempDir::Read(out), bytes) << delta.file;
+  }
+  EXPECT_LT(read.value->deltas[0].size, 10 * 1024) << "a patch from a close build is small";
+
+  const std::string two = dir.path() + "/updates/JovExp.exe.zip";
+  const std::string notes = dir.Write("build/LEIAME.txt", "notes");
+  ASSERT_EQ(RunProgram({"zip", "-qj", two, program, notes}, dir.path()).code, 0);
+  const RunResult of_two = RunProgram(
+      {JovSign(), "sign", key_file, "--version", "42", "--delta", earlier[0], two}, dir.path());
+  EXPECT_EQ(of_two.code, 1);
+  EXPECT_NE(of_two.errors.find(two), std::string::npos) << of_two.errors;
+  EXPECT_TRUE(TempDir::Read(two + ".release").empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -20,8 +21,10 @@
 #include "Cli_jov00000/update/baixa_exe.h"
 #include "clientlib/archive_signature.h"
 #include "clientlib/client_ini.h"
+#include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
+#include "clientlib/http_transport.h"
 #include "clientlib/library_services.h"
 #include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
@@ -29,7 +32,9 @@
 #include "clientlib/versions.h"
 #include "platform/cp1252.h"
 #include "platform/file_system_linux.h"
+#include "protocol/file_names.h"
 #include "protocol/release.h"
+#include "server/sign/delta.h"
 #include "server/sign/signing.h"
 #include "tests/fakes/fake_library.h"
 #include "tests/fakes/fake_platform.h"
@@ -612,6 +617,17 @@ TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
   lines.push_back("JovTab.exe.zip.sig" + lines[0].substr(lines[0].find('=')));
   DownloadExeFiles(lines, reply.substr(0, crlf), settings_, nullptr);
   EXPECT_EQ(Downloaded(), payload_);
+  // A patch lying beside the archive is served like it, the rest of it on a range.
+  const std::string patch_name = "JovTab.exe.0123456789abcdef.zst";
+  updates.Write(patch_name, "a patch");
+  HttpTransport transport;
+  std::string body;
+  const HttpResult result = transport.Get(
+      reply.substr(0, crlf) + patch_name, HttpLimits{},
+      {nullptr, [&](const char* data, std::size_t size) { body.append(data, size); }}, 2);
+  EXPECT_EQ(result.status, 206);
+  EXPECT_EQ(result.content_range, "bytes 2-6/7");
+  EXPECT_EQ(body, "patch");
 }
 
 TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
@@ -855,6 +871,189 @@ TEST_F(ReleasedUpdate, VersionsOnlyGoUpAndTheInstalledBuildIsOnlyRestamped) {
     if (!c.text.empty()) {
       EXPECT_EQ(TempDir::Read(c.path), c.text);
     }
+  }
+}
+
+// A patch decodes only against the file it was made from, and only within its bounds.
+TEST(DeltaPatch, APatchRebuildsTheNewFileOnlyFromItsOldOneAndWithinItsBounds) {
+  const std::string old_file = Payload();
+  std::string new_file = old_file;
+  for (std::size_t at = 1000; at < new_file.size(); at += 60000)
+    new_file.replace(at, 500, 500, 'n');
+  const std::string delta = sign::MakeDeltaBytes(old_file, new_file);
+  EXPECT_LT(delta.size(), new_file.size() / 20);
+  std::string flipped = delta;
+  flipped[flipped.size() / 2] ^= 0x55;
+  std::string other_old = old_file;
+  other_old.replace(20000, 4000, 4000, 'o');
+  const auto size = static_cast<std::int64_t>(new_file.size());
+  const struct {
+    const char* label;
+    std::string old_file;
+    std::string delta;
+    std::int64_t max_size;
+    bool applies;
+  } cases[] = {
+      {"the patch of the old file", old_file, delta, size, true},
+      {"a corrupt patch", old_file, flipped, size, false},
+      {"cut short", old_file, delta.substr(0, delta.size() - 10), size, false},
+      {"against other bytes", other_old, delta, size, false},
+      {"making more than allowed", old_file, delta, size - 1, false},
+      {"not zstd", old_file, "not a patch", size, false},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    const std::optional<std::string> made = ApplyDelta(c.old_file, c.delta, c.max_size, &why);
+    EXPECT_EQ(made.has_value(), c.applies) << c.label << ": " << why;
+    if (made && c.applies) {
+      EXPECT_EQ(*made, new_file) << c.label;
+    }
+    if (!c.applies) {
+      EXPECT_FALSE(why.empty()) << c.label;
+    }
+  }
+}
+
+// The release's patch from the installed file is fetched instead of the archive; whatever is
+// wrong with it, the archive is fetched in the same start and installed without a word.
+TEST_F(ReleasedUpdate, APatchFromTheInstalledFileReplacesTheArchiveAndAnyFaultFallsBack) {
+  std::string old_build = payload_;
+  for (std::size_t at = 5000; at < old_build.size(); at += 70000)
+    old_build.replace(at, 300, 300, 'x');
+  const std::string delta = sign::MakeDeltaBytes(old_build, payload_);
+  std::string corrupt = delta;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  // Decodes, but to a file other than the release's program.
+  std::string other_build = payload_;
+  other_build.replace(100, 10, 10, 'o');
+  const std::string other_delta = sign::MakeDeltaBytes(old_build, other_build);
+  const auto sha = [&](const std::string& bytes) { return ReleaseOf(bytes, 1).sha256; };
+  const std::string delta_name = protocol::DeltaNameOf("JovTab.exe", sha(old_build));
+  std::atomic<int> archives{0};
+  http_.Route("/rel/JovTab.exe.zip", [&](const httplib::Request&, httplib::Response& response) {
+    ++archives;
+    response.set_content(deflated_, "application/zip");
+  });
+  const struct {
+    const char* label;
+    std::optional<std::string> served;  // the patch on the server, nothing: 404
+    std::int64_t program_size;          // what the release says of the program's size
+    bool by_delta;
+  } cases[] = {
+      {"a patch that applies", delta, static_cast<std::int64_t>(payload_.size()), true},
+      {"a corrupt patch", corrupt, static_cast<std::int64_t>(payload_.size()), false},
+      {"a patch giving other bytes", other_delta, static_cast<std::int64_t>(payload_.size()),
+       false},
+      {"a patch growing past the program's size", delta, 1000, false},
+      {"no patch on the server", std::nullopt, static_cast<std::int64_t>(payload_.size()), false},
+  };
+  int version = 43;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(installed_);
+    program_.Write("JovTab.exe", old_build);
+    fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+    protocol::Release release = ReleaseOf(deflated_, version);
+    release.program = protocol::ReleasedProgram{c.program_size, sha(payload_)};
+    const std::string& patch = c.served ? *c.served : delta;
+    release.deltas = {{sha(old_build), delta_name, static_cast<std::int64_t>(patch.size())}};
+    const std::string statement = protocol::WriteRelease(release);
+    http_.Route("/rel/JovTab.exe.zip.sig", Whole(key_.SignatureBase64(deflated_)));
+    http_.Route("/rel/JovTab.exe.zip.release", Whole(statement));
+    http_.Route("/rel/JovTab.exe.zip.release.sig", Whole(key_.SignatureBase64(statement)));
+    if (c.served) {
+      http_.Route("/rel/" + delta_name, Whole(*c.served));
+    } else {
+      http_.Route("/rel/" + delta_name, [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+      });
+    }
+    archives = 0;
+    const std::vector<std::string> log =
+        Update("2025" + std::to_string(100 + version - 42).substr(1) + "01000000");
+    EXPECT_EQ(TempDir::Read(installed_), payload_);
+    EXPECT_EQ(InstalledVersion(program_.path(), "JovTab.exe"),
+              std::optional<std::int64_t>(version));
+    EXPECT_EQ(archives, c.by_delta ? 0 : 1);
+    for (const std::string& line : log) {
+      EXPECT_EQ(line.find("JovTab.exe: "), std::string::npos) << line;
+    }
+    ++version;
+  }
+}
+
+// An archive cut short is kept under its release's sha256 and resumed from where it stopped at
+// the next start; a server that ignores the range, or kept bytes that cannot be the release's,
+// give a whole download. Nothing of it is left once the file is installed.
+TEST_F(ReleasedUpdate, AnArchiveCutShortResumesAtTheNextStartAndIsCheckedWhole) {
+  const std::size_t cut = deflated_.size() * 9 / 10;
+  std::mutex mutex;
+  std::vector<std::string> ranges;  // the Range header of each archive request
+  const auto recorded = [&](Handler serve) {
+    return [&, serve](const httplib::Request& request, httplib::Response& response) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ranges.push_back(request.get_header_value("Range"));
+      }
+      serve(request, response);
+    };
+  };
+  const struct {
+    const char* label;
+    std::string kept;  // bytes left by an earlier start; empty: a cut download leaves them
+    Handler then;
+    std::vector<std::string> asked;  // by the start that installs
+  } cases[] = {
+      {"resumed", "", Whole(deflated_), {"bytes=" + std::to_string(cut) + "-"}},
+      {"a server ignoring Range",
+       "",
+       [&](const httplib::Request& request, httplib::Response& response) {
+         // httplib answers a range by itself; this server does not.
+         const_cast<httplib::Request&>(request).ranges.clear();
+         response.set_content(deflated_, "application/zip");
+       },
+       {"bytes=" + std::to_string(cut) + "-"}},
+      {"a range other than asked",
+       "",
+       [&](const httplib::Request& request, httplib::Response& response) {
+         const bool ranged = request.has_header("Range");
+         const_cast<httplib::Request&>(request).ranges.clear();
+         response.status = ranged ? 206 : 200;
+         response.set_header("Content-Range", "bytes 0-" + std::to_string(deflated_.size() - 1) +
+                                                  "/" + std::to_string(deflated_.size()));
+         response.set_content(deflated_, "application/zip");
+       },
+       {"bytes=" + std::to_string(cut) + "-", ""}},
+      {"kept bytes larger than the release", deflated_ + "more", Whole(deflated_), {""}},
+  };
+  int version = 43;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(installed_);
+    program_.Write("JovTab.exe", "installed build");
+    fs::last_write_time(installed_, fs::file_time_type::clock::now() - 24h * 3650);
+    const protocol::Release release = ReleaseOf(deflated_, version);
+    Publish(deflated_, protocol::WriteRelease(release));
+    const std::string kept_path = work_.path() + "/.JovTab.exe." + release.sha256 + ".jov-part";
+    int month = version - 42;
+    if (c.kept.empty()) {
+      http_.Route("/rel/JovTab.exe.zip", Cut(deflated_, cut));
+      Update("2025" + std::to_string(100 + month).substr(1) + "01000000");
+      EXPECT_EQ(TempDir::Read(installed_), "installed build");
+      ASSERT_TRUE(fs::exists(kept_path));
+      EXPECT_EQ(fs::file_size(kept_path), cut);
+      EXPECT_EQ(fs::status(kept_path).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    } else {
+      std::ofstream(kept_path, std::ios::binary) << c.kept;
+    }
+    ranges.clear();
+    http_.Route("/rel/JovTab.exe.zip", recorded(c.then));
+    Update("2025" + std::to_string(100 + month).substr(1) + "02000000");
+    EXPECT_TRUE(TempDir::Read(installed_) == payload_);
+    EXPECT_EQ(ranges, c.asked);
+    EXPECT_FALSE(fs::exists(kept_path));
+    ++version;
   }
 }
 

@@ -93,6 +93,9 @@ TEST(ClientIni, RejectedValuesUnknownKeysAndAnUnreadableFileAreReported) {
       {"[Server]\nPort=70000\n", "[Server] Port=70000 rejeitado"},
       {"[server]\nProt=8211\n", "chave desconhecida ignorada: [server] Prot"},
       {"[Update]\nMaxDownloadMB=12MB\n", "[Update] MaxDownloadMB=12MB rejeitado"},
+      {"[Update]\nMaxKBps=0\nMaxKBps=64\n", ""},
+      {"[Update]\nMaxKBps=-1\n", "[Update] MaxKBps=-1 rejeitado"},
+      {"[Update]\nMaxKBps=1048577\n", "[Update] MaxKBps=1048577 rejeitado"},
       {"[Update]\nPublicKey=abc\n", "[Update] PublicKey n\xE3o \xE9 a base64 de 32 bytes"},
       {"[Server]\nHost\n", "linha sem \"=\" ignorada: Host"},
       {"[Server]\nPort=8\x01"

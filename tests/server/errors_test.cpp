@@ -148,6 +148,9 @@ TEST(ErrorReasons, EachCauseSaysInPortugueseWhatItNames) {
       {Cause::kArchiveCrc, "o arquivo compactado recebido est\xe1 corrompido (CRC)"},
       {Cause::kArchiveNoEntry, "o arquivo compactado n\xe3o cont\xe9m S"},
       {Cause::kProgramTooLarge, "o programa passou do limite de 2 KiB"},
+      {Cause::kPartialNotKept,
+       "o download parcial n\xe3o p\xf4"
+       "de ser gravado: D"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(RenderReason(row.cause, c), row.reason);
