@@ -166,7 +166,8 @@ check_purged() {
     /usr/share/polkit-1/rules.d/jov-caixa.rules /var/lib/jov-appserver /var/lib/jov/work \
     "$program/clientlib.ini" "$program/bin" $(printf "$program/%s " JOV.EXE TRV.EXE Pkg_jov00000.bpl \
     _DLL.bpl REV10000.bpl); do
-    [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after the purge"
+    [ ! -e "$path" ] && [ ! -L "$path" ] ||
+      fail "$path is left after the purge: $(ls -lAR "$path" 2>&1 | head -20)"
   done
   [ -z "$(find /etc/systemd -name 'jov-*')" ] || fail "a unit link is left: $(find /etc/systemd -name 'jov-*')"
   ! dpkg-statoverride --list /etc/jov/clientlib.ini >/dev/null || fail "the mode override is left"
