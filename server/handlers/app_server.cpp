@@ -215,7 +215,12 @@ http::Response GetFileVersion(const Context& context, const http::Request& reque
     const std::string reply = FileVersionReply(from, argument, source + folder + "/");
     if (!reply.empty()) return Reply(reply);
   }
-  return Reply(FileVersionReply(context.options, argument, source));
+  // The server's own /files/ carries the updates folder's generation; a source set by the chain
+  // is its own to keep fresh.
+  const std::string released = context.options.source_url.empty()
+                                   ? source + "@" + UpdatesGeneration(context.options.updates) + "/"
+                                   : source;
+  return Reply(FileVersionReply(context.options, argument, released));
 }
 
 http::Response GetDadosHttp(const Context& context, const http::Request&,

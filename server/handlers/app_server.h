@@ -92,7 +92,8 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
 http::Response ConnectCheck(const Context& context, const http::Request& request);
 // POST /<module>/<method>: a call, its arguments a JSON array of texts.
 http::Response ModuleCall(const Context& context, const http::Request& request);
-// GET /files/<name>: an archive of the updates folder, its signature, release or patch; only
+// GET /files/<name> or /files/@<generation>/<name> (any generation: UpdatesGeneration): an
+// archive of the updates folder, its signature, release or patch; only
 // regular files lying directly in the folder, never through a link, and one range at most
 // (given only when an If-Range names the file as it is). Each answer carries the file's ETag
 // and Last-Modified and lets any cache keep it five minutes ("public, max-age=300"); a

@@ -1,15 +1,18 @@
 #include "server/handlers/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/errors.h"
@@ -233,8 +236,46 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
   return context;
 }
 
+std::string UpdatesGeneration(const std::string& updates) {
+  std::vector<std::string> files;
+  if (DIR* dir = ::opendir(updates.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      struct stat st {};
+      if (!ServedFileName(name) || ::lstat((updates + "/" + name).c_str(), &st) != 0 ||
+          !S_ISREG(st.st_mode)) {
+        continue;
+      }
+      files.push_back(name + '/' + std::to_string(st.st_size) + '/' +
+                      std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec));
+    }
+    ::closedir(dir);
+  }
+  // In name order, so that servers sharing one folder's copy give the same generation.
+  std::sort(files.begin(), files.end());
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (const std::string& file : files) {
+    for (const char c : file + '\n') {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
 http::Response UpdateFile(const Context& context, const http::Request& request) {
-  const std::string& name = request.tail;
+  std::string name = request.tail;
+  // Any generation names today's file: one given out a moment ago is as good as the newest.
+  if (name.starts_with('@')) {
+    const std::size_t slash = name.find('/');
+    const bool hex =
+        slash > 1 && slash <= 33 &&
+        std::all_of(name.begin() + 1, name.begin() + static_cast<long>(slash),
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    if (slash == std::string::npos || !hex) return Plain(403, "refused");
+    name.erase(0, slash + 1);
+  }
   if (!ServedFileName(name)) return Plain(403, "refused");
   const std::string path = context.options.updates + "/" + name;
   const bool signature = IsSignatureName(name);

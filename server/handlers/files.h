@@ -19,6 +19,13 @@ bool IsSignatureName(const std::string& name);
 http::Response ServeFile(const Context& context, const http::Request& request,
                          const std::string& subfolder);
 
+// A short text (16 hex digits) that changes whenever a file lying directly in the updates folder
+// is added, removed or changed (its name, size or modification time). The download source the
+// server gives carries it ("/files/@<generation>/"), so that a shop's cache, which keeps a file
+// for five minutes, never hands out a file replaced since: a new generation is a new address.
+// Blocks while the folder is listed.
+std::string UpdatesGeneration(const std::string& updates);
+
 // True when path lies inside folder, both as they resolve now.
 bool Inside(const std::string& path, const std::string& folder);
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "clientlib/consiste.h"
@@ -119,7 +120,12 @@ class AppServerTest : public ::testing::Test {
 TEST_F(AppServerTest, AnswersTheVersionQueryByteForByte) {
   auto server = Start();
   const int port = server->port();
-  const std::string source = "http://127.0.0.1:" + std::to_string(port) + "/files/";
+  // The server's own download source, under the updates folder's generation.
+  const std::string first = Call(port, "GetFileVersion", "&JovTab.exe");
+  const std::string source = first.substr(0, first.find("\r\n"));
+  EXPECT_TRUE(std::regex_match(source, std::regex("http://127\\.0\\.0\\.1:" + std::to_string(port) +
+                                                  "/files/@[0-9a-f]{16}/")))
+      << source;
   for (const char* name : {"&JovTab.exe", "&jovtab.EXE"}) {
     EXPECT_EQ(Call(port, "GetFileVersion", name),
               source + "\r\nJOVTAB.EXE.ZIP=20200101000000\r\nJovTab.exe.zip=20240131235959\r\n&0")

@@ -132,12 +132,10 @@ TEST_F(HandlersTest, AnswersTheVersionQueryWithTheSourceOfTheBoundAddress) {
   const auto router = appserver::MakeRouter(appserver::MakeContext(options, 8211, log));
   Response reply = router.Route(request);
   EXPECT_EQ(reply.status, 200);
-  EXPECT_NE(reply.body.find(R"(http://127.0.0.1:8211/files/\r\nJovTab.exe.zip=)"),
-            std::string::npos)
-      << reply.body;
+  EXPECT_NE(reply.body.find(R"(http://127.0.0.1:8211/files/@)"), std::string::npos) << reply.body;
   options.bind = "0.0.0.0";  // any address: the one the register called
   reply = appserver::MakeRouter(appserver::MakeContext(options, 8211, log)).Route(request);
-  EXPECT_NE(reply.body.find(R"(http://caixa.loja:8211/files/\r\n)"), std::string::npos);
+  EXPECT_NE(reply.body.find(R"(http://caixa.loja:8211/files/@)"), std::string::npos);
   request.path = "/lum.rdmAtualizaEstrutura/ApagaTudo";
   EXPECT_EQ(router.Route(request).status, 404);
   request.body = "[[";
@@ -207,10 +205,26 @@ TEST_F(HandlersTest, FilesCarryTheirValidatorsAndOnlyAnUnchangedOneIs304) {
     EXPECT_EQ(answer.file.has_value(), c.status != 304) << c.label;
     EXPECT_EQ(HeaderOf(answer, "ETag"), tag) << c.label;
   }
-  // Renamed over by a file of the same size within the same second: another tag.
+  // Renamed over by a file of the same size within the same second: another tag, and another
+  // address in the version reply, so that a cache still keeping the old file for its five
+  // minutes is never asked for it.
+  const std::string before = appserver::UpdatesGeneration(updates);
   dir.Write("updates/new.tmp", "9876543210");
   std::filesystem::rename(updates + "/new.tmp", updates + "/JovTab.exe.zip");
   EXPECT_EQ(Get("/files/JovTab.exe.zip", {{"If-None-Match", tag}}).status, 200);
+  const std::string after = appserver::UpdatesGeneration(updates);
+  EXPECT_NE(after, before);
+  // Any generation serves today's file; a malformed one nothing.
+  for (const std::string& generation : {before, after}) {
+    const Response answer = Get("/files/@" + generation + "/JovTab.exe.zip");
+    EXPECT_EQ(answer.status, 200) << generation;
+    ASSERT_TRUE(answer.file);
+    EXPECT_EQ(answer.file->opened.st_size, 10);
+  }
+  for (const char* refused : {"/files/@/JovTab.exe.zip", "/files/@x!/JovTab.exe.zip",
+                              "/files/@00/../segredo.txt", "/files/@00"}) {
+    EXPECT_EQ(Get(refused).status, 403) << refused;
+  }
 
   // A rollout's file is the asking register's alone; a call is nobody's to keep.
   dir.Write("updates/candidatos/JovTab.exe.zip", "candidate");

@@ -84,7 +84,7 @@ TEST_F(RolloutServerTest, TwoServersOnOnePostgresqlSeeOneHaltAndARestartKeepsIt)
   EXPECT_EQ(Rollout(second->port())["state"], "running");
   EXPECT_NE(Offer(second->port(), "0007/001").find("/files/candidatos/\r\nJovTab.exe.zip="),
             std::string::npos);
-  EXPECT_NE(Offer(second->port(), "0001/001").find("/files/\r\nJovTab.exe.zip="), std::string::npos)
+  EXPECT_NE(Offer(second->port(), "0001/001").find("/files/@"), std::string::npos)
       << "a register of no wave reached gets the released file";
 
   ASSERT_EQ(Post(second->port(), "/fleet/rollouts/JovTab.exe/halt").first, 200);

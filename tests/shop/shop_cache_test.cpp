@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "clientlib/exe_download.h"
+#include "clientlib/http_transport.h"
 #include "clientlib/server_stall.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
@@ -105,10 +107,44 @@ std::map<std::string, int> FilesSent(const std::string& log) {
   for (std::string line; std::getline(lines, line);) {
     const std::size_t at = line.find(" GET /files/");
     if (at == std::string::npos || !line.ends_with(" 200")) continue;
-    const std::size_t name = at + std::string(" GET /files/").size();
+    std::size_t name = at + std::string(" GET /files/").size();
+    // The updates folder's generation, when the address carries one, is not the file's name.
+    if (line.compare(name, 1, "@") == 0) name = line.find('/', name) + 1;
     ++sent[line.substr(name, line.size() - 4 - name)];
   }
   return sent;
+}
+
+// The download source of the server's version reply, as a register's query brings it.
+std::string SourceOf(int port) {
+  HttpTransport transport;
+  std::string body;
+  const HttpResult answer = transport.Post(
+      "http://127.0.0.1:" + std::to_string(port) + "/lum.rdmAtualizaEstrutura/GetFileVersion",
+      R"(["&JovTab.exe"])", "application/json", HttpLimits{},
+      {nullptr, [&](const char* data, std::size_t size) { body.append(data, size); }});
+  if (!answer.ok() || answer.status != 200) return {};
+  const std::string reply = nlohmann::json::parse(body, nullptr, false).value("result", "");
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+// Ends with the register's download of the program file through the shop's cache; the error's
+// message when it failed.
+std::string Fetch(const std::string& root, const std::string& source, const std::string& public_key,
+                  int proxy_port) {
+  ServerStall stall;
+  ExeDownloadSettings settings;
+  settings.working_directory = root + "/work/";
+  settings.program_directory = root + "/programa";
+  settings.public_key = public_key;
+  settings.proxy = "http://127.0.0.1:" + std::to_string(proxy_port);
+  settings.stall = &stall;
+  try {
+    DownloadExeFiles({"JovTab.exe.zip=20261210060000"}, source, settings, nullptr);
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return {};
 }
 
 TEST(ShopCache, TenRegistersTakeTheReleaseThroughTheShopCacheAndTheServerSendsItOnce) {
@@ -154,7 +190,8 @@ TEST(ShopCache, TenRegistersTakeTheReleaseThroughTheShopCacheAndTheServerSendsIt
   // Five registers run build 1 and take the patch, five have none and take the archive; all
   // at the opening hour, at once.
   const std::string public_key = keygen.output.substr(std::string("PublicKey=").size());
-  const std::string source = "http://127.0.0.1:" + std::to_string(server.port()) + "/files/";
+  const std::string source = SourceOf(server.port());
+  ASSERT_NE(source, "");
   std::vector<std::string> roots;
   for (int i = 0; i < 10; ++i) {
     roots.push_back(dir.path() + "/caixa" + std::to_string(i));
@@ -164,20 +201,7 @@ TEST(ShopCache, TenRegistersTakeTheReleaseThroughTheShopCacheAndTheServerSendsIt
   std::vector<std::string> failures(roots.size());
   std::vector<std::thread> registers;
   for (std::size_t i = 0; i < roots.size(); ++i) {
-    registers.emplace_back([&, i] {
-      ServerStall stall;
-      ExeDownloadSettings settings;
-      settings.working_directory = roots[i] + "/work/";
-      settings.program_directory = roots[i] + "/programa";
-      settings.public_key = public_key;
-      settings.proxy = "http://127.0.0.1:" + std::to_string(port);
-      settings.stall = &stall;
-      try {
-        DownloadExeFiles({"JovTab.exe.zip=20261210060000"}, source, settings, nullptr);
-      } catch (const Error& error) {
-        failures[i] = error.what();
-      }
-    });
+    registers.emplace_back([&, i] { failures[i] = Fetch(roots[i], source, public_key, port); });
   }
   for (std::thread& t : registers) t.join();
   for (std::size_t i = 0; i < roots.size(); ++i) {
@@ -194,6 +218,21 @@ TEST(ShopCache, TenRegistersTakeTheReleaseThroughTheShopCacheAndTheServerSendsIt
   EXPECT_EQ(sent, once) << TempDir::Read(dir.path() + "/server.log")
                         << TempDir::Read(cache_folder.path() + "/access.log")
                         << TempDir::Read(cache_folder.path() + "/cache.log");
+
+  // Build 3 is published while the cache still keeps build 2 for its five minutes: the next
+  // register gets build 3, never the kept one.
+  const std::string newer_build = Build(3);
+  dir.Write("make/JovTab.exe", newer_build);
+  fs::remove(updates + "/JovTab.exe.zip");
+  ASSERT_EQ(RunProgram({"zip", "-qj", updates + "/JovTab.exe.zip", program}, dir.path()).code, 0);
+  ASSERT_EQ(RunProgram({JovSign(), "sign", key_file, "--version", "3", updates + "/JovTab.exe.zip"},
+                       dir.path())
+                .code,
+            0);
+  const std::string late = dir.path() + "/caixa10";
+  fs::create_directories(late + "/programa");
+  EXPECT_EQ(Fetch(late, SourceOf(server.port()), public_key, port), "");
+  EXPECT_TRUE(TempDir::Read(late + "/work/JovTab.exe") == newer_build);
 }
 
 }  // namespace
