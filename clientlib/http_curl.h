@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -27,6 +28,7 @@ struct Exchange {
   bool head_too_large = false;
   bool too_large = false;
   bool dropped_enough = false;
+  std::chrono::steady_clock::time_point started{};  // when the request went out
   bool partial = false;  // a range was asked: a 206 answer is delivered too
   std::string content_range;
   std::exception_ptr thrown;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "clientlib/http_curl.h"
 #include "clientlib/register_identity.h"
@@ -134,6 +135,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;
   }
   x.received += static_cast<std::int64_t>(n);
+  // libcurl's own cap lets through at full speed whatever the socket's buffers already hold
+  // (a whole archive on a fast link); the body is also held here to the rate, counted from
+  // the request. The chunks are small enough under a cap (Prepare) that one wait is short.
+  const std::int64_t rate = x.limits->max_receive_rate;
+  if (rate > 0) {
+    const auto due = x.started + std::chrono::microseconds(x.received * 1000000 / rate);
+    const auto now = std::chrono::steady_clock::now();
+    if (due > now) std::this_thread::sleep_for(due - now);
+  }
   return n;
 }
 
@@ -385,6 +395,13 @@ curl_slist* HttpTransport::Impl::Prepare(CURL* handle, curl_detail::Exchange& x,
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
   curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
                    static_cast<curl_off_t>(std::max<std::int64_t>(0, limits.max_receive_rate)));
+  // Under a cap, a tenth of a second's worth at a time (1 KiB at least), so that holding the
+  // body to it never waits long at once.
+  const std::int64_t rate = std::max<std::int64_t>(0, limits.max_receive_rate);
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE,
+                   rate > 0 ? static_cast<long>(std::clamp<std::int64_t>(rate / 10, 1024, 16384))
+                            : static_cast<long>(CURL_MAX_WRITE_SIZE));
+  x.started = std::chrono::steady_clock::now();
   // Who asks, as the chain's server keeps it; a body goes out with its head, never after a
   // wait for "100 Continue".
   curl_slist* headers = curl_slist_append(nullptr, ("X-Jov-Host: " + options.host_name).c_str());

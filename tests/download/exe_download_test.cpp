@@ -350,6 +350,19 @@ TEST_F(ExeDownload, EveryKindOfArchiveAndAnswerGivesTheWholeFile) {
   }
 }
 
+// Fault: [Update] MaxKBps read but never handed to the transfer, so that opening hour takes the
+// shop's whole link. Only a lower bound: a loaded machine may be slower, never faster.
+TEST_F(ExeDownload, TheRateCapHoldsTheDownloadToIt) {
+  const std::string stored = Zip("-0");  // 300 KiB that do not shrink
+  http_.Route("/capped/JovTab.exe.zip", Whole(stored));
+  settings_.max_kbps = 200;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_NO_THROW(Download(Base("capped")));
+  EXPECT_EQ(Downloaded(), payload_);
+  // 1.5 s at the cap, however much of it the socket's buffers took at once.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
+}
+
 TEST_F(ExeDownload, RedirectsAreFollowedFiveTimesAtMost) {
   // /rN/ leads to /r(N-1)/ by relative, absolute-path and absolute-URL locations in turn.
   http_.Route("/r0/JovTab.exe.zip", Whole(deflated_));
