@@ -30,6 +30,7 @@
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/file_bytes.h"
+#include "platform/hex.h"
 #include "platform/host_path.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
@@ -278,13 +279,7 @@ std::string Sha256Hex(std::string_view bytes) {
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
     return {};
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
+  return LowerHex(digest, length);
 }
 
 // The new program file rebuilt from the installed one and the patch its signed release offers

@@ -13,6 +13,7 @@
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/file_bytes.h"
+#include "platform/hex.h"
 #include "platform/system_text.h"
 #include "protocol/file_names.h"
 
@@ -55,11 +56,7 @@ ArchiveFacts ArchiveFactsOf(int fd, const std::string& name, const std::string& 
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(context.get(), digest, &length);
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    facts.sha256 += kHex[digest[i] >> 4];
-    facts.sha256 += kHex[digest[i] & 15];
-  }
+  facts.sha256 = LowerHex(digest, length);
   return facts;
 }
 

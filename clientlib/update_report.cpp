@@ -18,6 +18,7 @@
 #include "clientlib/session.h"
 #include "clientlib/versions.h"
 #include "platform/cp1252.h"
+#include "platform/hex.h"
 
 namespace jov {
 namespace {
@@ -71,11 +72,7 @@ std::optional<FileFacts> FactsOf(const std::string& path) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    facts.sha256 += kHex[digest[i] >> 4];
-    facts.sha256 += kHex[digest[i] & 15];
-  }
+  facts.sha256 = LowerHex(digest, length);
   return facts;
 }
 

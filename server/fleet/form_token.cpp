@@ -7,6 +7,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "platform/hex.h"
+
 namespace appserver::fleet {
 namespace {
 
@@ -21,13 +23,7 @@ std::string Mac(const std::string& fleet_token, std::string_view issued) {
            &length) == nullptr) {
     return {};
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 0xf];
-  }
-  return hex;
+  return jov::LowerHex(digest, length);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/base64.h"
 #include "platform/file_bytes.h"
 #include "platform/file_text.h"
+#include "platform/hex.h"
 #include "protocol/file_names.h"
 #include "server/sign/delta.h"
 
@@ -142,13 +143,7 @@ std::string Sha256Hex(std::string_view bytes) {
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
     throw Error("Cannot compute a SHA-256");
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
+  return jov::LowerHex(digest, length);
 }
 
 jov::protocol::Release ReleaseOf(const std::string& archive_path, std::int64_t version,
