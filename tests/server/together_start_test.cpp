@@ -127,12 +127,19 @@ class TogetherStartTest : public LauncherTest {
     fake.library.web_url = "127.0.0.1";
   }
 
-  // The update log of one start against a fresh server, the queries made together (up to
-  // four, their connections set up beside the first connect check) or one after another (1);
-  // whether the start's server stalled.
-  std::string Start(const std::map<std::string, Reply>& replies, int together, bool& stalled,
-                    Clock::duration* took = nullptr, std::set<int>* connections = nullptr,
-                    std::vector<std::string>* answered = nullptr, Reply late_check = {}) {
+  // One start against a fresh server: its update log, whether it stalled, how long the form
+  // took, the connections and the order of the answers.
+  struct Run {
+    std::string log;
+    bool stalled = false;
+    Clock::duration took{};
+    std::set<int> connections;
+    std::vector<std::string> answered;
+  };
+
+  // The queries made together (up to four, their connections set up beside the first connect
+  // check) or one after another (1); the update's connect check answered as late_check says.
+  Run Start(const std::map<std::string, Reply>& replies, int together, Reply late_check = {}) {
     ClearLog();
     TogetherServer server(replies, late_check);
     ServerStall stall;
@@ -140,14 +147,16 @@ class TogetherStartTest : public LauncherTest {
                                  {700ms, 500ms, std::size_t{64} << 20, together, together > 1});
     fake.library.web_port = server.port();
     Services services = fake.Wire({.server = &channel});
+    Run run;
     const auto start = Clock::now();
     auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
-    if (took != nullptr) *took = Clock::now() - start;
+    run.took = Clock::now() - start;
     form.reset();
-    stalled = stall.Stalled();
-    if (connections != nullptr) *connections = server.connections();
-    if (answered != nullptr) *answered = server.answered();
-    return LogText();
+    run.stalled = stall.Stalled();
+    run.connections = server.connections();
+    run.answered = server.answered();
+    run.log = LogText();
+    return run;
   }
 };
 
@@ -163,31 +172,29 @@ TEST_F(TogetherStartTest, AnswersInReverseOrderAreLoggedInTheOrderAsked) {
     reply.delay = std::chrono::milliseconds(40 * (names.size() - i));
     replies["&" + names[i]] = reply;
   }
-  bool stalled = true;
-  Clock::duration together_took{};
-  std::set<int> connections;
-  std::vector<std::string> answered;
-  const std::string together = Start(replies, 4, stalled, &together_took, &connections, &answered);
-  EXPECT_FALSE(stalled);
-  ASSERT_EQ(answered.size(), names.size());
-  EXPECT_EQ(answered.front(), "&" + names[3]) << "the last of the first four asked came first";
-  EXPECT_EQ(answered.back(), "&" + names[8]);
-  EXPECT_LE(connections.size(), 4u)
+  const Run together = Start(replies, 4);
+  EXPECT_FALSE(together.stalled);
+  ASSERT_EQ(together.answered.size(), names.size());
+  EXPECT_EQ(together.answered.front(), "&" + names[3])
+      << "the last of the first four asked came first";
+  EXPECT_EQ(together.answered.back(), "&" + names[8]);
+  EXPECT_LE(together.connections.size(), 4u)
       << "the queries go over the connections set up beside the first connect check";
-  EXPECT_GE(connections.size(), 2u) << "the queries were in flight together";
+  EXPECT_GE(together.connections.size(), 2u) << "the queries were in flight together";
 
-  Clock::duration serial_took{};
-  const std::string serial = Start(replies, 1, stalled, &serial_took);
-  EXPECT_EQ(together, serial);
-  EXPECT_LT(together_took, serial_took);
-  const std::vector<std::string> asked = LinesWith(together, "GetFileVersion(BPL&");
-  ASSERT_EQ(asked.size(), names.size()) << together;
+  const Run serial = Start(replies, 1);
+  EXPECT_EQ(together.log, serial.log);
+  EXPECT_LT(together.took, serial.took);
+  const std::vector<std::string> asked = LinesWith(together.log, "GetFileVersion(BPL&");
+  ASSERT_EQ(asked.size(), names.size()) << together.log;
   for (std::size_t i = 0; i < names.size(); ++i) {
     EXPECT_NE(asked[i].find("GetFileVersion(BPL&" + names[i] + ")"), std::string::npos);
   }
 }
 
-TEST_F(TogetherStartTest, FailingQueriesLogAsOneAfterAnother) {
+// Failing queries, and an update connect check failing while the queries are in flight (their
+// answers then dropped unread): the log and the stall of one query after another.
+TEST_F(TogetherStartTest, FailuresLogAsOneAfterAnother) {
   const std::string tab = "&JovTab.exe";
   const std::string imp = "&JovImp.exe";
   const std::string last = "&Altera_Permissoes_Calvora.EXE";
@@ -195,6 +202,8 @@ TEST_F(TogetherStartTest, FailingQueriesLogAsOneAfterAnother) {
     const char* what;
     std::map<std::string, Reply> replies;
     bool stalls;
+    Reply check{};  // the update's connect check
+    bool check_fails = false;
   } cases[] = {
       {"error answers", {{tab, {0ms, 500, ""}}, {imp, {30ms, 404, ""}}}, false},
       {"error replies and one answered late",
@@ -205,44 +214,22 @@ TEST_F(TogetherStartTest, FailingQueriesLogAsOneAfterAnother) {
        true},
       {"the last query goes silent", {{last, {0ms, 200, "", true}}}, true},
       {"a late answer after the limit", {{tab, {900ms, 200, ""}}}, true},
+      {"the check answers an error after the queries", {}, false, {200ms, 500, ""}, true},
+      {"the check gives no answer within its limit", {}, true, {0ms, 200, "", true}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    bool together_stalled = false;
-    bool serial_stalled = false;
-    Clock::duration took{};
-    const std::string together = Start(c.replies, 4, together_stalled, &took);
-    const std::string serial = Start(c.replies, 1, serial_stalled);
-    EXPECT_EQ(together, serial);
-    EXPECT_EQ(together_stalled, c.stalls);
-    EXPECT_EQ(serial_stalled, c.stalls);
-    EXPECT_LT(took, 700ms + 1500ms) << "a stall is waited for once";
-  }
-}
-
-TEST_F(TogetherStartTest, UpdateConnectCheckFailingWhileQueriesAreInFlightLogsAsBefore) {
-  const struct {
-    const char* what;
-    Reply check;
-    bool stalls;
-  } cases[] = {
-      {"an error answer after the queries were answered", {200ms, 500, ""}, false},
-      {"no answer within the connect limit", {0ms, 200, "", true}, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    bool together_stalled = false;
-    bool serial_stalled = false;
-    std::vector<std::string> answered;
-    const std::string together =
-        Start({}, 4, together_stalled, nullptr, nullptr, &answered, c.check);
-    const std::string serial = Start({}, 1, serial_stalled, nullptr, nullptr, nullptr, c.check);
-    EXPECT_FALSE(answered.empty()) << "queries were in flight while the check was";
-    EXPECT_EQ(together, serial);
-    EXPECT_EQ(LinesWith(together, "GetFileVersion(BPL&").size(), 0u) << together;
-    EXPECT_NE(together.find("Falha na conex"), std::string::npos) << together;
-    EXPECT_EQ(together_stalled, c.stalls);
-    EXPECT_EQ(serial_stalled, c.stalls);
+    const Run together = Start(c.replies, 4, c.check);
+    const Run serial = Start(c.replies, 1, c.check);
+    EXPECT_EQ(together.log, serial.log);
+    EXPECT_EQ(together.stalled, c.stalls);
+    EXPECT_EQ(serial.stalled, c.stalls);
+    EXPECT_LT(together.took, 700ms + 1500ms) << "a stall is waited for once";
+    if (c.check_fails) {
+      EXPECT_FALSE(together.answered.empty()) << "queries were in flight while the check was";
+      EXPECT_EQ(LinesWith(together.log, "GetFileVersion(BPL&").size(), 0u) << together.log;
+      EXPECT_NE(together.log.find("Falha na conex"), std::string::npos) << together.log;
+    }
   }
 }
 
