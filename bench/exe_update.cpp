@@ -3,10 +3,8 @@
 // archives: curl downloading each and unzip extracting it.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -33,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using bench::Run;
-using bench::Spawn;
 
 const std::vector<std::string> kNames = Cli_jov00000::ExecutaveisDoCliente();
 constexpr std::size_t kFileBytes = 8u << 20;
@@ -70,7 +68,7 @@ struct Setup {
   std::string program;
   std::string url;
   int port = 0;
-  pid_t server = -1;
+  std::unique_ptr<bench::AppServer> server;
 
   Setup() {
     char pattern[] = "/tmp/jov-update-bench-XXXXXX";
@@ -90,25 +88,13 @@ struct Setup {
       std::ofstream(program + name, std::ios::binary) << "old";
       Run({"zip", "-q", "-j", root + "/updates/" + name + ".zip", root + "/make/" + name});
     }
-    server = Spawn({JOV_BIN_DIR "/jov-appserver", "--bind", "127.0.0.1", "--port", "0", "--updates",
-                    root + "/updates"},
-                   root + "/server.out");
-    for (int i = 0; i < 500 && port == 0; ++i) {
-      std::ifstream in(root + "/server.out");
-      std::string line;
-      if (std::getline(in, line) && line.find_last_of("0123456789") != std::string::npos) {
-        port = std::stoi(line.substr(line.find_last_not_of("0123456789") + 1));
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
+    server = std::make_unique<bench::AppServer>(JOV_BIN_DIR "/jov-appserver", root + "/updates",
+                                                root + "/server.out");
+    port = server->port();
     url = "http://127.0.0.1:" + std::to_string(port) + "/files/";
   }
   ~Setup() {
-    if (server > 0) {
-      ::kill(server, SIGTERM);
-      ::waitpid(server, nullptr, 0);
-    }
+    server.reset();
     fs::remove_all(root);
   }
 };

@@ -9,9 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -181,31 +179,15 @@ class DelayingRelay {
 
 // jov-appserver on loopback with an empty update folder, for the whole run.
 struct Server {
-  std::string root = fs::temp_directory_path() / ("jov-far-" + std::to_string(::getpid()));
-  pid_t pid = -1;
-  int port = 0;
-  Server() {
-    fs::create_directories(root + "/updates");
-    pid = bench::Spawn({JOV_BIN_DIR "/jov-appserver", "--bind", "127.0.0.1", "--port", "0",
-                        "--updates", root + "/updates"},
-                       root + "/server.out", {}, true);
-    for (int i = 0; i < 500 && port == 0; ++i) {
-      std::ifstream in(root + "/server.out");
-      std::string line;
-      if (std::getline(in, line) && line.find_last_of("0123456789") != std::string::npos) {
-        port = std::stoi(line.substr(line.find_last_not_of("0123456789") + 1));
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-  }
-  ~Server() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-    fs::remove_all(root);
-  }
+  // Made first and removed last, once the server has ended.
+  struct Folder {
+    std::string path = fs::temp_directory_path() / ("jov-far-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path + "/updates"); }
+    ~Folder() { fs::remove_all(path); }
+  } root;
+  bench::AppServer app{JOV_BIN_DIR "/jov-appserver", root.path + "/updates",
+                       root.path + "/server.out"};
+  int port = app.port();
 };
 
 Server& Shared() {

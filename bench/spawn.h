@@ -2,11 +2,15 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -46,5 +50,38 @@ inline int Run(const std::vector<std::string>& argv, bool quiet = false) {
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// jov-appserver (program) on a free loopback port serving the updates folder, from its
+// construction to its destruction; its output goes to out. port() is 0 when it did not say
+// where it listens within five seconds.
+class AppServer {
+ public:
+  AppServer(const std::string& program, const std::string& updates, const std::string& out)
+      : pid_(Spawn({program, "--bind", "127.0.0.1", "--port", "0", "--updates", updates}, out, {},
+                   true)) {
+    for (int i = 0; i < 500 && pid_ > 0 && port_ == 0; ++i) {
+      std::ifstream in(out);
+      std::string line;
+      if (std::getline(in, line) && line.find_last_of("0123456789") != std::string::npos) {
+        port_ = std::stoi(line.substr(line.find_last_not_of("0123456789") + 1));
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+  }
+  ~AppServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  AppServer(const AppServer&) = delete;
+  AppServer& operator=(const AppServer&) = delete;
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_;
+  int port_ = 0;
+};
 
 }  // namespace bench

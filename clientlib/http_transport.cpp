@@ -135,9 +135,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;
   }
   x.received += static_cast<std::int64_t>(n);
-  // libcurl's own cap lets through at full speed whatever the socket's buffers already hold
-  // (a whole archive on a fast link); the body is also held here to the rate, counted from
-  // the request. The chunks are small enough under a cap (Prepare) that one wait is short.
+  // The rate cap, held here rather than by libcurl's, which lets through at full speed whatever
+  // the socket's buffers already hold (a whole archive on a fast link): counted from the
+  // request, on what reaches the sink. The chunks are small enough under a cap (Prepare) that
+  // one wait is short.
   const std::int64_t rate = x.limits->max_receive_rate;
   if (rate > 0) {
     const auto due = x.started + std::chrono::microseconds(x.received * 1000000 / rate);
@@ -393,8 +394,6 @@ curl_slist* HttpTransport::Impl::Prepare(CURL* handle, curl_detail::Exchange& x,
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
                    limits.stall_time.count() > 0 ? limits.stall_bytes_per_second : 0L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stall_time.count()));
-  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
-                   static_cast<curl_off_t>(std::max<std::int64_t>(0, limits.max_receive_rate)));
   // Under a cap, a tenth of a second's worth at a time (1 KiB at least), so that holding the
   // body to it never waits long at once.
   const std::int64_t rate = std::max<std::int64_t>(0, limits.max_receive_rate);

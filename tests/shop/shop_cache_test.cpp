@@ -1,10 +1,7 @@
 // Ten registers of one shop update through a squid cache on loopback: the chain's server sends
 // each archive, patch, signature and release once, and every register installs the new build.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,6 +19,7 @@
 #include "server/sign/signing.h"
 #include "tests/server/server_support.h"
 #include "tests/signature/signature_support.h"
+#include "tests/support/postgres_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace jov::testing {
@@ -30,22 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kSquid = "/usr/sbin/squid";
-
-// A loopback port nobody listens on now.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 // A program file of about 1 MiB that deflate does not shrink much; builds differ in a few
 // places.
@@ -175,7 +157,7 @@ TEST(ShopCache, TenRegistersTakeTheReleaseThroughTheShopCacheAndTheServerSendsIt
 
   AppServer server({"--updates", updates}, dir.path() + "/server.log");
   ASSERT_GT(server.port(), 0) << TempDir::Read(dir.path() + "/server.log");
-  const int port = FreePort();
+  const int port = FreeLoopbackPort();
   Squid squid(cache_folder.path(), port);
   ASSERT_TRUE(WaitUntil(
       [&] {
