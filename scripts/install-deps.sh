@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format ccache
+  clang libclang-rt-14-dev  # the sanitizer build (CMakePresets.json, preset asan)
   lld  # the linker the build takes when installed (cmake/JovBuildSpeed.cmake)
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libcpp-httplib-dev libcurl4-openssl-dev nlohmann-json3-dev libzip-dev zlib1g-dev libssl-dev libbrotli-dev

@@ -50,7 +50,13 @@ std::string Receive(int fd, std::size_t bytes = 1, std::chrono::milliseconds lim
 // parser's buffers and the threads' stacks. The sanitizers keep freed blocks in quarantine and
 // add their shadow, so the same work looks larger there; what the bound catches (a body taken
 // whole, gigabytes of it) is far above either.
-#if defined(__SANITIZE_ADDRESS__)
+// GCC says so with __SANITIZE_ADDRESS__, clang with __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define JOV_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(JOV_UNDER_ASAN)
 constexpr long kRefusedBodyKiB = 32 * 1024;
 #else
 constexpr long kRefusedBodyKiB = 8 * 1024;
