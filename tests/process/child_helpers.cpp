@@ -16,10 +16,17 @@
 namespace jov::testing {
 namespace {
 
-// Fields after "(comm)" in /proc/PID/stat: state, ppid, pgrp, session.
+// Fields after "(comm)" in /proc/PID/stat: state, ppid, pgrp, session; none when the process
+// is gone. Read with read(2): a process that ends between the open and the read fails the read
+// with ESRCH, which std::filebuf throws as an exception.
 std::vector<std::string> StatFields(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char buffer[1024];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (n <= 0) return {};
+  const std::string stat(buffer, static_cast<std::size_t>(n));
   const std::size_t close = stat.rfind(')');
   if (close == std::string::npos) return {};
   std::istringstream rest(stat.substr(close + 1));
