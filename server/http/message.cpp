@@ -10,12 +10,18 @@
 
 namespace appserver::http {
 
-std::string Request::Header(const std::string& name) const {
+namespace {
+
+std::string ValueOf(const Headers& headers, const std::string& name) {
   for (const auto& [key, value] : headers) {
     if (jov::cp1252::EqualsIgnoringAsciiCase(key, name)) return value;
   }
   return {};
 }
+
+}  // namespace
+
+std::string Request::Header(const std::string& name) const { return ValueOf(headers, name); }
 
 std::optional<std::string> Request::Param(const std::string& name) const {
   for (std::size_t start = 0; start <= query.size();) {
@@ -51,6 +57,8 @@ Response Response::Text(int status, std::string text, const std::string& type) {
   response.Set("Content-Type", type);
   return response;
 }
+
+std::string Response::Header(const std::string& name) const { return ValueOf(headers, name); }
 
 void Response::Set(const std::string& name, const std::string& value) {
   for (auto& [key, old] : headers) {

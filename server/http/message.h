@@ -64,6 +64,8 @@ struct Response {
   // An answer of the text with the Content-Type.
   static Response Text(int status, std::string text, const std::string& type = "text/plain");
   void Set(const std::string& name, const std::string& value);
+  // The value of the header of that name (any case); empty when there is none.
+  std::string Header(const std::string& name) const;
 };
 
 // "%41" and "+" (in queries) decoded; a "%" without two hex digits is kept as it is.

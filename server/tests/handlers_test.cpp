@@ -160,14 +160,6 @@ TEST_F(HandlersTest, ServesTheArchivesFromOneDescriptorAndNothingElse) {
   EXPECT_FALSE(past.file);
 }
 
-// The value of the answer's header; empty when it has none.
-std::string HeaderOf(const Response& response, const std::string& name) {
-  for (const auto& [key, value] : response.headers) {
-    if (key == name) return value;
-  }
-  return {};
-}
-
 // A shop's cache keeps the files and asks again with their validators: a wrong 304 would keep
 // an old archive in every register of the shop, a missing one fetch it whole every five minutes,
 // and a range given of a file replaced meanwhile would join two versions.
@@ -175,9 +167,9 @@ TEST_F(HandlersTest, FilesCarryTheirValidatorsAndOnlyAnUnchangedOneIs304) {
   struct stat st {};
   ASSERT_EQ(::stat((updates + "/JovTab.exe.zip").c_str(), &st), 0);
   const Response whole = Get("/files/JovTab.exe.zip");
-  const std::string tag = HeaderOf(whole, "ETag");
-  const std::string modified = HeaderOf(whole, "Last-Modified");
-  EXPECT_EQ(HeaderOf(whole, "Cache-Control"), "public, max-age=300");
+  const std::string tag = whole.Header("ETag");
+  const std::string modified = whole.Header("Last-Modified");
+  EXPECT_EQ(whole.Header("Cache-Control"), "public, max-age=300");
   EXPECT_EQ(tag.front(), '"') << "a strong tag: " << tag;
   EXPECT_EQ(appserver::http::ParseHttpDate(modified), std::optional<std::int64_t>(st.st_mtime));
   const struct {
@@ -203,7 +195,7 @@ TEST_F(HandlersTest, FilesCarryTheirValidatorsAndOnlyAnUnchangedOneIs304) {
     const Response answer = Get("/files/JovTab.exe.zip", c.headers);
     EXPECT_EQ(answer.status, c.status) << c.label;
     EXPECT_EQ(answer.file.has_value(), c.status != 304) << c.label;
-    EXPECT_EQ(HeaderOf(answer, "ETag"), tag) << c.label;
+    EXPECT_EQ(answer.Header("ETag"), tag) << c.label;
   }
   // Renamed over by a file of the same size within the same second: another tag, and another
   // address in the version reply, so that a cache still keeping the old file for its five
@@ -234,15 +226,16 @@ TEST_F(HandlersTest, FilesCarryTheirValidatorsAndOnlyAnUnchangedOneIs304) {
   const Response offered =
       appserver::ServeFile(*appserver::MakeContext(options, 8211, log), candidate, "candidatos");
   EXPECT_EQ(offered.status, 200);
-  EXPECT_EQ(HeaderOf(offered, "Cache-Control"), "private, max-age=300");
+  EXPECT_EQ(offered.Header("Cache-Control"), "private, max-age=300");
   Request call;
   call.method = "POST";
   call.path = "/lum.rdmAtualizaEstrutura/GetFileVersion";
   call.body = R"(["&JovTab.exe"])";
-  EXPECT_EQ(HeaderOf(appserver::MakeRouter(appserver::MakeContext(options, 8211, log)).Route(call),
-                     "Cache-Control"),
+  EXPECT_EQ(appserver::MakeRouter(appserver::MakeContext(options, 8211, log))
+                .Route(call)
+                .Header("Cache-Control"),
             "no-store");
-  EXPECT_EQ(HeaderOf(Get("/lum.rdmAtualizaEstrutura/"), "Cache-Control"), "no-store");
+  EXPECT_EQ(Get("/lum.rdmAtualizaEstrutura/").Header("Cache-Control"), "no-store");
 }
 
 // The dates are English whatever the locale, and only real dates of the one form are read.
