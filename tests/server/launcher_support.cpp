@@ -51,4 +51,22 @@ bool CountingRegistry::DeleteValue(const std::string& key, const std::string& na
   return inner_.DeleteValue(key, name);
 }
 
+void LoopbackStartTest::SetUp() {
+  LauncherTest::SetUp();
+  fake.console.outputs = {
+      "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n"};
+  fake.library.web_url = "127.0.0.1";
+}
+
+std::chrono::steady_clock::duration LoopbackStartTest::CreateForm(HttpAppServerChannel& channel,
+                                                                  int port) {
+  fake.library.web_port = port;
+  Services services = fake.Wire({.server = &channel});
+  const auto start = std::chrono::steady_clock::now();
+  auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
+  const auto took = std::chrono::steady_clock::now() - start;
+  form.reset();
+  return took;
+}
+
 }  // namespace jov::testing

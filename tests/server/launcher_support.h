@@ -1,10 +1,13 @@
 // Helpers of the server tests that drive the launcher form.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "clientlib/http_channel.h"
 #include "platform/registry.h"
+#include "tests/support/launcher_fixture.h"
 
 namespace jov::testing {
 
@@ -31,6 +34,16 @@ class CountingRegistry : public Registry {
 
  private:
   Registry& inner_;
+};
+
+// The launcher's form over a real channel to a server on loopback: the reachability test
+// answers, and the library's server is 127.0.0.1.
+class LoopbackStartTest : public LauncherTest {
+ protected:
+  void SetUp() override;
+  // Creates the form, whose start talks to the server at port over the channel, and ends it;
+  // returns how long the creation took.
+  std::chrono::steady_clock::duration CreateForm(HttpAppServerChannel& channel, int port);
 };
 
 }  // namespace jov::testing

@@ -10,27 +10,18 @@
 #include "platform/cp1252.h"
 #include "tests/server/launcher_support.h"
 #include "tests/server/scripted_server.h"
-#include "tests/support/launcher_fixture.h"
 
 namespace jov::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // The requests of one start on a server that answers them all: the connect check and
 // "GetDadosHttp", then the connect check of the update and its nine "GetFileVersion".
 constexpr int kRequestsOfAStart = 12;
 
-class StalledServerStartTest : public LauncherTest {
+class StalledServerStartTest : public LoopbackStartTest {
  protected:
-  void SetUp() override {
-    LauncherTest::SetUp();
-    fake.console.outputs = {
-        "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n"};
-    fake.library.web_url = "127.0.0.1";
-  }
-
   // A server that answers every request until the one numbered stall_at (from 0), which it
   // leaves unanswered, as it does every request after it.
   ScriptedServer::Script SilentFrom(int stall_at) {
@@ -40,17 +31,6 @@ class StalledServerStartTest : public LauncherTest {
            request.rfind("GET ", 0) == 0 ? Answer(200, "ok") : Answer(200, "{\"result\": \"\"}"));
       return ScriptedServer::kGoOn;
     };
-  }
-
-  // Creates the form over the channel to the server at port; returns how long it took.
-  Clock::duration Start(HttpAppServerChannel& channel, int port) {
-    fake.library.web_port = port;
-    Services services = fake.Wire({.server = &channel});
-    const auto start = Clock::now();
-    auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
-    const auto took = Clock::now() - start;
-    form.reset();
-    return took;
   }
 
   std::atomic<int> seen{0};
@@ -68,7 +48,7 @@ TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTal
     seen = 0;
     ScriptedServer server(SilentFrom(stall_at));
     HttpAppServerChannel channel({}, stall, limits);
-    const auto took = Start(channel, server.port());
+    const auto took = CreateForm(channel, server.port());
     EXPECT_GE(took, 500ms) << "the stall was waited for";
     EXPECT_LT(took, 700ms + 2s) << "and only once";
     EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(stall_at + 1))
@@ -80,7 +60,7 @@ TEST_F(StalledServerStartTest, AStallAtAnyRequestDelaysTheStartOnceAndEndsTheTal
   seen = 0;
   ScriptedServer answers(SilentFrom(kRequestsOfAStart));
   HttpAppServerChannel channel({}, stall, limits);
-  EXPECT_LT(Start(channel, answers.port()), 2s);
+  EXPECT_LT(CreateForm(channel, answers.port()), 2s);
   EXPECT_EQ(answers.requests().size(), static_cast<std::size_t>(kRequestsOfAStart))
       << "a server that answers is asked everything";
   EXPECT_FALSE(stall.Stalled());
@@ -91,7 +71,7 @@ TEST_F(StalledServerStartTest, AServerThatAcceptsAndNeverAnswersCostsTheStartFiv
   ServerStall stall;
   // The limits the launcher runs with: the first connect check goes out on four connections.
   HttpAppServerChannel channel({}, stall, {.set_up_ahead = true});
-  const auto took = Start(channel, server.port());
+  const auto took = CreateForm(channel, server.port());
   EXPECT_GE(took, 5s);
   EXPECT_LT(took, 8s);
   EXPECT_EQ(server.requests().size(), 4u) << "the first connect check, and nothing after it";

@@ -15,7 +15,6 @@
 #include "clientlib/http_channel.h"
 #include "clientlib/server_stall.h"
 #include "tests/server/launcher_support.h"
-#include "tests/support/launcher_fixture.h"
 
 namespace jov::testing {
 namespace {
@@ -118,15 +117,8 @@ class TogetherServer {
   std::thread thread_;
 };
 
-class TogetherStartTest : public LauncherTest {
+class TogetherStartTest : public LoopbackStartTest {
  protected:
-  void SetUp() override {
-    LauncherTest::SetUp();
-    fake.console.outputs = {
-        "    Pacotes: Enviados = 1, Recebidos = 1, Perdidos = 0 (0% de perda),\r\n"};
-    fake.library.web_url = "127.0.0.1";
-  }
-
   // One start against a fresh server: its update log, whether it stalled, how long the form
   // took, the connections and the order of the answers.
   struct Run {
@@ -145,13 +137,8 @@ class TogetherStartTest : public LauncherTest {
     ServerStall stall;
     HttpAppServerChannel channel({}, stall,
                                  {700ms, 500ms, std::size_t{64} << 20, together, together > 1});
-    fake.library.web_port = server.port();
-    Services services = fake.Wire({.server = &channel});
     Run run;
-    const auto start = Clock::now();
-    auto form = std::make_unique<Cli_jov00000::TfrmEscolheSistema>(services);
-    run.took = Clock::now() - start;
-    form.reset();
+    run.took = CreateForm(channel, server.port());
     run.stalled = stall.Stalled();
     run.connections = server.connections();
     run.answered = server.answered();
