@@ -7,16 +7,16 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "clientlib/exe_download.h"
-#include "clientlib/http_transport.h"
+#include "clientlib/http_channel.h"
 #include "clientlib/server_stall.h"
 #include "protocol/file_names.h"
 #include "protocol/release.h"
 #include "server/sign/signing.h"
+#include "tests/fakes/fake_session.h"
 #include "tests/server/server_support.h"
 #include "tests/signature/signature_support.h"
 #include "tests/support/postgres_server.h"
@@ -99,14 +99,10 @@ std::map<std::string, int> FilesSent(const std::string& log) {
 
 // The download source of the server's version reply, as a register's query brings it.
 std::string SourceOf(int port) {
-  HttpTransport transport;
-  std::string body;
-  const HttpResult answer = transport.Post(
-      "http://127.0.0.1:" + std::to_string(port) + "/lum.rdmAtualizaEstrutura/GetFileVersion",
-      R"(["&JovTab.exe"])", "application/json", HttpLimits{},
-      {nullptr, [&](const char* data, std::size_t size) { body.append(data, size); }});
-  if (!answer.ok() || answer.status != 200) return {};
-  const std::string reply = nlohmann::json::parse(body, nullptr, false).value("result", "");
+  FakeSession start;
+  HttpAppServerChannel channel(start.session);
+  channel.Open("127.0.0.1", port, "lum.rdmAtualizaEstrutura");
+  const std::string reply = channel.Call("GetFileVersion", {"&JovTab.exe"});
   return reply.substr(0, reply.find("\r\n"));
 }
 
