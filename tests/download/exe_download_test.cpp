@@ -24,7 +24,6 @@
 #include "clientlib/delta_patch.h"
 #include "clientlib/download_progress.h"
 #include "clientlib/http_channel.h"
-#include "clientlib/http_transport.h"
 #include "clientlib/library_services.h"
 #include "clientlib/release_check.h"
 #include "clientlib/server_stall.h"
@@ -630,17 +629,6 @@ TEST_F(ExeDownload, TheReferenceServersReplyLeadsToItsArchives) {
   lines.push_back("JovTab.exe.zip.sig" + lines[0].substr(lines[0].find('=')));
   DownloadExeFiles(lines, reply.substr(0, crlf), settings_, nullptr);
   EXPECT_EQ(Downloaded(), payload_);
-  // A patch lying beside the archive is served like it, the rest of it on a range.
-  const std::string patch_name = "JovTab.exe.0123456789abcdef.zst";
-  updates.Write(patch_name, "a patch");
-  HttpTransport transport;
-  std::string body;
-  const HttpResult result = transport.Get(
-      reply.substr(0, crlf) + patch_name, HttpLimits{},
-      {nullptr, [&](const char* data, std::size_t size) { body.append(data, size); }}, 2);
-  EXPECT_EQ(result.status, 206);
-  EXPECT_EQ(result.content_range, "bytes 2-6/7");
-  EXPECT_EQ(body, "patch");
 }
 
 TEST_F(ExeDownload, TheLibraryCallTakesItsFolderAndLimitFromClientlibIni) {
