@@ -1,6 +1,5 @@
 #include "server/handlers/app_server.h"
 
-#include <dirent.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,18 +76,9 @@ http::Response Plain(int status, const std::string& text) {
 // The archives of the updates folder: regular files (no links) named "*.zip" in any case.
 std::vector<std::pair<std::string, time_t>> Archives(const std::string& updates) {
   std::vector<std::pair<std::string, time_t>> found;
-  DIR* dir = ::opendir(updates.c_str());
-  if (dir == nullptr) return found;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string file = entry->d_name;
-    struct stat st {};
-    if (!IsArchiveName(file) || ::lstat((updates + "/" + file).c_str(), &st) != 0 ||
-        !S_ISREG(st.st_mode)) {
-      continue;
-    }
+  for (const auto& [file, st] : RegularFiles(updates, IsArchiveName)) {
     found.emplace_back(file, st.st_mtime);
   }
-  ::closedir(dir);
   return found;
 }
 

@@ -236,20 +236,27 @@ std::shared_ptr<const Context> MakeContext(const Options& options, int port, htt
   return context;
 }
 
+std::vector<std::pair<std::string, struct stat>> RegularFiles(
+    const std::string& folder, bool (*accepts)(const std::string& name)) {
+  std::vector<std::pair<std::string, struct stat>> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    struct stat st {};
+    if (accepts(name) && ::lstat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      found.emplace_back(name, st);
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
 std::string UpdatesGeneration(const std::string& updates) {
   std::vector<std::string> files;
-  if (DIR* dir = ::opendir(updates.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      struct stat st {};
-      if (!ServedFileName(name) || ::lstat((updates + "/" + name).c_str(), &st) != 0 ||
-          !S_ISREG(st.st_mode)) {
-        continue;
-      }
-      files.push_back(name + '/' + std::to_string(st.st_size) + '/' +
-                      std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec));
-    }
-    ::closedir(dir);
+  for (const auto& [name, st] : RegularFiles(updates, ServedFileName)) {
+    files.push_back(name + '/' + std::to_string(st.st_size) + '/' +
+                    std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec));
   }
   // In name order, so that servers sharing one folder's copy give the same generation.
   std::sort(files.begin(), files.end());

@@ -1,8 +1,12 @@
 // The files the server hands out: archives of the updates folder and their signatures.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server/http/message.h"
 
@@ -18,6 +22,12 @@ bool IsSignatureName(const std::string& name);
 // serves the released files but never signed on the fly: a rollout's files come signed.
 http::Response ServeFile(const Context& context, const http::Request& request,
                          const std::string& subfolder);
+
+// The regular files lying directly in folder whose names accepts takes, each with what lstat
+// says of it, in the folder's order; none when it cannot be read. Links are passed over. Blocks
+// while the folder is listed.
+std::vector<std::pair<std::string, struct stat>> RegularFiles(
+    const std::string& folder, bool (*accepts)(const std::string& name));
 
 // A short text (16 hex digits) that changes whenever a file lying directly in the updates folder
 // is added, removed or changed (its name, size or modification time). The download source the
