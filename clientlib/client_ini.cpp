@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <type_traits>
 
 #include "platform/base64.h"
 #include "platform/cp1252.h"
@@ -39,6 +41,17 @@ std::string Rejected(const std::string& section, const std::string& key, const s
          " rejeitado ("_w + why + "); vale "_w + kept;
 }
 
+// The whole value as a number from low to high; nothing for anything else.
+std::optional<std::int64_t> NumberIn(const std::string& value, std::int64_t low,
+                                     std::int64_t high) {
+  std::int64_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc{} || end != value.data() + value.size() || number < low || number > high) {
+    return std::nullopt;
+  }
+  return number;
+}
+
 }  // namespace
 
 ClientIni ReadClientIni(const std::string& path, const std::string& program_dir) {
@@ -68,19 +81,22 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
     const std::string key_text = Trim(line.substr(0, eq));
     const std::string key = cp1252::LowerAscii(key_text);
     const std::string value = Trim(line.substr(eq + 1));
+    // The value as a number from low to high into field; anything else leaves the field as it
+    // was, with a problem saying why.
+    const auto number = [&](auto& field, std::int64_t low, std::int64_t high) {
+      if (const std::optional<std::int64_t> n = NumberIn(value, low, high)) {
+        field = static_cast<std::remove_reference_t<decltype(field)>>(*n);
+      } else {
+        ini.problems.push_back(
+            Rejected(section_text, key_text, value,
+                     "não é um número de "_w + std::to_string(low) + " a " + std::to_string(high),
+                     std::to_string(field)));
+      }
+    };
     if (section == "server" && key == "host") {
       ini.host = value;
     } else if (section == "server" && key == "port") {
-      int port = 0;
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (error == std::errc{} && end == value.data() + value.size() && port >= 1 &&
-          port <= 65535) {
-        ini.port = port;
-      } else {
-        ini.problems.push_back(Rejected(section_text, key_text, value,
-                                        "não é um número de 1 a 65535"_w,
-                                        std::to_string(ini.port)));
-      }
+      number(ini.port, 1, 65535);
     } else if (section == "server" && key == "proxy") {
       ini.proxy = value;
     } else if (section == "paths" && key == "workingdirectory") {
@@ -90,27 +106,9 @@ ClientIni ReadClientIni(const std::string& path, const std::string& program_dir)
     } else if (section == "database" && key == "connectionstring") {
       ini.connection_string = value;
     } else if (section == "update" && key == "maxdownloadmb") {
-      std::int64_t mb = 0;
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), mb);
-      // Up to 1 TiB, so that the limit in bytes cannot overflow.
-      if (error == std::errc{} && end == value.data() + value.size() && mb >= 1 && mb <= 1048576) {
-        ini.max_download_mb = mb;
-      } else {
-        ini.problems.push_back(Rejected(section_text, key_text, value,
-                                        "não é um número de 1 a 1048576"_w,
-                                        std::to_string(ini.max_download_mb)));
-      }
+      number(ini.max_download_mb, 1, 1048576);  // up to 1 TiB: the limit in bytes cannot overflow
     } else if (section == "update" && key == "maxkbps") {
-      std::int64_t kbps = 0;
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), kbps);
-      if (error == std::errc{} && end == value.data() + value.size() && kbps >= 0 &&
-          kbps <= 1048576) {
-        ini.max_kbps = kbps;
-      } else {
-        ini.problems.push_back(Rejected(section_text, key_text, value,
-                                        "não é um número de 0 a 1048576"_w,
-                                        std::to_string(ini.max_kbps)));
-      }
+      number(ini.max_kbps, 0, 1048576);
     } else if (section == "update" && key == "publickey") {
       // Kept as written: a wrong key then refuses every archive, as a wrong signature does.
       ini.public_key = value;
